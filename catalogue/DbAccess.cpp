@@ -1,0 +1,663 @@
+#include "DbAccess.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace {
+
+char LowerAscii(char AChar) {
+    return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar - 'A' + 'a') : AChar;
+}
+
+bool SameText(std::string_view A, std::string_view B) {
+    return A.size() == B.size() &&
+           std::equal(A.begin(), A.end(), B.begin(),
+                      [](char X, char Y) { return LowerAscii(X) == LowerAscii(Y); });
+}
+
+std::string_view Trim(std::string_view AText) {
+    const auto IsBlank = [](char C) { return static_cast<unsigned char>(C) <= ' '; };
+    while (!AText.empty() && IsBlank(AText.front()))
+        AText.remove_prefix(1);
+    while (!AText.empty() && IsBlank(AText.back()))
+        AText.remove_suffix(1);
+    return AText;
+}
+
+std::string Quoted(const std::string& AText) { return "\"" + AText + "\""; }
+
+// Releases a temporary statement on every path.
+struct TStmtGuard {
+    sqlite3_stmt* Stmt = nullptr;
+    ~TStmtGuard() { sqlite3_finalize(Stmt); }
+};
+
+// Holds the connection's mutex so that a step and the change count read after it belong
+// together even when another thread shares the connection.
+class TDbLock {
+public:
+    explicit TDbLock(sqlite3* ADb) : FMutex(sqlite3_db_mutex(ADb)) { sqlite3_mutex_enter(FMutex); }
+    ~TDbLock() { sqlite3_mutex_leave(FMutex); }
+    TDbLock(const TDbLock&) = delete;
+    TDbLock& operator=(const TDbLock&) = delete;
+
+private:
+    sqlite3_mutex* FMutex;
+};
+
+enum class TFileKind { Missing, NotAFile, Empty, SQLite, Access, Other };
+
+TFileKind ProbeFile(const std::filesystem::path& APath) {
+    std::error_code Error;
+    const auto Status = std::filesystem::status(APath, Error);
+    if (Error || !std::filesystem::exists(Status))
+        return TFileKind::Missing;
+    if (!std::filesystem::is_regular_file(Status))
+        return TFileKind::NotAFile;
+    std::ifstream In(APath, std::ios::binary);
+    std::array<char, 32> Head{};
+    In.read(Head.data(), Head.size());
+    const auto Read = static_cast<std::size_t>(In.gcount());
+    if (Read == 0)
+        return TFileKind::Empty;
+    const std::string_view Text(Head.data(), Read);
+    if (Text.starts_with(std::string_view("SQLite format 3\0", 16)))
+        return TFileKind::SQLite;
+    // Jet 3/4 and ACE files carry their engine's name from byte 4.
+    if (Text.size() >= 19 &&
+        (Text.substr(4, 15) == "Standard Jet DB" || Text.substr(4, 15) == "Standard ACE DB"))
+        return TFileKind::Access;
+    return TFileKind::Other;
+}
+
+TQuery::TFieldKind KindOfDeclType(const char* ADeclType) {
+    using K = TQuery::TFieldKind;
+    if (ADeclType == nullptr)
+        return K::Unknown;
+    std::string Type(ADeclType);
+    std::transform(Type.begin(), Type.end(), Type.begin(),
+                   [](char C) { return static_cast<char>(std::toupper(static_cast<unsigned char>(C))); });
+    const auto Has = [&Type](const char* APart) { return Type.find(APart) != std::string::npos; };
+    if (Has("INT") || Has("BOOL") || Has("BIT"))
+        return K::Integer;
+    if (Has("CHAR") || Has("CLOB") || Has("TEXT"))
+        return K::Text;
+    if (Has("DATE") || Has("TIME"))
+        return K::Date;
+    if (Has("REAL") || Has("FLOA") || Has("DOUB") || Has("NUM") || Has("DEC"))
+        return K::Float;
+    return K::Unknown;
+}
+
+// Days from 1 January of year 0 (proleptic Gregorian) for a civil date.
+std::int64_t DaysFromCivil(std::int64_t AYear, unsigned AMonth, unsigned ADay) {
+    AYear -= AMonth <= 2;
+    const std::int64_t Era = (AYear >= 0 ? AYear : AYear - 399) / 400;
+    const auto YearOfEra = static_cast<unsigned>(AYear - Era * 400);
+    const unsigned DayOfYear = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
+    const unsigned DayOfEra = YearOfEra * 365 + YearOfEra / 4 - YearOfEra / 100 + DayOfYear;
+    return Era * 146097 + static_cast<std::int64_t>(DayOfEra);
+}
+
+bool ParseInt32(std::string_view AText, std::int32_t& AValue) {
+    if (AText.empty())
+        return false;
+    std::size_t Pos = 0;
+    bool Negative = false;
+    if (AText[0] == '+' || AText[0] == '-') {
+        Negative = AText[0] == '-';
+        Pos = 1;
+    }
+    if (Pos == AText.size())
+        return false;
+    std::int64_t Value = 0;
+    for (; Pos < AText.size(); ++Pos) {
+        const char C = AText[Pos];
+        if (C < '0' || C > '9')
+            return false;
+        Value = Value * 10 + (C - '0');
+        if (Value > 2147483648LL)
+            return false;
+    }
+    if (Negative)
+        Value = -Value;
+    if (Value > std::numeric_limits<std::int32_t>::max())
+        return false;
+    AValue = static_cast<std::int32_t>(Value);
+    return true;
+}
+
+TQuery::TValue ReadCell(sqlite3_stmt* AStmt, int AColumn) {
+    switch (sqlite3_column_type(AStmt, AColumn)) {
+    case SQLITE_INTEGER:
+        return static_cast<std::int64_t>(sqlite3_column_int64(AStmt, AColumn));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(AStmt, AColumn);
+    case SQLITE_NULL:
+        return {};
+    default: {
+        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(AStmt, AColumn));
+        return std::string(Text ? Text : "",
+                           static_cast<std::size_t>(sqlite3_column_bytes(AStmt, AColumn)));
+    }
+    }
+}
+
+std::string FormatDouble(double AValue) {
+    char Buffer[64];
+    std::snprintf(Buffer, sizeof Buffer, "%.15g", AValue);
+    return Buffer;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Dates
+
+void CheckDateTime(TDateTime AValue) {
+    // 1 January 100 .. the last moment of 31 December 9999.
+    if (!(AValue >= -657434.0 && AValue < 2958466.0)) {
+        char Buffer[96];
+        std::snprintf(Buffer, sizeof Buffer, "'%g' is not a valid date and time", AValue);
+        throw TDatabaseError(Buffer);
+    }
+}
+
+TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond) {
+    const std::int64_t Days = DaysFromCivil(AYear, static_cast<unsigned>(AMonth),
+                                            static_cast<unsigned>(ADay)) -
+                              DaysFromCivil(1899, 12, 30);
+    const double Time = (AHour * 3600.0 + AMinute * 60.0 + ASecond) / 86400.0;
+    // Before 1899-12-30 the time of day still counts forward from the day's start.
+    return Days >= 0 ? static_cast<double>(Days) + Time : static_cast<double>(Days) - Time;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TConnection
+
+std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey) {
+    std::string_view Rest = AConnectionString;
+    while (!Rest.empty()) {
+        const auto End = Rest.find(';');
+        const std::string_view Part = Rest.substr(0, End);
+        Rest = End == std::string_view::npos ? std::string_view() : Rest.substr(End + 1);
+        const auto Equals = Part.find('=');
+        if (Equals == std::string_view::npos)
+            continue;
+        if (SameText(Trim(Part.substr(0, Equals)), AKey)) {
+            std::string_view Value = Trim(Part.substr(Equals + 1));
+            if (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
+                Value.back() == Value.front())
+                Value = Value.substr(1, Value.size() - 2);
+            return std::string(Value);
+        }
+    }
+    return {};
+}
+
+TConnection::TConnection() = default;
+
+TConnection::TConnection(sqlite3* ABorrowed) : FHandle(ABorrowed), FBorrowed(true) {
+    if (ABorrowed == nullptr)
+        throw TDatabaseError("No database connection was given");
+}
+
+TConnection::~TConnection() { Close(); }
+
+void TConnection::SetConnectionString(const std::string& AValue) {
+    if (Connected())
+        throw TDatabaseError("Cannot change the connection string of an open connection");
+    FConnectionString = AValue;
+}
+
+void TConnection::SetMode(TConnectMode AMode) {
+    if (Connected())
+        throw TDatabaseError("Cannot change the mode of an open connection");
+    FMode = AMode;
+}
+
+void TConnection::SetConnected(bool AValue) {
+    if (AValue == Connected())
+        return;
+    if (AValue)
+        Open();
+    else
+        Close();
+}
+
+sqlite3* TConnection::Handle() const {
+    if (FHandle == nullptr)
+        throw TDatabaseError("The database connection is not open");
+    return FHandle;
+}
+
+void TConnection::Open() {
+    if (FBorrowed)
+        return;
+    const std::string Source = ConnectionStringValue(FConnectionString, "Data Source");
+    if (Source.empty())
+        throw TDatabaseError("The connection string names no data source");
+    std::error_code Error;
+    auto Path = std::filesystem::absolute(std::filesystem::path(Source), Error);
+    if (Error)
+        Path = std::filesystem::path(Source);
+    const std::string Name = Path.string();
+
+    switch (ProbeFile(Path)) {
+    case TFileKind::Missing:
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": the file does not exist");
+    case TFileKind::NotAFile:
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": it is not a file");
+    case TFileKind::Access:
+        throw TDatabaseError("Cannot open database " + Quoted(Name) +
+                             ": it is an Access (Jet) database; this build reads SQLite databases");
+    case TFileKind::Empty:
+    case TFileKind::Other:
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": the file is not a database");
+    case TFileKind::SQLite:
+        break;
+    }
+
+    const bool ReadOnly = FMode == TConnectMode::ShareDenyNone;
+    const int Flags =
+        (ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+    sqlite3* Handle = nullptr;
+    const int Result = sqlite3_open_v2(Name.c_str(), &Handle, Flags, nullptr);
+    if (Result != SQLITE_OK) {
+        const std::string Message = Handle ? sqlite3_errmsg(Handle) : sqlite3_errstr(Result);
+        sqlite3_close_v2(Handle);
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Message);
+    }
+    // Another program (the song-request host) may hold the file for a moment.
+    sqlite3_busy_timeout(Handle, 5000);
+    const char* Setup = ReadOnly ? "select count(*) from sqlite_master"
+                                 : "pragma journal_mode=WAL; pragma synchronous=NORMAL;"
+                                   "select count(*) from sqlite_master";
+    char* Message = nullptr;
+    if (sqlite3_exec(Handle, Setup, nullptr, nullptr, &Message) != SQLITE_OK) {
+        const std::string Text = Message ? Message : sqlite3_errmsg(Handle);
+        sqlite3_free(Message);
+        sqlite3_close_v2(Handle);
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Text);
+    }
+    FHandle = Handle;
+    FFileName = Name;
+}
+
+void TConnection::Close() noexcept {
+    if (FHandle != nullptr && !FBorrowed)
+        sqlite3_close_v2(FHandle);
+    if (!FBorrowed) {
+        FHandle = nullptr;
+        FFileName.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TQuery
+
+void TQuery::TStmtDeleter::operator()(sqlite3_stmt* AStmt) const noexcept {
+    sqlite3_finalize(AStmt);
+}
+
+TQuery::TQuery(TConnection& AConnection) : FConnection(AConnection) {}
+
+TQuery::~TQuery() = default;
+
+void TQuery::SetSQL(const std::string& ASQL) {
+    Close();
+    FStmt.reset();
+    FSQL = ASQL;
+}
+
+void TQuery::Fail(const std::string& AWhat) const {
+    std::string Message = AWhat;
+    if (FConnection.Connected()) {
+        const int Code = sqlite3_errcode(FConnection.Handle());
+        if (Code != SQLITE_OK && Code != SQLITE_ROW && Code != SQLITE_DONE)
+            Message += ": " + std::string(sqlite3_errmsg(FConnection.Handle()));
+    }
+    if (!FConnection.FileName().empty())
+        Message += " (database " + Quoted(FConnection.FileName()) + ")";
+    Message += " in statement " + Quoted(FSQL);
+    throw TDatabaseError(Message);
+}
+
+void TQuery::Prepare() { Statement(); }
+
+sqlite3_stmt* TQuery::Statement() {
+    if (!FStmt) {
+        sqlite3_stmt* Stmt = nullptr;
+        const char* Tail = nullptr;
+        if (sqlite3_prepare_v2(FConnection.Handle(), FSQL.c_str(), static_cast<int>(FSQL.size()),
+                               &Stmt, &Tail) != SQLITE_OK) {
+            sqlite3_finalize(Stmt);
+            Fail("Cannot prepare the statement");
+        }
+        if (Stmt == nullptr)
+            Fail("The statement is empty");
+        FStmt.reset(Stmt);
+        if (Tail != nullptr && !Trim(Tail).empty())
+            Fail("Only one statement may be given");
+    }
+    return FStmt.get();
+}
+
+std::vector<int> TQuery::ParamIndexes(std::string_view AName) {
+    sqlite3_stmt* Stmt = Statement();
+    if (FActive)
+        Close();
+    sqlite3_reset(Stmt);
+    std::vector<int> Indexes;
+    const int Count = sqlite3_bind_parameter_count(Stmt);
+    for (int I = 1; I <= Count; ++I) {
+        const char* Name = sqlite3_bind_parameter_name(Stmt, I);
+        if (Name != nullptr && Name[0] != '\0' && SameText(Name + 1, AName))
+            Indexes.push_back(I);
+    }
+    if (Indexes.empty())
+        Fail("Unknown parameter " + Quoted(std::string(AName)));
+    return Indexes;
+}
+
+void TQuery::SetText(std::string_view AName, const std::string& AValue) {
+    for (const int I : ParamIndexes(AName))
+        sqlite3_bind_text(FStmt.get(), I, AValue.data(), static_cast<int>(AValue.size()),
+                          SQLITE_TRANSIENT);
+}
+
+void TQuery::SetInteger(std::string_view AName, std::int32_t AValue) {
+    for (const int I : ParamIndexes(AName))
+        sqlite3_bind_int(FStmt.get(), I, AValue);
+}
+
+void TQuery::SetBoolean(std::string_view AName, bool AValue) {
+    for (const int I : ParamIndexes(AName))
+        sqlite3_bind_int(FStmt.get(), I, AValue ? 1 : 0);
+}
+
+void TQuery::SetNull(std::string_view AName) {
+    for (const int I : ParamIndexes(AName))
+        sqlite3_bind_null(FStmt.get(), I);
+}
+
+void TQuery::SetDate(std::string_view AName, TDateTime AValue) {
+    const auto Indexes = ParamIndexes(AName);
+    CheckDateTime(AValue);
+    for (const int I : Indexes)
+        sqlite3_bind_double(FStmt.get(), I, AValue);
+}
+
+void TQuery::Open() {
+    sqlite3_stmt* Stmt = Statement();
+    Close();
+    sqlite3_reset(Stmt);
+    const int Columns = sqlite3_column_count(Stmt);
+    FFields.clear();
+    for (int I = 0; I < Columns; ++I) {
+        const char* Name = sqlite3_column_name(Stmt, I);
+        FFields.push_back({Name ? Name : "", KindOfDeclType(sqlite3_column_decltype(Stmt, I))});
+    }
+    int Result;
+    while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW) {
+        std::vector<TValue> Row(static_cast<std::size_t>(Columns));
+        for (int I = 0; I < Columns; ++I) {
+            Row[static_cast<std::size_t>(I)] = ReadCell(Stmt, I);
+        }
+        FRows.push_back(std::move(Row));
+    }
+    if (Result != SQLITE_DONE) {
+        FRows.clear();
+        Fail("Cannot open the query");
+    }
+    sqlite3_reset(Stmt);
+
+    // "select * from TABLE ..." results accept appended rows.
+    FTable.clear();
+    std::string_view Rest = Trim(FSQL);
+    std::array<std::string_view, 4> Words{};
+    for (auto& Word : Words) {
+        const auto End = Rest.find_first_of(" \t\r\n");
+        Word = Rest.substr(0, End);
+        Rest = End == std::string_view::npos ? std::string_view() : Trim(Rest.substr(End));
+    }
+    if (SameText(Words[0], "select") && Words[1] == "*" && SameText(Words[2], "from") &&
+        !Words[3].empty() && Words[3].find_first_of(",()") == std::string_view::npos)
+        FTable = std::string(Words[3]);
+    FCurrent = 0;
+    FActive = true;
+}
+
+void TQuery::Close() {
+    FActive = false;
+    FAppending = false;
+    FPending.clear();
+    FRows.clear();
+    FCurrent = 0;
+}
+
+void TQuery::RequireActive(const char* AOperation) const {
+    if (!FActive)
+        Fail(std::string("Cannot ") + AOperation + ": the query is not open");
+}
+
+int TQuery::RecordCount() const {
+    RequireActive("count records");
+    return static_cast<int>(FRows.size());
+}
+
+bool TQuery::Eof() const { return !FActive || FCurrent >= FRows.size(); }
+
+void TQuery::Next() {
+    RequireActive("move to the next record");
+    if (FCurrent < FRows.size())
+        ++FCurrent;
+}
+
+int TQuery::ExecSQL() {
+    sqlite3_stmt* Stmt = Statement();
+    Close();
+    sqlite3* Db = FConnection.Handle();
+    TDbLock Lock(Db);
+    sqlite3_reset(Stmt);
+    int Result;
+    while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW) {
+    }
+    if (Result != SQLITE_DONE) {
+        // The message belongs to this step; read it before the reset clears it.
+        const std::string Message = sqlite3_errmsg(Db);
+        sqlite3_reset(Stmt);
+        Fail("Cannot execute the statement: " + Message);
+    }
+    const int Changes = sqlite3_changes(Db);
+    sqlite3_reset(Stmt);
+    return Changes;
+}
+
+int TQuery::FieldCount() const {
+    RequireActive("read fields");
+    return static_cast<int>(FFields.size());
+}
+
+int TQuery::FieldIndex(std::string_view AName) const {
+    RequireActive("read fields");
+    for (std::size_t I = 0; I < FFields.size(); ++I)
+        if (SameText(FFields[I].Name, AName))
+            return static_cast<int>(I);
+    Fail("Unknown field " + Quoted(std::string(AName)));
+}
+
+const TQuery::TValue& TQuery::Value(int AIndex) const {
+    static const TValue Null;
+    RequireActive("read fields");
+    if (AIndex < 0 || static_cast<std::size_t>(AIndex) >= FFields.size())
+        Fail("There is no field number " + std::to_string(AIndex));
+    if (FCurrent >= FRows.size())
+        return Null; // no current row reads as null
+    return FRows[FCurrent][static_cast<std::size_t>(AIndex)];
+}
+
+std::string TQuery::FieldAsString(std::string_view AName) const {
+    return FieldAsString(FieldIndex(AName));
+}
+
+std::string TQuery::FieldAsString(int AIndex) const {
+    const TValue& V = Value(AIndex);
+    if (const auto* Text = std::get_if<std::string>(&V))
+        return *Text;
+    if (const auto* Int = std::get_if<std::int64_t>(&V))
+        return std::to_string(*Int);
+    if (const auto* Real = std::get_if<double>(&V))
+        return FormatDouble(*Real);
+    return {};
+}
+
+std::int32_t TQuery::FieldAsInteger(std::string_view AName) const {
+    return AsInteger(FieldIndex(AName));
+}
+
+std::int32_t TQuery::FieldAsInteger(int AIndex) const { return AsInteger(AIndex); }
+
+std::int32_t TQuery::AsInteger(int AIndex) const {
+    const TValue& V = Value(AIndex);
+    const TField& Field = FFields[static_cast<std::size_t>(AIndex)];
+    const auto OutOfRange = [&](const std::string& AText) {
+        Fail("'" + AText + "' is not a valid integer value for field " + Quoted(Field.Name));
+    };
+    if (std::holds_alternative<std::monostate>(V)) {
+        // A null number reads as 0; a null text cannot be converted.
+        if (Field.Kind == TFieldKind::Integer || Field.Kind == TFieldKind::Float ||
+            Field.Kind == TFieldKind::Date)
+            return 0;
+        OutOfRange("");
+    }
+    if (const auto* Int = std::get_if<std::int64_t>(&V)) {
+        if (*Int < std::numeric_limits<std::int32_t>::min() ||
+            *Int > std::numeric_limits<std::int32_t>::max())
+            OutOfRange(std::to_string(*Int));
+        return static_cast<std::int32_t>(*Int);
+    }
+    if (const auto* Real = std::get_if<double>(&V)) {
+        const double Rounded = std::nearbyint(*Real);
+        if (!(Rounded >= -2147483648.0 && Rounded <= 2147483647.0))
+            OutOfRange(FormatDouble(*Real));
+        return static_cast<std::int32_t>(Rounded);
+    }
+    const auto& Text = std::get<std::string>(V);
+    std::int32_t Result = 0;
+    if (!ParseInt32(Text, Result))
+        OutOfRange(Text);
+    return Result;
+}
+
+TDateTime TQuery::FieldAsDateTime(std::string_view AName) const {
+    return AsDateTime(FieldIndex(AName));
+}
+
+TDateTime TQuery::FieldAsDateTime(int AIndex) const { return AsDateTime(AIndex); }
+
+TDateTime TQuery::AsDateTime(int AIndex) const {
+    const TValue& V = Value(AIndex);
+    if (std::holds_alternative<std::monostate>(V))
+        return 0.0;
+    if (const auto* Int = std::get_if<std::int64_t>(&V))
+        return static_cast<double>(*Int);
+    if (const auto* Real = std::get_if<double>(&V))
+        return *Real;
+    // Dates written as text by other tools: "YYYY-MM-DD[ HH:MM[:SS]]".
+    const auto& Text = std::get<std::string>(V);
+    int Y = 0, Mo = 0, D = 0, H = 0, Mi = 0, S = 0;
+    char Tail = 0;
+    const int Parsed = std::sscanf(Text.c_str(), "%4d-%2d-%2d%*[ T]%2d:%2d:%2d%c", &Y, &Mo, &D, &H,
+                                   &Mi, &S, &Tail);
+    if (Parsed < 3 || Parsed == 7 || Parsed == 4 || Mo < 1 || Mo > 12 || D < 1 || D > 31 ||
+        Y < 100 || H > 23 || Mi > 59 || S > 59)
+        Fail("'" + Text + "' is not a valid date and time in field " +
+             Quoted(FFields[static_cast<std::size_t>(AIndex)].Name));
+    return EncodeDateTime(Y, Mo, D, H, Mi, S);
+}
+
+bool TQuery::FieldIsNull(std::string_view AName) const {
+    return std::holds_alternative<std::monostate>(Value(FieldIndex(AName)));
+}
+
+void TQuery::Append() {
+    RequireActive("append a record");
+    if (FTable.empty())
+        Fail("Cannot append a record: the result is not a whole table");
+    FAppending = true;
+    FPending.clear();
+}
+
+void TQuery::SetFieldText(std::string_view AName, const std::string& AValue) {
+    const int Index = FieldIndex(AName);
+    if (!FAppending)
+        Fail("Cannot set field " + Quoted(std::string(AName)) + ": no record is being appended");
+    FPending.emplace_back(Index, AValue);
+}
+
+void TQuery::SetFieldInteger(std::string_view AName, std::int32_t AValue) {
+    const int Index = FieldIndex(AName);
+    if (!FAppending)
+        Fail("Cannot set field " + Quoted(std::string(AName)) + ": no record is being appended");
+    FPending.emplace_back(Index, static_cast<std::int64_t>(AValue));
+}
+
+void TQuery::Post() {
+    if (!FAppending)
+        Fail("Cannot post: no record is being appended");
+    std::string Columns, Marks;
+    for (const auto& [Index, Value] : FPending) {
+        if (!Columns.empty()) {
+            Columns += ",";
+            Marks += ",";
+        }
+        std::string Name = FFields[static_cast<std::size_t>(Index)].Name;
+        Columns += "\"" + Name + "\"";
+        Marks += "?";
+    }
+    const std::string Insert =
+        "insert into \"" + FTable + "\"" +
+        (Columns.empty() ? std::string(" default values") : " (" + Columns + ") values (" + Marks + ")") +
+        " returning *";
+    TStmtGuard Guard;
+    sqlite3* Db = FConnection.Handle();
+    if (sqlite3_prepare_v2(Db, Insert.c_str(), -1, &Guard.Stmt, nullptr) != SQLITE_OK)
+        Fail("Cannot post the new record to table " + Quoted(FTable));
+    int Param = 1;
+    for (const auto& Pending : FPending) {
+        const TValue& Value = Pending.second;
+        if (const auto* Text = std::get_if<std::string>(&Value))
+            sqlite3_bind_text(Guard.Stmt, Param, Text->data(), static_cast<int>(Text->size()),
+                              SQLITE_TRANSIENT);
+        else if (const auto* Int = std::get_if<std::int64_t>(&Value))
+            sqlite3_bind_int64(Guard.Stmt, Param, *Int);
+        ++Param;
+    }
+    if (sqlite3_step(Guard.Stmt) != SQLITE_ROW)
+        Fail("Cannot post the new record to table " + Quoted(FTable));
+    std::vector<TValue> Row(FFields.size());
+    for (int I = 0; I < sqlite3_column_count(Guard.Stmt); ++I) {
+        const char* Name = sqlite3_column_name(Guard.Stmt, I);
+        const auto Found = std::find_if(FFields.begin(), FFields.end(), [Name](const TField& F) {
+            return SameText(F.Name, Name ? Name : "");
+        });
+        if (Found == FFields.end())
+            continue;
+        Row[static_cast<std::size_t>(Found - FFields.begin())] = ReadCell(Guard.Stmt, I);
+    }
+    if (sqlite3_step(Guard.Stmt) != SQLITE_DONE)
+        Fail("Cannot post the new record to table " + Quoted(FTable));
+    FRows.push_back(std::move(Row));
+    FCurrent = FRows.size() - 1;
+    FAppending = false;
+    FPending.clear();
+}

@@ -1,0 +1,172 @@
+// Database access layer: connections and queries over SQLite with the behaviour the catalogue
+// code was written against (Jet through ADO): `:Name` parameters, exact record counts,
+// append-and-post with auto-number, OLE Automation dates, letter-case-blind comparison (the
+// schema declares COLLATE NOCASE). No transactions: every statement stands alone.
+//
+// Thread safety: a connection may be used from any thread (SQLite serialises calls on it);
+// a TQuery belongs to the one thread that uses it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Days since 30 December 1899; the fraction is the time of day.
+using TDateTime = double;
+
+// The one error type of this layer; its message names what failed.
+class TDatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class TConnectMode {
+    Default,       // read and write
+    ShareDenyNone, // read only, never locks others out for long
+};
+
+// One connection to a database file, or a borrowed handle the caller owns.
+class TConnection {
+public:
+    TConnection();
+    // Wraps a caller's open handle: never closed or reconfigured here.
+    explicit TConnection(sqlite3* ABorrowed);
+    ~TConnection();
+
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // "Provider=...;Data Source=FILE;..." as the Jet provider takes it; only Data Source is
+    // used. Fails when the connection is open.
+    void SetConnectionString(const std::string& AValue);
+    const std::string& ConnectionString() const { return FConnectionString; }
+
+    void SetMode(TConnectMode AMode);
+    TConnectMode Mode() const { return FMode; }
+
+    // True opens (never creating a file), false closes.
+    void SetConnected(bool AValue);
+    bool Connected() const { return FHandle != nullptr; }
+
+    // The absolute file name the connection string names ("" for a borrowed handle).
+    const std::string& FileName() const { return FFileName; }
+
+    // The open handle; throws when closed.
+    sqlite3* Handle() const;
+
+private:
+    void Open();
+    void Close() noexcept;
+
+    sqlite3* FHandle = nullptr;
+    bool FBorrowed = false;
+    TConnectMode FMode = TConnectMode::Default;
+    std::string FConnectionString;
+    std::string FFileName;
+};
+
+// Reads the value of KEY from a "key=value;..." connection string ("" when absent).
+std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey);
+
+// A statement with its parameters and, once opened, its whole result held in memory.
+class TQuery {
+public:
+    explicit TQuery(TConnection& AConnection);
+    ~TQuery();
+
+    TQuery(const TQuery&) = delete;
+    TQuery& operator=(const TQuery&) = delete;
+
+    // Replaces the statement text; the old statement, its parameters and any result go.
+    void SetSQL(const std::string& ASQL);
+    const std::string& SQL() const { return FSQL; }
+    void Clear() { SetSQL(std::string()); }
+
+    // Compiles the statement; binding, Open and ExecSQL prepare on demand as well.
+    void Prepare();
+    bool Prepared() const { return FStmt != nullptr; }
+
+    // Parameters, by name without the colon, in any letter case.
+    void SetText(std::string_view AName, const std::string& AValue);
+    void SetInteger(std::string_view AName, std::int32_t AValue);
+    void SetBoolean(std::string_view AName, bool AValue);
+    void SetNull(std::string_view AName);
+    // Fails for NaN and values outside 1 January 100 .. 31 December 9999.
+    void SetDate(std::string_view AName, TDateTime AValue);
+
+    // Runs a query and reads its whole result; the first row becomes current.
+    void Open();
+    void Close();
+    bool Active() const { return FActive; }
+    int RecordCount() const;
+    bool Eof() const;
+    void Next();
+
+    // Runs any other statement; returns the rows affected.
+    int ExecSQL();
+
+    // Fields of the current row by name (any letter case) or by position.
+    int FieldCount() const;
+    std::string FieldAsString(std::string_view AName) const;
+    std::string FieldAsString(int AIndex) const;
+    // Fails on null or empty text, text that is not a decimal integer, values outside 32 bits.
+    std::int32_t FieldAsInteger(std::string_view AName) const;
+    std::int32_t FieldAsInteger(int AIndex) const;
+    TDateTime FieldAsDateTime(std::string_view AName) const;
+    TDateTime FieldAsDateTime(int AIndex) const;
+    bool FieldIsNull(std::string_view AName) const;
+
+    // Appending to an open "select * from TABLE ..." result: Append, set fields, Post. The
+    // posted row becomes current, auto-number included.
+    void Append();
+    void SetFieldText(std::string_view AName, const std::string& AValue);
+    void SetFieldInteger(std::string_view AName, std::int32_t AValue);
+    void Post();
+
+public:
+    // One stored value of a result row.
+    using TValue = std::variant<std::monostate, std::int64_t, double, std::string>;
+    enum class TFieldKind { Unknown, Integer, Float, Date, Text };
+
+private:
+    struct TStmtDeleter {
+        void operator()(sqlite3_stmt* AStmt) const noexcept;
+    };
+    struct TField {
+        std::string Name;
+        TFieldKind Kind = TFieldKind::Unknown;
+    };
+
+    sqlite3_stmt* Statement();
+    std::vector<int> ParamIndexes(std::string_view AName);
+    int FieldIndex(std::string_view AName) const;
+    const TValue& Value(int AIndex) const;
+    std::int32_t AsInteger(int AIndex) const;
+    TDateTime AsDateTime(int AIndex) const;
+    [[noreturn]] void Fail(const std::string& AWhat) const;
+    void RequireActive(const char* AOperation) const;
+
+    TConnection& FConnection;
+    std::string FSQL;
+    std::unique_ptr<sqlite3_stmt, TStmtDeleter> FStmt;
+    bool FActive = false;
+    std::vector<TField> FFields;
+    std::vector<std::vector<TValue>> FRows;
+    std::size_t FCurrent = 0;
+    std::string FTable; // the table of a "select * from TABLE" result, for Append
+    bool FAppending = false;
+    std::vector<std::pair<int, TValue>> FPending;
+};
+
+// OLE Automation date helpers.
+// Throws TDatabaseError("'%g' is not a valid date and time") outside the valid range.
+void CheckDateTime(TDateTime AValue);
+TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour = 0, int AMinute = 0,
+                         int ASecond = 0);

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every system package the build, the tests and the demo need (Debian 12, as root).
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The plug-in's 32-bit build links the i386 SQLite.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
+
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends \
+    build-essential cmake ninja-build pkg-config git \
+    libsqlite3-dev sqlite3 \
+    googletest libgtest-dev libgmock-dev \
+    qt6-base-dev qt6-base-dev-tools libgl-dev libqt6opengl6-dev \
+    fonts-wqy-microhei \
+    g++-multilib libsqlite3-dev:i386 qemu-user \
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686

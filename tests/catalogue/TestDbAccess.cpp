@@ -1,0 +1,448 @@
+#include "DbAccess.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <limits>
+
+namespace {
+
+class DbAccessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FFile = MakeDatabase(FDir, "local.db", TSchemaKind::Local);
+        RunSql(FFile, "create table T (Name TEXT COLLATE NOCASE, Num INTEGER, Flag BOOLEAN,"
+                      " Stamp REAL, Code TEXT)");
+        FCnn.SetConnectionString(JetConnectionString(FFile));
+        FCnn.SetConnected(true);
+    }
+
+    int Exec(const std::string& ASql) {
+        TQuery Query(FCnn);
+        Query.SetSQL(ASql);
+        return Query.ExecSQL();
+    }
+
+    TTempDir FDir;
+    std::string FFile;
+    TConnection FCnn;
+};
+
+std::string ErrorOf(const std::function<void()>& AAction) {
+    try {
+        AAction();
+    } catch (const TDatabaseError& Error) {
+        return Error.what();
+    }
+    return "(no error)";
+}
+
+// -------------------------------------------------------------------------------------------
+// Parameters: every kind goes in through a :Name parameter and comes back with its storage.
+
+struct TParamCase {
+    const char* Name;
+    std::function<void(TQuery&)> Bind;
+    const char* Column;
+    const char* StoredType; // sqlite typeof()
+    const char* StoredText;
+};
+
+class ParamKinds : public DbAccessTest, public ::testing::WithParamInterface<TParamCase> {};
+
+TEST_P(ParamKinds, StoredWithItsType) {
+    const TParamCase& Case = GetParam();
+    TQuery Query(FCnn);
+    Query.SetSQL(std::string("insert into T (") + Case.Column + ") values (:value)");
+    Query.Prepare();
+    Case.Bind(Query);
+    EXPECT_EQ(Query.ExecSQL(), 1);
+    EXPECT_EQ(QueryText(FFile, std::string("select typeof(") + Case.Column + ") from T"),
+              Case.StoredType);
+    EXPECT_EQ(QueryText(FFile, std::string("select ") + Case.Column + " from T"), Case.StoredText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DbAccess, ParamKinds,
+    ::testing::Values(
+        TParamCase{"Text", [](TQuery& Q) { Q.SetText("Value", "歌曲 Song"); }, "Name", "text",
+                   "歌曲 Song"},
+        TParamCase{"EmptyText", [](TQuery& Q) { Q.SetText("VALUE", ""); }, "Name", "text", ""},
+        TParamCase{"Integer", [](TQuery& Q) { Q.SetInteger("value", -2147483647 - 1); }, "Num",
+                   "integer", "-2147483648"},
+        TParamCase{"BooleanTrue", [](TQuery& Q) { Q.SetBoolean("value", true); }, "Flag",
+                   "integer", "1"},
+        TParamCase{"BooleanFalse", [](TQuery& Q) { Q.SetBoolean("value", false); }, "Flag",
+                   "integer", "0"},
+        TParamCase{"Null", [](TQuery& Q) { Q.SetNull("value"); }, "Num", "null", ""},
+        TParamCase{"DateWithTime", [](TQuery& Q) { Q.SetDate("value", 45000.75); }, "Stamp",
+                   "real", "45000.75"},
+        TParamCase{"DateZero", [](TQuery& Q) { Q.SetDate("value", 0.0); }, "Stamp", "real",
+                   "0.0"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(DbAccessTest, DateKeepsTimeOfDayThroughARoundTrip) {
+    const TDateTime Stamp = EncodeDateTime(2024, 2, 29, 18, 30, 15);
+    TQuery Insert(FCnn);
+    Insert.SetSQL("insert into T (Stamp) values (:Stamp)");
+    Insert.SetDate("Stamp", Stamp);
+    Insert.ExecSQL();
+    TQuery Select(FCnn);
+    Select.SetSQL("select Stamp from T");
+    Select.Open();
+    EXPECT_DOUBLE_EQ(Select.FieldAsDateTime("stamp"), Stamp);
+    EXPECT_NEAR(Stamp - std::floor(Stamp), (18 * 3600 + 30 * 60 + 15) / 86400.0, 1e-9);
+}
+
+TEST_F(DbAccessTest, DateRangeIsCheckedBeforeBinding) {
+    TQuery Query(FCnn);
+    Query.SetSQL("insert into T (Stamp) values (:Stamp)");
+    EXPECT_NO_THROW(Query.SetDate("Stamp", -657434.0));        // 100-01-01
+    EXPECT_NO_THROW(Query.SetDate("Stamp", 2958465.99999));    // 9999-12-31 late
+    EXPECT_EQ(ErrorOf([&] { Query.SetDate("Stamp", -657434.5); }),
+              "'-657434' is not a valid date and time");
+    EXPECT_EQ(ErrorOf([&] { Query.SetDate("Stamp", 2958466.0); }),
+              "'2.95847e+06' is not a valid date and time");
+    EXPECT_EQ(ErrorOf([&] { Query.SetDate("Stamp", std::nan("")); }),
+              "'nan' is not a valid date and time");
+}
+
+TEST_F(DbAccessTest, EncodeDateTimeMatchesOleAutomationDates) {
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1900, 1, 1), 2.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(100, 1, 1), -657434.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(9999, 12, 31), 2958465.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25);
+}
+
+TEST_F(DbAccessTest, ParameterSharedByTwoPlacesIsBoundInBoth) {
+    Exec("insert into T (Name, Code) values ('a', 'a'), ('a', 'b')");
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from T where Name=:X and Code=:x");
+    Query.SetText("X", "a");
+    Query.Open();
+    EXPECT_EQ(Query.RecordCount(), 1);
+}
+
+// -------------------------------------------------------------------------------------------
+// Results
+
+TEST_F(DbAccessTest, RecordCountIsExact) {
+    for (const int Rows : {0, 1, 257}) {
+        Exec("delete from T");
+        for (int I = 0; I < Rows; ++I)
+            Exec("insert into T (Num) values (" + std::to_string(I) + ")");
+        TQuery Query(FCnn);
+        Query.SetSQL("select * from T");
+        Query.Open();
+        EXPECT_EQ(Query.RecordCount(), Rows) << Rows << " rows";
+        EXPECT_EQ(Query.Eof(), Rows == 0);
+    }
+}
+
+TEST_F(DbAccessTest, NullsAndMissingRowsReadAsEmptyZeroAndDateZero) {
+    Exec("insert into T (Name, Num, Stamp) values (null, null, null)");
+    for (const char* Sql : {"select * from T", "select * from T where Num = 99"}) {
+        TQuery Query(FCnn);
+        Query.SetSQL(Sql);
+        Query.Open();
+        EXPECT_EQ(Query.FieldAsString("Name"), "") << Sql;
+        EXPECT_EQ(Query.FieldAsInteger("Num"), 0) << Sql;
+        EXPECT_EQ(Query.FieldAsDateTime("Stamp"), 0.0) << Sql;
+    }
+}
+
+TEST_F(DbAccessTest, FieldsByNameInAnyCaseOrFirstByPosition) {
+    Exec("insert into T (Name, Num) values ('周杰伦', 42)");
+    TQuery Query(FCnn);
+    Query.SetSQL("select Num, Name from T");
+    Query.Open();
+    EXPECT_EQ(Query.FieldAsString("NAME"), "周杰伦");
+    EXPECT_EQ(Query.FieldAsInteger("num"), 42);
+    EXPECT_EQ(Query.FieldAsInteger(0), 42);
+    EXPECT_EQ(Query.FieldAsString(0), "42");
+}
+
+struct TIntCase {
+    const char* Name;
+    const char* Sql; // value of the first column
+    bool Ok;
+    std::int32_t Expected;
+};
+
+class IntegerConversion : public DbAccessTest, public ::testing::WithParamInterface<TIntCase> {};
+
+TEST_P(IntegerConversion, FromTextAndNumbers) {
+    const TIntCase& Case = GetParam();
+    Exec("insert into T (Code, Num) values (null, null)");
+    TQuery Query(FCnn);
+    Query.SetSQL(std::string("select ") + Case.Sql + " from T");
+    Query.Open();
+    if (Case.Ok) {
+        EXPECT_EQ(Query.FieldAsInteger(0), Case.Expected);
+    } else {
+        const std::string Error = ErrorOf([&] { Query.FieldAsInteger(0); });
+        EXPECT_NE(Error.find("is not a valid integer value"), std::string::npos) << Error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DbAccess, IntegerConversion,
+    ::testing::Values(TIntCase{"Decimal", "'80000123'", true, 80000123},
+                      TIntCase{"Signed", "'-42'", true, -42},
+                      TIntCase{"Plus", "'+7'", true, 7},
+                      TIntCase{"LeadingZeros", "'0007'", true, 7},
+                      TIntCase{"Max", "'2147483647'", true, 2147483647},
+                      TIntCase{"Min", "'-2147483648'", true, -2147483647 - 1},
+                      TIntCase{"IntegerExpression", "length('abc') + 2", true, 5},
+                      TIntCase{"NullNumberColumn", "Num", true, 0},
+                      TIntCase{"Empty", "''", false, 0},
+                      TIntCase{"NullText", "Code", false, 0},
+                      TIntCase{"NullExpression", "max(Code)", false, 0},
+                      TIntCase{"Letters", "'abc'", false, 0},
+                      TIntCase{"Trailing", "'12a'", false, 0},
+                      TIntCase{"Blank", "' 12'", false, 0},
+                      TIntCase{"Hex", "'0x10'", false, 0},
+                      TIntCase{"SignOnly", "'-'", false, 0},
+                      TIntCase{"TooBig", "'2147483648'", false, 0},
+                      TIntCase{"TooSmall", "'-2147483649'", false, 0},
+                      TIntCase{"BigInteger", "5000000000", false, 0}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(DbAccessTest, ExecSqlReturnsRowsAffected) {
+    EXPECT_EQ(Exec("insert into T (Num) values (1), (2), (3)"), 3);
+    EXPECT_EQ(Exec("update T set Code = 'x' where Num >= 2"), 2);
+    EXPECT_EQ(Exec("update T set Code = 'x' where Num = 99"), 0);
+    EXPECT_EQ(Exec("delete from T"), 3);
+}
+
+TEST_F(DbAccessTest, ReplacingTheTextDropsTheOldResultAndParameters) {
+    Exec("insert into T (Num) values (1)");
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from T where Num=:Num");
+    Query.SetInteger("Num", 1);
+    Query.Open();
+    ASSERT_EQ(Query.RecordCount(), 1);
+    Query.SetSQL("select count(*) from T");
+    EXPECT_FALSE(Query.Active());
+    EXPECT_NE(ErrorOf([&] { Query.SetInteger("Num", 1); }).find("Unknown parameter"),
+              std::string::npos);
+    Query.Open();
+    EXPECT_EQ(Query.FieldAsInteger(0), 1);
+}
+
+// -------------------------------------------------------------------------------------------
+// Append and post
+
+TEST_F(DbAccessTest, AppendPostMakesTheNewRowCurrentWithItsAutoNumber) {
+    for (const char* Expected : {"1", "2"}) {
+        TQuery Query(FCnn);
+        Query.SetSQL("Select * from SongTypes where TypeName=:TypeName");
+        Query.SetText("TypeName", "情歌");
+        Query.Open();
+        if (Query.RecordCount() > 0)
+            break;
+        Query.Append();
+        Query.SetFieldText("typename", "情歌");
+        Query.Post();
+        EXPECT_EQ(Query.FieldAsString("TypeID"), Expected);
+        EXPECT_EQ(Query.FieldAsString("TypeName"), "情歌");
+        EXPECT_EQ(Query.RecordCount(), 1);
+    }
+    EXPECT_EQ(QueryText(FFile, "select count(*) from SongTypes"), "1");
+
+    TQuery Second(FCnn);
+    Second.SetSQL("select * from SongTypes where TypeName=:TypeName");
+    Second.SetText("TypeName", "摇滚");
+    Second.Open();
+    Second.Append();
+    Second.SetFieldText("TypeName", "摇滚");
+    Second.Post();
+    EXPECT_EQ(Second.FieldAsInteger("TypeID"), 2);
+}
+
+TEST_F(DbAccessTest, AppendNeedsAWholeTableResult) {
+    TQuery Query(FCnn);
+    Query.SetSQL("select TypeName from SongTypes");
+    Query.Open();
+    EXPECT_NE(ErrorOf([&] { Query.Append(); }).find("not a whole table"), std::string::npos);
+}
+
+// -------------------------------------------------------------------------------------------
+// Letter case
+
+TEST_F(DbAccessTest, WhereComparesNamesAndPathsWithoutLetterCase) {
+    RunSql(FFile, "insert into Songs (FilePath, SongName) values ('D:\\Songs\\ABC.mpg', 'Hello');"
+                  "insert into Languages (LanguageName) values ('English')");
+    const struct {
+        const char* Sql;
+        const char* Param;
+        const char* Value;
+    } Cases[] = {
+        {"select songnumber from songs where FilePath=:FilePath", "FilePath", "d:\\songs\\abc.MPG"},
+        {"select * from songs where SongName=:N", "N", "HELLO"},
+        {"Select * from Languages where LanguageName=:LanguageName", "LanguageName", "english"},
+    };
+    for (const auto& Case : Cases) {
+        TQuery Query(FCnn);
+        Query.SetSQL(Case.Sql);
+        Query.SetText(Case.Param, Case.Value);
+        Query.Open();
+        EXPECT_EQ(Query.RecordCount(), 1) << Case.Sql;
+    }
+}
+
+// -------------------------------------------------------------------------------------------
+// Errors name what failed
+
+TEST_F(DbAccessTest, StatementErrorsNameTheStatementAndTheFile) {
+    const std::string Bad = ErrorOf([&] { Exec("selec * from T"); });
+    EXPECT_NE(Bad.find("syntax error"), std::string::npos) << Bad;
+    EXPECT_NE(Bad.find("\"selec * from T\""), std::string::npos) << Bad;
+    EXPECT_NE(Bad.find(FFile), std::string::npos) << Bad;
+
+    const std::string NoTable = ErrorOf([&] { Exec("select * from Nowhere"); });
+    EXPECT_NE(NoTable.find("no such table: Nowhere"), std::string::npos) << NoTable;
+
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from T where Num=:Num");
+    const std::string Param = ErrorOf([&] { Query.SetInteger("Number", 1); });
+    EXPECT_NE(Param.find("Unknown parameter \"Number\""), std::string::npos) << Param;
+    Query.SetInteger("Num", 1);
+    Query.Open();
+    const std::string Field = ErrorOf([&] { Query.FieldAsString("Nope"); });
+    EXPECT_NE(Field.find("Unknown field \"Nope\""), std::string::npos) << Field;
+}
+
+TEST_F(DbAccessTest, ConstraintViolationIsAnError) {
+    Exec("create unique index TName on T (Name)");
+    Exec("insert into T (Name) values ('a')");
+    const std::string Error = ErrorOf([&] { Exec("insert into T (Name) values ('A')"); });
+    EXPECT_NE(Error.find("UNIQUE constraint failed"), std::string::npos) << Error;
+}
+
+struct TOpenCase {
+    const char* Name;
+    std::function<void(const std::string&)> Make; // writes the file (or nothing)
+    const char* Expected;
+};
+
+class OpenErrors : public ::testing::TestWithParam<TOpenCase> {};
+
+TEST_P(OpenErrors, NameTheFileAndNeverCreateIt) {
+    TTempDir Dir;
+    const std::string File = Dir.File("songs.mdb");
+    GetParam().Make(File);
+    const bool Existed = std::filesystem::exists(File);
+    TConnection Cnn;
+    Cnn.SetConnectionString(JetConnectionString(File));
+    const std::string Error = ErrorOf([&] { Cnn.SetConnected(true); });
+    EXPECT_NE(Error.find("\"" + File + "\""), std::string::npos) << Error;
+    EXPECT_NE(Error.find(GetParam().Expected), std::string::npos) << Error;
+    EXPECT_FALSE(Cnn.Connected());
+    EXPECT_EQ(std::filesystem::exists(File), Existed);
+}
+
+void WriteBytes(const std::string& AFile, const std::string& ABytes) {
+    std::ofstream(AFile, std::ios::binary) << ABytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DbAccess, OpenErrors,
+    ::testing::Values(
+        TOpenCase{"Missing", [](const std::string&) {}, "does not exist"},
+        TOpenCase{"Folder", [](const std::string& F) { std::filesystem::create_directory(F); },
+                  "not a file"},
+        TOpenCase{"EmptyFile", [](const std::string& F) { WriteBytes(F, ""); },
+                  "not a database"},
+        TOpenCase{"TextFile", [](const std::string& F) { WriteBytes(F, "hello, world\n"); },
+                  "not a database"},
+        TOpenCase{"Jet4", [](const std::string& F) {
+                      WriteBytes(F, std::string("\x00\x01\x00\x00Standard Jet DB\x00\x01", 21));
+                  }, "Access (Jet) database"},
+        TOpenCase{"Ace", [](const std::string& F) {
+                      WriteBytes(F, std::string("\x00\x01\x00\x00Standard ACE DB\x00\x02", 21));
+                  }, "Access (Jet) database"},
+        TOpenCase{"DamagedSQLite", [](const std::string& F) {
+                      WriteBytes(F, std::string("SQLite format 3\0", 16) + std::string(200, 'x'));
+                  }, "not a database"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST(DbConnection, ConnectionStringKeysAreReadAndTheRestIgnored) {
+    const std::string Cnn = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\KTV\\Ktv.mdb;"
+                            "Persist Security Info=false;Jet OLEDB:Database Password=RivaPolte";
+    EXPECT_EQ(ConnectionStringValue(Cnn, "data source"), "D:\\KTV\\Ktv.mdb");
+    EXPECT_EQ(ConnectionStringValue(Cnn, "Jet OLEDB:Database Password"), "RivaPolte");
+    EXPECT_EQ(ConnectionStringValue(Cnn, "User ID"), "");
+    EXPECT_EQ(ConnectionStringValue("Data Source = \"a b.mdb\" ;", "Data Source"), "a b.mdb");
+}
+
+TEST(DbConnection, RelativeDataSourceResolvesAgainstTheCurrentDirectory) {
+    TTempDir Dir;
+    MakeDatabase(Dir, "Ktv.mdb", TSchemaKind::Local);
+    const auto Saved = std::filesystem::current_path();
+    std::filesystem::current_path(Dir.Path());
+    TConnection Cnn;
+    Cnn.SetConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=Ktv.mdb;"
+                            "Persist Security Info=false;Jet OLEDB:Database Password=RivaPolte");
+    EXPECT_NO_THROW(Cnn.SetConnected(true));
+    std::filesystem::current_path(Saved);
+    EXPECT_EQ(Cnn.FileName(), Dir.File("Ktv.mdb"));
+    EXPECT_EQ(QueryText(Dir.File("Ktv.mdb"), "pragma journal_mode"), "wal");
+    Cnn.SetConnected(false);
+    EXPECT_FALSE(Cnn.Connected());
+}
+
+TEST(DbConnection, ShareDenyNoneIsReadOnly) {
+    TTempDir Dir;
+    const std::string File = MakeDatabase(Dir, "Total.mdb", TSchemaKind::Master);
+    TConnection Cnn;
+    Cnn.SetMode(TConnectMode::ShareDenyNone);
+    Cnn.SetConnectionString(JetConnectionString(File));
+    Cnn.SetConnected(true);
+    TQuery Query(Cnn);
+    Query.SetSQL("select * from Songs");
+    Query.Open();
+    EXPECT_EQ(Query.RecordCount(), 0);
+    Query.SetSQL("insert into Songs (SongName) values ('x')");
+    EXPECT_NE(ErrorOf([&] { Query.ExecSQL(); }).find("readonly"), std::string::npos);
+    // The owner of the file keeps writing while we read.
+    EXPECT_NO_THROW(RunSql(File, "insert into Songs (SongName) values ('y')"));
+}
+
+TEST(DbConnection, OpenConnectionRefusesANewString) {
+    TTempDir Dir;
+    const std::string File = MakeDatabase(Dir, "Ktv.mdb", TSchemaKind::Local);
+    TConnection Cnn;
+    Cnn.SetConnectionString(JetConnectionString(File));
+    Cnn.SetConnected(true);
+    EXPECT_THROW(Cnn.SetConnectionString(JetConnectionString("other.mdb")), TDatabaseError);
+}
+
+TEST(DbConnection, BorrowedHandleIsNeitherClosedNorReconfigured) {
+    TTempDir Dir;
+    const std::string File = MakeDatabase(Dir, "Ktv.mdb", TSchemaKind::Local);
+    sqlite3* Handle = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(File.c_str(), &Handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    {
+        TConnection Cnn(Handle);
+        EXPECT_TRUE(Cnn.Connected());
+        TQuery Query(Cnn);
+        Query.SetSQL("insert into Languages (LanguageName) values (:N)");
+        Query.SetText("N", "国语");
+        EXPECT_EQ(Query.ExecSQL(), 1);
+        Cnn.SetConnected(true);
+    }
+    sqlite3_stmt* Stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(Handle, "pragma journal_mode", -1, &Stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(Stmt), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0)), "delete");
+    sqlite3_finalize(Stmt);
+    EXPECT_EQ(sqlite3_close(Handle), SQLITE_OK);
+}
+
+} // namespace
