@@ -41,6 +41,26 @@ void SetOptionalID(TQuery& AQuery, std::string_view AName, const TOptionalID& AV
         AQuery.SetNull(AName);
 }
 
+void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo) {
+    AQuery.SetText("SongNumber", AInfo.SongNumber);
+    AQuery.SetText("SongName", AInfo.SongName);
+    AQuery.SetText("FilePath", AInfo.FilePath);
+    AQuery.SetText("SingerName", AInfo.SingerName);
+    AQuery.SetText("PYCode", AInfo.PYCode);
+    AQuery.SetInteger("CharsCount", AInfo.CharsCount);
+    AQuery.SetInteger("StrokesNumber", AInfo.StrokesNumber);
+    SetOptionalID(AQuery, "LanguageID", AInfo.LanguageID);
+    SetOptionalID(AQuery, "TypeID", AInfo.TypeID);
+    AQuery.SetText("Special", AInfo.Special);
+    AQuery.SetInteger("Track", AInfo.Track);
+    AQuery.SetInteger("Sound", AInfo.Sound);
+    AQuery.SetBoolean("IsNew", AInfo.IsNew);
+    AQuery.SetInteger("DemandTimes", AInfo.DemandTimes);
+    AQuery.SetText("MediaType", AInfo.MediaType);
+    AQuery.SetInteger("FileSize", AInfo.FileSize);
+    AQuery.SetDate("PublishDate", AInfo.PublishDate);
+}
+
 TOptionalID GetTypeID(TConnection& AConnection, const std::string& ATypeName, bool AAutoInsert) {
     return LookupID(AConnection, SongTypesTable, ATypeName, AAutoInsert);
 }

@@ -62,6 +62,9 @@ struct TKtvSongInfo {
 // Binds an identifier as an integer, or null when absent.
 void SetOptionalID(TQuery& AQuery, std::string_view AName, const TOptionalID& AValue);
 
+// Binds every parameter of the song insert or update from the record of the same name.
+void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo);
+
 // Lookups as the wizard runs them: an empty name gives an absent identifier without touching
 // the database; a missing type or language is added when AAutoInsert is true. Names are bound
 // exactly as passed. Database errors propagate.
