@@ -1,0 +1,62 @@
+#include "Paths.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+bool IsDelimiter(char AChar, const TPathStyle& AStyle) {
+    return AChar == AStyle.Separator || (AStyle.DriveDelimiter != '\0' && AChar == AStyle.DriveDelimiter);
+}
+
+} // namespace
+
+std::string ExtractFilePath(const std::string& APath, const TPathStyle& AStyle) {
+    for (std::size_t I = APath.size(); I > 0; --I)
+        if (IsDelimiter(APath[I - 1], AStyle))
+            return APath.substr(0, I);
+    return {};
+}
+
+std::string ExtractFileDir(const std::string& APath, const TPathStyle& AStyle) {
+    std::string Result = ExtractFilePath(APath, AStyle);
+    const std::size_t Size = Result.size();
+    // The separator stays when it is the root: first character, or after C: or another one.
+    if (Size > 1 && Result.back() == AStyle.Separator && !IsDelimiter(Result[Size - 2], AStyle))
+        Result.pop_back();
+    return Result;
+}
+
+std::string GetParentPath(const std::string& APath, const TPathStyle& AStyle) {
+    std::string Folder = ExtractFilePath(APath, AStyle);
+    if (!Folder.empty() && Folder.back() == AStyle.Separator)
+        Folder.pop_back();
+    return ExtractFilePath(Folder, AStyle);
+}
+
+std::string GetUpperPath(const std::string& AFileName, int ALevels, const TPathStyle& AStyle) {
+    const std::string Folder = ExtractFilePath(AFileName, AStyle);
+    if (ALevels <= 0)
+        return Folder;
+    // Climbing drops everything up to the last separator; with none left the climb has reached
+    // the drive (or the root) and stays there.
+    std::string Dir = ExtractFileDir(Folder, AStyle);
+    for (int Level = 0; Level < ALevels; ++Level) {
+        const std::size_t Last = Dir.rfind(AStyle.Separator);
+        if (Last == std::string::npos)
+            break;
+        Dir.erase(Last);
+    }
+    return Dir + AStyle.Separator;
+}
+
+std::string GetProgramFileName(const std::string& AArgv0) {
+    std::error_code Error;
+    const std::filesystem::path Self = std::filesystem::read_symlink("/proc/self/exe", Error);
+    if (!Error && !Self.empty())
+        return Self.string();
+    if (AArgv0.empty())
+        return {};
+    const std::filesystem::path Absolute = std::filesystem::absolute(AArgv0, Error);
+    return Error ? AArgv0 : Absolute.lexically_normal().string();
+}
