@@ -1,0 +1,135 @@
+#include "CommandLine.h"
+#include "WinMessages.h"
+
+#include <QObject>
+#include <QSemaphore>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+class TestWinMessages : public QObject {
+    Q_OBJECT
+private slots:
+    void HostHandle_data();
+    void HostHandle();
+    void HandleZeroSendsNothing();
+    void SameThreadIsADirectCall();
+    void OtherThreadWaitsUntilHandledOnTheWindowsThread();
+    void WindowDestroyedWhileAWorkerWaitsReleasesIt();
+    void UnknownHandleGoesToTheHostLink();
+};
+
+void TestWinMessages::HostHandle_data() {
+    QTest::addColumn<QStringList>("Arguments");
+    QTest::addColumn<qulonglong>("Handle");
+    const QString P = "corvena";
+    QTest::addRow("/i decimal") << QStringList{P, "/i", "1234"} << 1234ULL;
+    QTest::addRow("/e decimal") << QStringList{P, "/e", "1234"} << 1234ULL;
+    QTest::addRow("/I not recognised") << QStringList{P, "/I", "1234"} << 0ULL;
+    QTest::addRow("/E not recognised") << QStringList{P, "/E", "1234"} << 0ULL;
+    QTest::addRow("other first argument") << QStringList{P, "-i", "1234"} << 0ULL;
+    QTest::addRow("$ hexadecimal") << QStringList{P, "/i", "$4D2"} << 1234ULL;
+    QTest::addRow("0x hexadecimal") << QStringList{P, "/i", "0x4d2"} << 1234ULL;
+    QTest::addRow("0X hexadecimal") << QStringList{P, "/i", "0X4D2"} << 1234ULL;
+    QTest::addRow("plus sign") << QStringList{P, "/i", "+1234"} << 1234ULL;
+    QTest::addRow("minus sign keeps low bits") << QStringList{P, "/i", "-1"} << 0xFFFFFFFFULL;
+    QTest::addRow("above 32 bits keeps low bits") << QStringList{P, "/i", "4294968530"} << 1234ULL;
+    QTest::addRow("64-bit hexadecimal") << QStringList{P, "/i", "$FFFFFFFF000004D2"} << 1234ULL;
+    QTest::addRow("above 64 bits") << QStringList{P, "/i", "99999999999999999999"} << 0ULL;
+    QTest::addRow("missing") << QStringList{P, "/i"} << 0ULL;
+    QTest::addRow("empty") << QStringList{P, "/i", ""} << 0ULL;
+    QTest::addRow("not a number") << QStringList{P, "/i", "xyz"} << 0ULL;
+    QTest::addRow("trailing letters") << QStringList{P, "/i", "12ab"} << 0ULL;
+    QTest::addRow("prefix only") << QStringList{P, "/i", "$"} << 0ULL;
+    QTest::addRow("no arguments") << QStringList{P} << 0ULL;
+}
+
+void TestWinMessages::HostHandle() {
+    QFETCH(QStringList, Arguments);
+    QFETCH(qulonglong, Handle);
+    QCOMPARE(static_cast<qulonglong>(HostHandleFromArguments(Arguments)), Handle);
+}
+
+void TestWinMessages::HandleZeroSendsNothing() {
+    int Calls = 0;
+    SetHostLink([&Calls](TWindowHandle, unsigned, TWParam, TLParam) -> TLParam { return ++Calls; });
+    QCOMPARE(SendMessageW(0, WM_WIZ_INDEXED, 0, 0), TLParam(0));
+    QCOMPARE(Calls, 0);
+    SetHostLink({});
+}
+
+void TestWinMessages::SameThreadIsADirectCall() {
+    QObject Window;
+    std::vector<unsigned> Seen;
+    const TWindowHandle Handle = RegisterWindow(&Window, [&Seen](unsigned AMsg, TWParam, TLParam) -> TLParam {
+        Seen.push_back(AMsg);
+        return 42;
+    });
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 2), TLParam(42));
+    QCOMPARE(Seen, std::vector<unsigned>{WM_WIZ_PROGRESS});
+}
+
+void TestWinMessages::OtherThreadWaitsUntilHandledOnTheWindowsThread() {
+    QObject Window;
+    QThread* HandledOn = nullptr;
+    QString Text;
+    const TWindowHandle Handle =
+        RegisterWindow(&Window, [&](unsigned, TWParam, TLParam ALParam) -> TLParam {
+            HandledOn = QThread::currentThread();
+            Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
+            return 7;
+        });
+    std::atomic<TLParam> Result{-1};
+    std::unique_ptr<QThread> Worker(QThread::create([&] {
+        // The text lives on the worker's stack: valid only while the message is handled.
+        const std::u16string Status = u"正在索引歌曲...";
+        Result = SendMessageW(Handle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(Status.c_str()));
+    }));
+    Worker->start();
+    QTRY_COMPARE(Result.load(), TLParam(7));
+    QVERIFY(Worker->wait(5000));
+    QCOMPARE(HandledOn, QThread::currentThread());
+    QCOMPARE(Text, QString("正在索引歌曲..."));
+}
+
+void TestWinMessages::WindowDestroyedWhileAWorkerWaitsReleasesIt() {
+    auto* Window = new QObject;
+    int Calls = 0;
+    const TWindowHandle Handle = RegisterWindow(Window, [&Calls](unsigned, TWParam, TLParam) -> TLParam {
+        return ++Calls;
+    });
+    QSemaphore Sent;
+    std::atomic<bool> Returned{false};
+    std::unique_ptr<QThread> Worker(QThread::create([&] {
+        Sent.release();
+        SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
+        Returned = true;
+    }));
+    Worker->start();
+    Sent.acquire();
+    QThread::msleep(50); // the call is queued by now, not yet handled
+    delete Window;       // no event was processed in between
+    QVERIFY(Worker->wait(5000));
+    QVERIFY(Returned);
+    QCOMPARE(Calls, 0);
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(0));
+}
+
+void TestWinMessages::UnknownHandleGoesToTheHostLink() {
+    std::vector<std::pair<TWindowHandle, unsigned>> Seen;
+    SetHostLink([&Seen](TWindowHandle AHandle, unsigned AMsg, TWParam, TLParam) -> TLParam {
+        Seen.emplace_back(AHandle, AMsg);
+        return 1;
+    });
+    QCOMPARE(SendMessageW(1234, WM_WIZ_INDEXED, 0, 0), TLParam(1));
+    SetHostLink({});
+    QCOMPARE(SendMessageW(1234, WM_WIZ_INDEXED, 0, 0), TLParam(0));
+    QCOMPARE(Seen.size(), std::size_t(1));
+    QCOMPARE(Seen[0].first, TWindowHandle(1234));
+    QCOMPARE(Seen[0].second, WM_WIZ_INDEXED);
+}
+
+QTEST_GUILESS_MAIN(TestWinMessages)
+#include "TestWinMessages.moc"

@@ -1,0 +1,356 @@
+#include "Main.h"
+
+#include "CommandLine.h"
+#include "Config.h"
+#include "FileDialogs.h"
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMovie>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QStyle>
+#include <QToolButton>
+
+// The animation lives in this static library's resources, which are not registered by
+// themselves.
+static void InitResources() { Q_INIT_RESOURCE(wizard); }
+
+namespace {
+
+const QString ErrorTitle = QStringLiteral("  错误");
+const QString ConfirmTitle = QStringLiteral("  确认");
+
+QFont HintFont() {
+    QFont Font = FontWithCjkFallback(QStringLiteral("SimSun"));
+    Font.setPixelSize(12);
+    return Font;
+}
+
+QWidget* MakePage(QWidget* AParent, const char* AName) {
+    auto* Page = new QWidget(AParent);
+    Page->setObjectName(QString::fromLatin1(AName));
+    Page->setAutoFillBackground(true);
+    Page->setBackgroundRole(QPalette::Button);
+    Page->setGeometry(TWizardForm::PageRect());
+    return Page;
+}
+
+// A label at (ALeft, ATop); sized to its text unless a size is given.
+QLabel* MakeLabel(QWidget* AParent, const char* AName, const QString& AText, int ALeft, int ATop,
+                  int AWidth = 0, int AHeight = 0) {
+    auto* Label = new QLabel(AText, AParent);
+    Label->setObjectName(QString::fromLatin1(AName));
+    if (AWidth > 0)
+        Label->setGeometry(ALeft, ATop, AWidth, AHeight);
+    else {
+        Label->adjustSize();
+        Label->move(ALeft, ATop);
+    }
+    return Label;
+}
+
+// Hint labels: SimSun 12 px, wrapping, optionally in navy.
+QLabel* MakeHint(QWidget* AParent, const char* AName, const QString& AText, int ALeft, int ATop,
+                 int AWidth = 0, int AHeight = 0, bool ANavy = false) {
+    QLabel* Label = MakeLabel(AParent, AName, AText, ALeft, ATop);
+    Label->setFont(HintFont());
+    Label->setWordWrap(true);
+    Label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    if (ANavy) {
+        QPalette Palette = Label->palette();
+        Palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
+        Label->setPalette(Palette);
+    }
+    if (AWidth > 0)
+        Label->setGeometry(ALeft, ATop, AWidth, AHeight);
+    else
+        Label->adjustSize();
+    return Label;
+}
+
+TButtonEdit* MakeButtonEdit(QWidget* AParent, const char* AName, const QString& AHint, int ALeft,
+                            int ATop, int AWidth, int AHeight) {
+    auto* Edit = new TButtonEdit(AParent);
+    Edit->setObjectName(QString::fromLatin1(AName));
+    Edit->setGeometry(ALeft, ATop, AWidth, AHeight);
+    Edit->Button()->setToolTip(AHint);
+    return Edit;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TButtonEdit::TButtonEdit(QWidget* AParent) : QLineEdit(AParent), FButton(new QToolButton(this)) {
+    FButton->setText(QStringLiteral("..."));
+    FButton->setCursor(Qt::ArrowCursor);
+    FButton->setFocusPolicy(Qt::NoFocus);
+    connect(FButton, &QToolButton::clicked, this, &TButtonEdit::ButtonClicked);
+}
+
+void TButtonEdit::resizeEvent(QResizeEvent* AEvent) {
+    QLineEdit::resizeEvent(AEvent);
+    const int Side = height() - 2;
+    FButton->setGeometry(width() - Side - 1, 1, Side, Side);
+    setTextMargins(0, 0, Side, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TMainForm::TMainForm(const QStringList& AArguments, const QString& AProgramFile, QWidget* AParent)
+    : TWizardForm(AParent), FArguments(AArguments), FProgramFile(AProgramFile.toStdString()) {
+    InitResources();
+    cnnLocal = std::make_shared<TConnection>();
+    cnnTotal = std::make_shared<TConnection>();
+    cnnTotal->SetMode(TConnectMode::ShareDenyNone);
+    FHandle = RegisterWindow(
+        this, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return WndProc(AMsg, AWParam, ALParam); },
+        static_cast<TWindowHandle>(winId()));
+    FormCreate();
+}
+
+TMainForm::~TMainForm() {
+    UnregisterWindow(FHandle);
+    TMainForm::FormDestroy();
+}
+
+void TMainForm::BuildPages() {
+    pnl1 = MakePage(this, "pnl1");
+    lblHint1_0 = MakeHint(pnl1, "lblHint1_0",
+                          QStringLiteral("向导将扫描您所指定文件夹内的所有歌曲文件，根据文件名中的数字编号，"
+                                         "逐一获取其歌曲信息；然后，再将这些信息批量添加到您的点歌系统中。"),
+                          91, 40, 377, 60);
+    lblHint1_1 = MakeHint(pnl1, "lblHint1_1", QStringLiteral("请指定需要被索引的歌曲文件的存放位置。"), 91, 110);
+    lblFilePath = MakeLabel(pnl1, "lblFilePath", QStringLiteral("歌曲文件夹："), 91, 136);
+    lblFilePath->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    edtSongPath = MakeButtonEdit(pnl1, "edtSongPath", QStringLiteral("浏览歌曲文件夹"), 169, 130, 294, 21);
+    chkOnlyAdd = new QCheckBox(
+        QStringLiteral("仅处理没有歌曲信息的文件，对已经有歌曲信息的文件不做更新。"), pnl1);
+    chkOnlyAdd->setObjectName(QStringLiteral("chkOnlyAdd"));
+    chkOnlyAdd->setGeometry(91, 176, 372, 17);
+    chkOnlyAdd->setAutoFillBackground(true);
+    QPalette White = chkOnlyAdd->palette();
+    White.setColor(QPalette::Window, Qt::white);
+    chkOnlyAdd->setPalette(White);
+    lblHint1_3 = MakeHint(pnl1, "lblHint1_3", QStringLiteral("单击“下一步”继续。"), 91, 222);
+    lblHint1_3->hide();
+
+    pnl2 = MakePage(this, "pnl2");
+    lblHint2_1 = MakeHint(pnl2, "lblHint2_1",
+                          QStringLiteral("向导将根据编号在“总歌库”中检索歌曲信息。这需要您指定一个存储有这些歌曲信息的"
+                                         "“总库数据库”文件，以便向导从中获取歌曲信息。该文件的文件名通常为“Total.mdb”。"),
+                          91, 40, 372, 60);
+    lblHint2_2 = MakeHint(pnl2, "lblHint2_2", QStringLiteral("请指定索引所需的“总歌库数据库”文件。"), 91, 110);
+    lblTotalFile = MakeLabel(pnl2, "lblTotalFile", QStringLiteral("总歌库数据库："), 91, 136);
+    edtTotalPath =
+        MakeButtonEdit(pnl2, "edtTotalPath", QStringLiteral("浏览总库数据库文件"), 181, 130, 282, 21);
+    lblHint2_3 = MakeHint(pnl2, "lblHint2_3", QStringLiteral("单击“下一步”，开始批量索引歌曲。"), 91, 222);
+    lblHint2_3->hide();
+
+    pnl3 = MakePage(this, "pnl3");
+    lblHint3_0 = MakeHint(pnl3, "lblHint3_0",
+                          QStringLiteral("    向导正在按照您所指定的文件夹，搜索其中的文件。该过程花费的时间，"
+                                         "和您该文件夹下的文件数量有关，请耐心等待。"),
+                          91, 40, 372, 24, true);
+    lblsLeft = MakeLabel(pnl3, "lblsLeft", QStringLiteral("正在......"), 91, 177);
+    lblsRight = MakeLabel(pnl3, "lblsRight", QString(), 0, 180);
+    lblsRight->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    SetSearchCount(QStringLiteral("0%"));
+    imgProgress = new QLabel(pnl3);
+    imgProgress->setObjectName(QStringLiteral("imgProgress"));
+    imgProgress->setGeometry(91, 199, 375, 22);
+    FProgressMovie = new QMovie(QStringLiteral(":/wizard/progress.gif"), QByteArray(), this);
+    imgProgress->setMovie(FProgressMovie);
+    FProgressMovie->jumpToFrame(0);
+
+    pnl4 = MakePage(this, "pnl4");
+    lblHint4_0 = MakeHint(pnl4, "lblHint4_0",
+                          QStringLiteral("    “索引歌曲”的过程，需要花费较长的时间。这和您索引的歌曲文件总数有关系。"),
+                          91, 40, 372, 24, true);
+    lblaLeft = MakeLabel(pnl4, "lblaLeft", QStringLiteral("正在......"), 91, 180, 200, 13);
+    lblaRight = MakeLabel(pnl4, "lblaRight", QStringLiteral("0%"), 334, 180, 154, 13);
+    lblaRight->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    ProgressBar = new QProgressBar(pnl4);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(91, 199, 397, 22);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+
+    pnl5 = MakePage(this, "pnl5");
+    lblHint5_0 = MakeHint(pnl5, "lblHint5_0",
+                          QStringLiteral("    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。"), 91, 41,
+                          375, 48, true);
+
+    connect(edtSongPath, &TButtonEdit::ButtonClicked, this, [this] { edtSongPathButtonClick(); });
+    connect(edtTotalPath, &TButtonEdit::ButtonClicked, this, [this] { edtTotalPathButtonClick(); });
+}
+
+void TMainForm::FormCreate() {
+    FMainAppHandle = HostHandleFromArguments(FArguments);
+    setWindowTitle(QStringLiteral("  向导 离线索引歌曲"));
+    BuildPages();
+
+    SetStepMax(5);
+    FStepPanels = {pnl1, pnl2, pnl3, pnl4, pnl5};
+    FTitles = QStringList{QStringLiteral("指定歌曲文件"), QStringLiteral("指定总库数据库"),
+                          QStringLiteral("搜集文件信息"), QStringLiteral("更新歌曲信息"),
+                          QStringLiteral("完成索引")};
+    SetBeforeNext(BindEvent(this, &TMainForm::BeforeNextStep));
+    SetOnStep(BindEvent(this, &TMainForm::StepEntered));
+    SetStep(1);
+
+    FSongFiles = std::make_shared<QStringList>();
+    const TWizardChoices Choices = ReadWizardChoices(FProgramFile);
+    chkOnlyAdd->setChecked(Choices.OnlyAdd);
+    edtSongPath->setText(QString::fromStdString(Choices.SongPath));
+    edtTotalPath->setText(QString::fromStdString(Choices.TotalPath));
+
+    FCloseConfirmation = true;
+    QDir::setCurrent(QString::fromStdString(GetProgramDir(FProgramFile)));
+}
+
+void TMainForm::Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit) {
+    ErrorBox(this, ErrorTitle, AText);
+    if (AEdit != nullptr)
+        AEdit->setFocus();
+    Canceled = true;
+}
+
+void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
+    if (AStep == 1) {
+        const QString Text = edtSongPath->text();
+        if (Text.isEmpty())
+            Refuse(Canceled, QStringLiteral("请指定歌曲文件的存放位置!"), edtSongPath);
+        else if (!QFileInfo(Text).isDir())
+            Refuse(Canceled, QStringLiteral("指定的路径不存在!"), edtSongPath);
+    } else if (AStep == 2) {
+        const QString Text = edtTotalPath->text();
+        if (Text.isEmpty()) {
+            Refuse(Canceled, QStringLiteral("请指定“总歌库数据库”文件的存放位置!"), edtTotalPath);
+            return;
+        }
+        if (!QFileInfo(Text).isFile()) {
+            Refuse(Canceled, QStringLiteral("指定的数据库文件不存在!"), edtTotalPath);
+            return;
+        }
+        const QString Local = QString::fromStdString(ReadLocalFileName(FProgramFile));
+        // Confirmed again after a failure: start both connections afresh with today's names.
+        try {
+            cnnLocal->SetConnected(false);
+            cnnLocal->SetConnectionString(LocalConnectionString(Local.toStdString()));
+            cnnLocal->SetConnected(true);
+        } catch (const TDatabaseError&) {
+            Refuse(Canceled,
+                   QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Local),
+                   nullptr);
+            return;
+        }
+        try {
+            cnnTotal->SetConnected(false);
+            cnnTotal->SetConnectionString(TotalConnectionString(Text.toStdString()));
+            cnnTotal->SetConnected(true);
+        } catch (const TDatabaseError&) {
+            Refuse(Canceled,
+                   QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
+                   edtTotalPath);
+        }
+    }
+}
+
+void TMainForm::StepEntered(int AStep) {
+    // Steps 3 to 5 show their pages; the frame has already brought them to the front.
+    (void)AStep;
+}
+
+void TMainForm::edtSongPathButtonClick() {
+    const QString Folder = BrowseFolder(this);
+    if (!Folder.isEmpty())
+        edtSongPath->setText(QDir::toNativeSeparators(Folder));
+}
+
+void TMainForm::edtTotalPathButtonClick() {
+    const QString File = BrowseDatabaseFile(this);
+    if (!File.isEmpty())
+        edtTotalPath->setText(QDir::toNativeSeparators(File));
+}
+
+void TMainForm::FormCloseQuery(bool& CanClose) {
+    if (Step() == StepMax() || !FCloseConfirmation) {
+        CanClose = true;
+        return;
+    }
+    if (Step() == 3 || Step() == 4) {
+        CanClose = ConfirmBox(this, ConfirmTitle, QStringLiteral("向导任务正在执行，您确实要退出该向导吗？"));
+        return;
+    }
+    TWizardForm::FormCloseQuery(CanClose);
+}
+
+void TMainForm::FormClose() {
+    if (!FCloseDone) {
+        FCloseDone = true;
+        // Workers that already released themselves are gone from the guarded pointers.
+        for (QThread* Worker : {FThrdSearchFile.data(), FThrdSongIndex.data()}) {
+            if (Worker == nullptr || !Worker->isRunning())
+                continue;
+            Worker->disconnect(this); // no completion handling for a stopped worker
+            Worker->requestInterruption();
+        }
+        // A worker still stopping holds its own references; the last holder closes.
+        FSongFiles.reset();
+        cnnLocal.reset();
+        cnnTotal.reset();
+    }
+    TWizardForm::FormClose();
+}
+
+void TMainForm::FormDestroy() {
+    TWizardForm::FormDestroy();
+}
+
+void TMainForm::SetSearchCount(const QString& AText) {
+    lblsRight->setText(AText);
+    lblsRight->adjustSize();
+    lblsRight->move(466 - lblsRight->width(), 180);
+}
+
+TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+    switch (AMsg) {
+    case WM_WIZ_STATUS: {
+        const auto Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
+        if (AWParam == 0)
+            lblsLeft->setText(Text);
+        else if (AWParam == 1)
+            lblaLeft->setText(Text);
+        break;
+    }
+    case WM_WIZ_PROGRESS:
+        if (ALParam == 0) {
+            SetSearchCount(QString::number(AWParam));
+        } else {
+            ProgressBar->setMaximum(static_cast<int>(ALParam));
+            ProgressBar->setValue(static_cast<int>(AWParam));
+            lblaRight->setText(QStringLiteral("%1/%2").arg(AWParam).arg(ALParam));
+        }
+        break;
+    case WM_WIZ_CLOSE:
+        FCloseConfirmation = false;
+        close();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int RunCorvena(const QStringList& AArguments, const QString& AProgramFile) {
+    auto* Form = new TMainForm(AArguments, AProgramFile);
+    Form->show();
+    return QApplication::exec();
+}

@@ -1,0 +1,117 @@
+// TMainForm: the wizard's only window. Five steps: the song folder, the master catalogue
+// (both checked, then both databases opened), the file search, the indexing and the end.
+//
+// The window owns both connections and the collected file list and lends them to its workers
+// as shared references: closing drops the window's references only, so a worker that is
+// still stopping keeps what it uses alive and the window never waits for it.
+#pragma once
+
+#include "FrmWizard.h"
+#include "SongsThrd.h"
+#include "WinMessages.h"
+
+#include <QLineEdit>
+#include <QPointer>
+#include <QStringList>
+#include <QThread>
+
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QMovie;
+class QProgressBar;
+class QToolButton;
+
+// An edit with a browse button inside its right end.
+class TButtonEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TButtonEdit(QWidget* AParent = nullptr);
+    QToolButton* Button() const { return FButton; }
+
+signals:
+    void ButtonClicked();
+
+protected:
+    void resizeEvent(QResizeEvent* AEvent) override;
+
+private:
+    QToolButton* FButton;
+};
+
+using TStringListRef = std::shared_ptr<QStringList>;
+
+class TMainForm : public TWizardForm {
+    Q_OBJECT
+public:
+    // AArguments as the program got them (the program first); AProgramFile is the program's
+    // own file, beside which the tool file lives.
+    TMainForm(const QStringList& AArguments, const QString& AProgramFile, QWidget* AParent = nullptr);
+    ~TMainForm() override;
+
+    // The handle other threads and the host send this window's messages to.
+    TWindowHandle Handle() const { return FHandle; }
+    std::uintptr_t MainAppHandle() const { return FMainAppHandle; }
+
+protected:
+    void FormCreate();
+    void BeforeNextStep(int AStep, bool& Canceled);
+    void StepEntered(int AStep);
+    void edtSongPathButtonClick();
+    void edtTotalPathButtonClick();
+    void FormCloseQuery(bool& CanClose) override;
+    void FormClose() override;
+    void FormDestroy() override;
+    TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam);
+
+    QWidget* pnl1;
+    QLabel* lblHint1_0;
+    QLabel* lblHint1_1;
+    QLabel* lblFilePath;
+    TButtonEdit* edtSongPath;
+    QCheckBox* chkOnlyAdd;
+    QLabel* lblHint1_3;
+    QWidget* pnl2;
+    QLabel* lblHint2_1;
+    QLabel* lblHint2_2;
+    QLabel* lblTotalFile;
+    TButtonEdit* edtTotalPath;
+    QLabel* lblHint2_3;
+    QWidget* pnl3;
+    QLabel* lblHint3_0;
+    QLabel* lblsLeft;
+    QLabel* lblsRight;
+    QLabel* imgProgress;
+    QMovie* FProgressMovie;
+    QWidget* pnl4;
+    QLabel* lblHint4_0;
+    QLabel* lblaLeft;
+    QLabel* lblaRight;
+    QProgressBar* ProgressBar;
+    QWidget* pnl5;
+    QLabel* lblHint5_0;
+
+    TConnectionRef cnnLocal;
+    TConnectionRef cnnTotal;
+    std::uintptr_t FMainAppHandle = 0;
+    bool FCloseConfirmation = false;
+    QPointer<QThread> FThrdSearchFile;
+    QPointer<QThread> FThrdSongIndex;
+    TStringListRef FSongFiles;
+
+private:
+    void BuildPages();
+    void SetSearchCount(const QString& AText);
+    // Shows an error box, puts the focus on AEdit (when given) and refuses the step.
+    void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit);
+
+    QStringList FArguments;
+    std::string FProgramFile;
+    TWindowHandle FHandle = 0;
+    bool FCloseDone = false;
+};
+
+// The program: creates the window, shows it and runs the event loop until it is closed.
+int RunCorvena(const QStringList& AArguments, const QString& AProgramFile);

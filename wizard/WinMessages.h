@@ -1,0 +1,42 @@
+// Synchronous window messages between the wizard's workers, its window and the host program.
+//
+// A window registers itself under its handle with a handler. Sending to a handle of a window
+// in this process is synchronous: a direct call on that window's thread, a blocking queued
+// call from any other thread. A message to a window that has gone away is dropped (0 comes
+// back) instead of touching freed memory. Handle 0 sends nothing; a handle that belongs to no
+// window here goes to the host link.
+//
+// Thread safety: every function here may be called from any thread.
+#pragma once
+
+#include <QtGlobal>
+
+#include <cstdint>
+#include <functional>
+
+class QObject;
+
+using TWindowHandle = std::uintptr_t;
+using TWParam = std::uintptr_t;
+using TLParam = std::intptr_t;
+
+inline constexpr unsigned WM_USER = 0x400;
+inline constexpr unsigned WM_WIZ_STATUS = WM_USER + 100;   // wParam 0 search, 1 index; lParam UTF-16 text
+inline constexpr unsigned WM_WIZ_PROGRESS = WM_USER + 102; // wParam done so far or current; lParam 0 or total
+inline constexpr unsigned WM_WIZ_INDEXED = WM_USER + 103;  // to the host: indexing has finished
+inline constexpr unsigned WM_WIZ_CLOSE = WM_USER + 200;    // from the host: close without asking
+
+using TMessageHandler = std::function<TLParam(unsigned AMsg, TWParam AWParam, TLParam ALParam)>;
+using THostLink = std::function<TLParam(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam,
+                                        TLParam ALParam)>;
+
+// Registers AWindow's handler under AHandle (0 picks a fresh handle) and returns the handle.
+// The registration ends by itself when AWindow is destroyed.
+TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle = 0);
+void UnregisterWindow(TWindowHandle AHandle);
+
+// Delivers the message and waits until it has been handled; returns the handler's result.
+TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLParam ALParam);
+
+// Where messages to handles outside this process go; by default nowhere.
+void SetHostLink(THostLink ALink);
