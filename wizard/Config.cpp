@@ -11,11 +11,15 @@ std::string DefaultDataBaseFile(const std::string& AProgramFile, const char* ATi
     return GetUpperPath(AProgramFile, 2) + "DataBase" + NativePathStyle.Separator + ATitle;
 }
 
-bool IsControlOrBlank(char AChar) { return static_cast<unsigned char>(AChar) <= 32; }
+bool IsControlOrBlank(char AChar) {
+    return static_cast<unsigned char>(AChar) <= 32;
+}
 
 } // namespace
 
-std::string GetProgramDir(const std::string& AProgramFile) { return ExtractFilePath(AProgramFile); }
+std::string GetProgramDir(const std::string& AProgramFile) {
+    return ExtractFilePath(AProgramFile);
+}
 
 std::string GetToolFileName(const std::string& AProgramFile) {
     return GetProgramDir(AProgramFile) + ToolFileTitle;
@@ -59,9 +63,9 @@ TWizardChoices ReadWizardChoices(const std::string& AProgramFile) {
     Result.SongPath = Tools.ReadString(SectionHistory, KeySongPath, "");
     Result.TotalPath = Tools.ReadString(SectionHistory, KeyTotalPath, "");
     if (TrimControls(Result.TotalPath).empty())
-        Result.TotalPath = TIniFile(GetSystemFileName(AProgramFile))
-                               .ReadString(SectionDataBase, KeyTotal,
-                                           DefaultTotalFileName(AProgramFile));
+        Result.TotalPath =
+            TIniFile(GetSystemFileName(AProgramFile))
+                .ReadString(SectionDataBase, KeyTotal, DefaultTotalFileName(AProgramFile));
     return Result;
 }
 

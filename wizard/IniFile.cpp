@@ -24,13 +24,15 @@ std::string_view Trim(std::string_view AText) {
     return AText.substr(First, Last - First + 1);
 }
 
-char LowerAscii(char AChar) { return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar + 32) : AChar; }
+char LowerAscii(char AChar) {
+    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar + 32) : AChar;
+}
 
-bool SameText(std::string_view A, std::string_view B) {
-    if (A.size() != B.size())
+bool SameText(std::string_view ALeft, std::string_view ARight) {
+    if (ALeft.size() != ARight.size())
         return false;
-    for (std::size_t I = 0; I < A.size(); ++I)
-        if (LowerAscii(A[I]) != LowerAscii(B[I]))
+    for (std::size_t I = 0; I < ALeft.size(); ++I)
+        if (LowerAscii(ALeft[I]) != LowerAscii(ARight[I]))
             return false;
     return true;
 }
@@ -46,9 +48,13 @@ std::string_view CutCharacters(std::string_view AText, std::size_t AMax) {
     return AText;
 }
 
-std::string Quoted(const std::string& AFileName) { return "\"" + AFileName + "\""; }
+std::string Quoted(const std::string& AFileName) {
+    return "\"" + AFileName + "\"";
+}
 
-std::string SystemMessage(int AError) { return std::strerror(AError); }
+std::string SystemMessage(int AError) {
+    return std::strerror(AError);
+}
 
 // One line of the file: its text and its own line end ("\r\n", "\n" or "" for the last).
 struct TLine {
@@ -159,7 +165,8 @@ struct TProfile {
         const std::string Ending = NewLine();
         if (AIndex > 0 && Lines[AIndex - 1].Ending.empty())
             Lines[AIndex - 1].Ending = Ending;
-        Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(AIndex), {std::move(AText), Ending});
+        Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(AIndex),
+                     {std::move(AText), Ending});
     }
 
     void SetValue(std::string_view ASection, std::string_view AKey, std::string_view AValue) {
@@ -247,6 +254,9 @@ void ReplaceFile(const std::string& AFileName, const std::string& AContent) {
 
     struct stat Old {};
     const bool Exists = ::stat(Target.c_str(), &Old) == 0;
+    // Renaming would get round a read-only file; the profile functions refuse to write it.
+    if (Exists && ::access(Target.c_str(), W_OK) != 0)
+        ThrowWriteError(AFileName, errno);
 
     static std::atomic<unsigned> Counter{0};
     std::string Temp;
@@ -292,7 +302,9 @@ void ReplaceFile(const std::string& AFileName, const std::string& AContent) {
     }
 }
 
-bool FitsOnOneLine(std::string_view AText) { return AText.find_first_of("\r\n") == std::string_view::npos; }
+bool FitsOnOneLine(std::string_view AText) {
+    return AText.find_first_of("\r\n") == std::string_view::npos;
+}
 
 void CheckNames(const std::string& AFileName, std::string_view ASection, std::string_view AKey,
                 std::string_view AValue) {

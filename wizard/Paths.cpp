@@ -6,7 +6,8 @@
 namespace {
 
 bool IsDelimiter(char AChar, const TPathStyle& AStyle) {
-    return AChar == AStyle.Separator || (AStyle.DriveDelimiter != '\0' && AChar == AStyle.DriveDelimiter);
+    return AChar == AStyle.Separator ||
+           (AStyle.DriveDelimiter != '\0' && AChar == AStyle.DriveDelimiter);
 }
 
 } // namespace
@@ -35,7 +36,7 @@ std::string GetParentPath(const std::string& APath, const TPathStyle& AStyle) {
 }
 
 std::string GetUpperPath(const std::string& AFileName, int ALevels, const TPathStyle& AStyle) {
-    const std::string Folder = ExtractFilePath(AFileName, AStyle);
+    std::string Folder = ExtractFilePath(AFileName, AStyle);
     if (ALevels <= 0)
         return Folder;
     // Climbing drops everything up to the last separator; with none left the climb has reached

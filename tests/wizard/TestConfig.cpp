@@ -56,10 +56,12 @@ TEST_F(ConfigTest, CheckBoxIsTheInverseOfOverWrite) {
         std::optional<std::string> OverWrite;
         bool OnlyAdd;
     } Cases[] = {
-        {std::nullopt, false}, {"1", false}, {"0", true}, {"0x0", true}, {"", false}, {"abc", false},
+        {std::nullopt, false}, {"1", false}, {"0", true},
+        {"0x0", true},         {"", false},  {"abc", false},
     };
     for (const auto& Case : Cases) {
-        SaveText(ToolFile(), "[Corvena]\n" + (Case.OverWrite ? "OverWrite=" + *Case.OverWrite : ""));
+        SaveText(ToolFile(),
+                 "[Corvena]\n" + (Case.OverWrite ? "OverWrite=" + *Case.OverWrite : ""));
         EXPECT_EQ(ReadWizardChoices(FProgram).OnlyAdd, Case.OnlyAdd)
             << Case.OverWrite.value_or("(missing)");
     }
@@ -91,8 +93,8 @@ TEST_F(ConfigTest, BlankMasterPathGivesWayToTotal) {
     };
     for (const auto& Case : Cases) {
         fs::remove(SystemFile());
-        SaveText(ToolFile(), "[History]\nCorvenSongPath=\" D:\\Songs\"\n" +
-                                 Case.History.value_or("") + "\n");
+        SaveText(ToolFile(),
+                 "[History]\nCorvenSongPath=\" D:\\Songs\"\n" + Case.History.value_or("") + "\n");
         if (Case.System)
             SaveText(SystemFile(), *Case.System);
         const std::string Expected =
@@ -126,15 +128,17 @@ TEST_F(ConfigTest, FinishedRunWritesThePathsThenOverWrite) {
 }
 
 TEST_F(ConfigTest, WritingKeepsTheRestOfTheToolFile) {
-    const std::string Before = "\xEF\xBB\xBF; tools\r\n[Corvena]\r\nOverWrite=1\r\nOther=7\r\n"
-                               "\r\n[History]\r\nCorvenSongPath=old\r\n\r\n[Player]\r\nVolume=80\r\n";
+    const std::string Before =
+        "\xEF\xBB\xBF; tools\r\n[Corvena]\r\nOverWrite=1\r\nOther=7\r\n"
+        "\r\n[History]\r\nCorvenSongPath=old\r\n\r\n[Player]\r\nVolume=80\r\n";
     SaveText(ToolFile(), Before);
     WriteWizardChoices(FProgram, {"D:\\新歌", "D:\\KTV\\Total.mdb", false});
     EXPECT_EQ(LoadText(ToolFile()),
               "\xEF\xBB\xBF; tools\r\n[Corvena]\r\nOverWrite=1\r\nOther=7\r\n"
               "\r\n[History]\r\nCorvenSongPath=D:\\新歌\r\nCorvenTotalPath=D:\\KTV\\Total.mdb\r\n"
               "\r\n[Player]\r\nVolume=80\r\n");
-    EXPECT_EQ(ReadWizardChoices(FProgram), (TWizardChoices{"D:\\新歌", "D:\\KTV\\Total.mdb", false}));
+    EXPECT_EQ(ReadWizardChoices(FProgram),
+              (TWizardChoices{"D:\\新歌", "D:\\KTV\\Total.mdb", false}));
 }
 
 TEST_F(ConfigTest, WriteFailureIsAnError) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -65,8 +66,7 @@ TEST(IniRead, StringsFollowTheProfileRules) {
         {"empty file", "", "History", "Path", "dflt"},
         {"other letter case", "[hISTORY]\npATH=D:\\Songs\n", "History", "Path", "D:\\Songs"},
         {"first key wins", "[History]\nPath=one\npath=two\n", "History", "Path", "one"},
-        {"first section wins", "[History]\nA=1\n[history]\nPath=two\n", "History", "Path",
-         "dflt"},
+        {"first section wins", "[History]\nA=1\n[history]\nPath=two\n", "History", "Path", "dflt"},
         {"key of the next section", "[History]\n[Next]\nPath=x\n", "History", "Path", "dflt"},
         {"key before any section", "Path=x\n[History]\n", "History", "Path", "dflt"},
         {"comment is no key", "[History]\n;Path=x\n", "History", "Path", "dflt"},
@@ -87,10 +87,11 @@ TEST(IniRead, StringsFollowTheProfileRules) {
         {"no final line end", "[History]\nPath=x", "History", "Path", "x"},
         {"long value cut", "[History]\nPath=" + std::string(3000, 'a') + "\n", "History", "Path",
          std::string(2047, 'a')},
-        {"long value cut by characters", "[History]\nPath=" + Repeat("歌", 3000) + "\n",
-         "History", "Path", Repeat("歌", 2047)},
-        {"long quoted value cut after the quotes", "[History]\nPath=\"" + std::string(2047, 'b') +
-         "\"\n", "History", "Path", std::string(2047, 'b')},
+        {"long value cut by characters", "[History]\nPath=" + Repeat("歌", 3000) + "\n", "History",
+         "Path", Repeat("歌", 2047)},
+        {"long quoted value cut after the quotes",
+         "[History]\nPath=\"" + std::string(2047, 'b') + "\"\n", "History", "Path",
+         std::string(2047, 'b')},
     };
     TTempDir Dir;
     const std::string File = Dir.File("Tools.ini");
@@ -109,10 +110,12 @@ TEST(IniRead, BooleansAreNonZeroIntegersElseTheDefault) {
         bool IfDefaultTrue;
         bool IfDefaultFalse;
     } Cases[] = {
-        {std::nullopt, true, false}, {"1", true, true},      {"0", false, false},
-        {"0x10", true, true},        {"0X0", false, false},  {"0x", true, false},
-        {"", true, false},           {"abc", true, false},   {"-1", true, true},
-        {" 2 ", true, true},         {"1.5", true, false},   {"\"0\"", false, false},
+        {std::nullopt, true, false}, {"1", true, true},
+        {"0", false, false},         {"0x10", true, true},
+        {"0X0", false, false},       {"0x", true, false},
+        {"", true, false},           {"abc", true, false},
+        {"-1", true, true},          {" 2 ", true, true},
+        {"1.5", true, false},        {"\"0\"", false, false},
         {"true", true, false},       {"99999999999", true, false},
     };
     TTempDir Dir;
@@ -131,10 +134,18 @@ TEST(IniRead, IntegersAreDecimalOrHexadecimalWithin32Bits) {
         const char* Text;
         std::int32_t Expected;
     } Cases[] = {
-        {"0x10", 16},          {"0x7fffffff", 2147483647}, {"0xFFFFFFFF", -1},
-        {"0x100000000", -99},  {"2147483647", 2147483647}, {"2147483648", -99},
-        {"-2147483648", -2147483647 - 1}, {"+7", 7},      {"-0x10", -99},
-        {"0x-1", -99},         {"12abc", -99},             {"- 1", -99},
+        {"0x10", 16},
+        {"0x7fffffff", 2147483647},
+        {"0xFFFFFFFF", -1},
+        {"0x100000000", -99},
+        {"2147483647", 2147483647},
+        {"2147483648", -99},
+        {"-2147483648", -2147483647 - 1},
+        {"+7", 7},
+        {"-0x10", -99},
+        {"0x-1", -99},
+        {"12abc", -99},
+        {"- 1", -99},
     };
     for (const auto& Case : Cases)
         EXPECT_EQ(ProfileStringToInt(Case.Text, -99), Case.Expected) << Case.Text;
@@ -175,8 +186,8 @@ TEST(IniWrite, ChangesOnlyTheOneKey) {
          "[Corvena]\nB=2\n[History]\nPath=new\n"},
         {"added to the last line without line end", "[History]\nA=1", "History", "Path",
          "[History]\nA=1\nPath=new\n"},
-        {"section added at the end with the file's line ends", "[A]\r\nK=1\r\n", "History",
-         "Path", "[A]\r\nK=1\r\n\r\n[History]\r\nPath=new\r\n"},
+        {"section added at the end with the file's line ends", "[A]\r\nK=1\r\n", "History", "Path",
+         "[A]\r\nK=1\r\n\r\n[History]\r\nPath=new\r\n"},
         {"section added after a last line without line end", "[A]\nK=1", "History", "Path",
          "[A]\nK=1\n\n[History]\nPath=new\n"},
         {"section added after a blank last line", "[A]\nK=1\n\n", "History", "Path",
@@ -262,13 +273,25 @@ TEST(IniWrite, FailuresAreErrorsNamingTheFile) {
         ExpectWriteError(Ini, Value, "line break in value");
         EXPECT_EQ(LoadText(File), Before);
     }
-    for (const auto& [Section, Key] : {std::pair{"", "Path"}, std::pair{"History", " "},
-                                       std::pair{"History", "a=b"}, std::pair{"Hi]st", "Path"},
-                                       std::pair{"History", ";Path"}}) {
+    for (const auto& [Section, Key] :
+         {std::pair{"", "Path"}, std::pair{"History", " "}, std::pair{"History", "a=b"},
+          std::pair{"Hi]st", "Path"}, std::pair{"History", ";Path"}}) {
         EXPECT_THROW(Ini.WriteString(Section, Key, "x"), TIniError) << Section << "/" << Key;
         EXPECT_EQ(LoadText(File), Before);
     }
     EXPECT_EQ(Names(Dir.Path()), std::vector<std::string>{"Tools.ini"});
+}
+
+TEST(IniWrite, ReadOnlyFileIsNotReplaced) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "the superuser may write any file";
+    TTempDir Dir;
+    const std::string File = Dir.File("Tools.ini");
+    SaveText(File, "[History]\nPath=old\n");
+    fs::permissions(File, fs::perms::owner_read);
+    TIniFile Ini(File);
+    ExpectWriteError(Ini, "x", "read-only file");
+    EXPECT_EQ(LoadText(File), "[History]\nPath=old\n");
 }
 
 // Lowers the largest file this process may write, as a full disk would.
@@ -294,7 +317,8 @@ private:
 TEST(IniWrite, FailedWriteLeavesTheOldFileWhole) {
     TTempDir Dir;
     const std::string File = Dir.File("Tools.ini");
-    const std::string Before = "; remembered choices\n[History]\nPath=D:\\Songs\n[Corvena]\nOverWrite=1\n";
+    const std::string Before =
+        "; remembered choices\n[History]\nPath=D:\\Songs\n[Corvena]\nOverWrite=1\n";
     SaveText(File, Before);
     TIniFile Ini(File);
     {

@@ -32,8 +32,9 @@ class PathRules : public ::testing::TestWithParam<TPathCase> {};
 
 TEST_P(PathRules, GiveTheExpectedFolder) {
     const TPathCase& Case = GetParam();
-    const std::string Result = Case.Levels == Parent ? GetParentPath(Case.Path, Case.Style)
-                                               : GetUpperPath(Case.Path, Case.Levels, Case.Style);
+    const std::string Result = Case.Levels == Parent
+                                   ? GetParentPath(Case.Path, Case.Style)
+                                   : GetUpperPath(Case.Path, Case.Levels, Case.Style);
     EXPECT_EQ(Result, Case.Expected);
 }
 
