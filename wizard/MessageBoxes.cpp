@@ -1,0 +1,145 @@
+#include "MessageBoxes.h"
+
+#include <QAbstractButton>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+TBoxHandler BoxHandler;
+
+// The answers a kind of box can give, in the order of its buttons.
+std::vector<TBoxAnswer> AnswersOf(TBoxKind AKind) {
+    if (AKind == TBoxKind::Confirmation)
+        return {TBoxAnswer::Yes, TBoxAnswer::No};
+    return {TBoxAnswer::Ok};
+}
+
+TBoxRequest MakeRequest(TBoxKind AKind, const QString& ATitle, const QString& AText) {
+    TBoxRequest Request;
+    Request.Kind = AKind;
+    Request.Title = ATitle;
+    Request.Text = AText;
+    if (AKind == TBoxKind::Confirmation)
+        Request.Buttons = QStringList{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
+    else
+        Request.Buttons = QStringList{QStringLiteral("确定")};
+    Request.DefaultButton = 0;
+    return Request;
+}
+
+// QMessageBox places itself over its parent; ours belong in the middle of the screen.
+class TCentredMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* AEvent) override {
+        QMessageBox::showEvent(AEvent);
+        CentreOnScreen(this);
+    }
+};
+
+// Texts may break lines the Windows way ("\r" alone included); a label only knows "\n".
+QString DisplayText(QString AText) {
+    AText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    AText.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return AText;
+}
+
+TBoxAnswer ShowRealBox(QWidget* AParent, const TBoxRequest& ARequest) {
+    TCentredMessageBox Box(AParent);
+    Box.setWindowTitle(ARequest.Title);
+    Box.setTextFormat(Qt::PlainText);
+    Box.setText(DisplayText(ARequest.Text));
+    Box.setIcon(ARequest.Kind == TBoxKind::Confirmation ? QMessageBox::Question
+                                                        : QMessageBox::Critical);
+    const std::vector<TBoxAnswer> Answers = AnswersOf(ARequest.Kind);
+    std::vector<QPushButton*> Buttons;
+    for (qsizetype I = 0; I < ARequest.Buttons.size(); ++I) {
+        QMessageBox::ButtonRole Role = QMessageBox::AcceptRole;
+        if (Answers[static_cast<std::size_t>(I)] == TBoxAnswer::Yes)
+            Role = QMessageBox::YesRole;
+        else if (Answers[static_cast<std::size_t>(I)] == TBoxAnswer::No)
+            Role = QMessageBox::NoRole;
+        Buttons.push_back(Box.addButton(ARequest.Buttons[I], Role));
+    }
+    Box.setDefaultButton(Buttons[static_cast<std::size_t>(ARequest.DefaultButton)]);
+    Box.exec();
+    const auto Clicked = std::find(Buttons.begin(), Buttons.end(), Box.clickedButton());
+    if (Clicked != Buttons.end())
+        return Answers[static_cast<std::size_t>(Clicked - Buttons.begin())];
+    // Closed by the title bar: a question counts as No.
+    return Answers.back();
+}
+
+TBoxAnswer Show(QWidget* AParent, const TBoxRequest& ARequest) {
+    if (BoxHandler)
+        return BoxHandler(ARequest);
+    return ShowRealBox(AParent, ARequest);
+}
+
+} // namespace
+
+void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText) {
+    Show(AParent, MakeRequest(TBoxKind::Error, ATitle, AText));
+}
+
+bool ConfirmBox(QWidget* AParent, const QString& ATitle, const QString& AText) {
+    return Show(AParent, MakeRequest(TBoxKind::Confirmation, ATitle, AText)) == TBoxAnswer::Yes;
+}
+
+void ExceptionBox(QWidget* AParent, const std::exception& AError) {
+    ErrorBox(AParent, QGuiApplication::applicationDisplayName(), QString::fromUtf8(AError.what()));
+}
+
+void CentreOnScreen(QWidget* AWindow) {
+    const QScreen* Screen = AWindow->screen();
+    if (!Screen)
+        Screen = QGuiApplication::primaryScreen();
+    if (!Screen)
+        return;
+    const QRect Frame = AWindow->frameGeometry();
+    AWindow->move(Screen->availableGeometry().center() - QPoint(Frame.width() / 2, Frame.height() / 2));
+}
+
+TBoxHandler SetBoxHandler(TBoxHandler AHandler) {
+    return std::exchange(BoxHandler, std::move(AHandler));
+}
+
+TScriptedBoxes::TScriptedBoxes()
+    : FPrevious(SetBoxHandler([this](const TBoxRequest& ARequest) { return Handle(ARequest); })) {
+}
+
+TScriptedBoxes::~TScriptedBoxes() {
+    SetBoxHandler(std::move(FPrevious));
+}
+
+TScriptedBoxes& TScriptedBoxes::Answer(TBoxAnswer AAnswer) {
+    FAnswers.push_back(AAnswer);
+    return *this;
+}
+
+void TScriptedBoxes::Clear() {
+    FAnswers.clear();
+    FShown.clear();
+}
+
+TBoxAnswer TScriptedBoxes::Handle(const TBoxRequest& ARequest) {
+    FShown.push_back(ARequest);
+    const std::vector<TBoxAnswer> Answers = AnswersOf(ARequest.Kind);
+    TBoxAnswer Result = Answers[static_cast<std::size_t>(ARequest.DefaultButton)];
+    if (!FAnswers.empty()) {
+        const TBoxAnswer Wanted = FAnswers.front();
+        FAnswers.pop_front();
+        if (std::find(Answers.begin(), Answers.end(), Wanted) != Answers.end())
+            Result = Wanted;
+    }
+    return Result;
+}
