@@ -1,0 +1,16 @@
+# 32-bit Windows with mingw-w64, POSIX thread model (the win32 one has no std::mutex).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(Prefix i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${Prefix}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${Prefix}-g++-posix)
+set(CMAKE_RC_COMPILER ${Prefix}-windres)
+# The compiler names end in -posix, which hides the prefix from CMake's binutils search.
+find_program(CMAKE_AR ${Prefix}-ar REQUIRED)
+find_program(CMAKE_RANLIB ${Prefix}-ranlib REQUIRED)
+find_program(CMAKE_DLLTOOL ${Prefix}-dlltool REQUIRED)
+set(CMAKE_FIND_ROOT_PATH /usr/${Prefix})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,0 +1,207 @@
+#include "Varnel.h"
+
+#include <array>
+#include <atomic>
+#include <cfenv>
+#include <limits>
+
+// The host may call with the stack only 4-aligned, while GCC's i386 code assumes 16.
+#if defined(__i386__)
+#define VARNEL_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define VARNEL_ENTRY
+#endif
+
+namespace {
+
+constexpr const char* SqlMaxSongNumber = "select max(songnumber) from songs";
+
+TVelStringHeader* HeaderOf(TVelString AText) {
+    return reinterpret_cast<TVelStringHeader*>(reinterpret_cast<unsigned char*>(AText) -
+                                               sizeof(TVelStringHeader));
+}
+
+void AppendUtf8(std::string& AOut, char32_t ACode) {
+    const auto Byte = [&AOut](char32_t AValue) { AOut.push_back(static_cast<char>(AValue)); };
+    if (ACode < 0x80) {
+        Byte(ACode);
+    } else if (ACode < 0x800) {
+        Byte(0xC0 | (ACode >> 6));
+        Byte(0x80 | (ACode & 0x3F));
+    } else if (ACode < 0x10000) {
+        Byte(0xE0 | (ACode >> 12));
+        Byte(0x80 | ((ACode >> 6) & 0x3F));
+        Byte(0x80 | (ACode & 0x3F));
+    } else {
+        Byte(0xF0 | (ACode >> 18));
+        Byte(0x80 | ((ACode >> 12) & 0x3F));
+        Byte(0x80 | ((ACode >> 6) & 0x3F));
+        Byte(0x80 | (ACode & 0x3F));
+    }
+}
+
+// One reference to every non-null string of both records for the duration of the call. The
+// caller holds its own reference throughout, so the count never reaches 0 here.
+class TVelStringRefs {
+public:
+    TVelStringRefs(const TVodSoft& ASoft, const TVelSongInfo& AInfo) noexcept
+        : FStrings{ASoft.FactoryName, ASoft.VersionCode, ASoft.VersionName, AInfo.SongNumber,
+                   AInfo.SongName,     AInfo.FilePath,    AInfo.SingerName,  AInfo.PYCode,
+                   AInfo.LanguageName, AInfo.TypeName,    AInfo.SongTag,     AInfo.MtvStyle,
+                   AInfo.MusicStyle,   AInfo.MediaType,   AInfo.Special} {
+        for (const TVelString Text : FStrings)
+            if (std::int32_t* Count = Counted(Text))
+                std::atomic_ref<std::int32_t>(*Count).fetch_add(1);
+    }
+    ~TVelStringRefs() {
+        for (const TVelString Text : FStrings)
+            if (std::int32_t* Count = Counted(Text))
+                std::atomic_ref<std::int32_t>(*Count).fetch_sub(1);
+    }
+    TVelStringRefs(const TVelStringRefs&) = delete;
+    TVelStringRefs& operator=(const TVelStringRefs&) = delete;
+
+private:
+    // The count of a string that is released, or null for null and constant strings (whose
+    // negative count never changes, so reading it once is enough).
+    static std::int32_t* Counted(TVelString AText) noexcept {
+        if (AText == nullptr)
+            return nullptr;
+        std::int32_t* Count = &HeaderOf(AText)->RefCount;
+        return std::atomic_ref<std::int32_t>(*Count).load() >= 0 ? Count : nullptr;
+    }
+
+    std::array<TVelString, 15> FStrings;
+};
+
+// Runs the call with every floating-point exception masked and leaves the caller's control
+// words and flags as they were: a host that unmasks exceptions (as Delphi programs do) would
+// otherwise trap on SQLite's arithmetic or the NaN check of PublishDate.
+class TFloatEnvironment {
+public:
+    TFloatEnvironment() noexcept { FSaved = std::feholdexcept(&FEnv) == 0; }
+    ~TFloatEnvironment() {
+        if (FSaved)
+            std::fesetenv(&FEnv);
+    }
+    TFloatEnvironment(const TFloatEnvironment&) = delete;
+    TFloatEnvironment& operator=(const TFloatEnvironment&) = delete;
+
+private:
+    std::fenv_t FEnv;
+    bool FSaved = false;
+};
+
+} // namespace
+
+std::string VelStringToUtf8(const TVelString AText) {
+    std::string Result;
+    if (AText == nullptr)
+        return Result;
+    const std::int32_t Length = HeaderOf(AText)->Length;
+    if (Length < 0)
+        throw TDatabaseError("A string of the song record has a negative length");
+    Result.reserve(static_cast<std::size_t>(Length));
+    for (std::int32_t I = 0; I < Length; ++I) {
+        const char32_t Unit = AText[I];
+        if (Unit >= 0xD800 && Unit < 0xDC00 && I + 1 < Length && AText[I + 1] >= 0xDC00 &&
+            AText[I + 1] < 0xE000) {
+            AppendUtf8(Result, 0x10000 + ((Unit - 0xD800) << 10) + (AText[I + 1] - 0xDC00));
+            ++I;
+        } else if (Unit >= 0xD800 && Unit < 0xE000) {
+            AppendUtf8(Result, 0xFFFD);
+        } else {
+            AppendUtf8(Result, Unit);
+        }
+    }
+    return Result;
+}
+
+TKtvSongInfo VelSongToKtv(const TVelSongInfo& AInfo) {
+    TKtvSongInfo Result;
+    Result.SongID = AInfo.SongID;
+    Result.SongNumber = VelStringToUtf8(AInfo.SongNumber);
+    Result.SongName = VelStringToUtf8(AInfo.SongName);
+    Result.FilePath = VelStringToUtf8(AInfo.FilePath);
+    Result.SingerName = VelStringToUtf8(AInfo.SingerName);
+    Result.PYCode = VelStringToUtf8(AInfo.PYCode);
+    Result.CharsCount = AInfo.CharsCount;
+    Result.StrokesNumber = AInfo.StrokesNumber;
+    Result.LanguageID = AInfo.LanguageID;
+    Result.LanguageName = VelStringToUtf8(AInfo.LanguageName);
+    Result.TypeID = AInfo.TypeID;
+    Result.TypeName = VelStringToUtf8(AInfo.TypeName);
+    Result.PublishDate = AInfo.PublishDate;
+    Result.Track = AInfo.Track;
+    Result.Sound = AInfo.Sound;
+    Result.MediaType = VelStringToUtf8(AInfo.MediaType);
+    Result.FileSize = AInfo.FileSize;
+    Result.Special = VelStringToUtf8(AInfo.Special);
+    Result.IsNew = AInfo.IsNew != 0;
+    Result.DemandTimes = AInfo.DemandTimes;
+    return Result;
+}
+
+bool SongExists(TConnection& AConnection, const std::string& AFilePath) {
+    TQuery Query(AConnection);
+    Query.SetSQL(SqlSongExists);
+    Query.Prepare();
+    Query.SetText("FilePath", AFilePath);
+    Query.Open();
+    return Query.RecordCount() > 0;
+}
+
+std::string NextSongNumber(TConnection& AConnection, std::int32_t AFloor) {
+    try {
+        TQuery Query(AConnection);
+        Query.SetSQL(SqlMaxSongNumber);
+        Query.Prepare();
+        Query.Open();
+        const std::int32_t Greatest = Query.FieldAsInteger(0);
+        // 2147483647 has no 32-bit successor: like any other unusable greatest number it
+        // gives the floor.
+        if (Greatest < AFloor || Greatest == std::numeric_limits<std::int32_t>::max())
+            return std::to_string(AFloor);
+        return std::to_string(Greatest + 1);
+    } catch (...) {
+        return std::to_string(AFloor);
+    }
+}
+
+bool AddSong(TConnection& AConnection, TKtvSongInfo AInfo) {
+    if (AInfo.SongName.empty())
+        return false;
+    // Only a record that brings its own number gets its type looked up.
+    if (AInfo.TypeID == 0 && !AInfo.SongNumber.empty())
+        AInfo.TypeID = PlugInTypeID(AConnection, AInfo.TypeName);
+    if (AInfo.LanguageID == 0)
+        AInfo.LanguageID = PlugInLanguageID(AConnection, AInfo.LanguageName);
+    if (AInfo.SongNumber.empty())
+        AInfo.SongNumber = NextSongNumber(AConnection, VelSongNumberFloor);
+    const bool Exists = SongExists(AConnection, AInfo.FilePath);
+
+    TQuery Query(AConnection);
+    Query.SetSQL(Exists ? SqlSongUpdate : SqlSongInsert);
+    Query.Prepare();
+    BindSongParameters(Query, AInfo);
+    try {
+        return Query.ExecSQL() > 0;
+    } catch (const TDatabaseError&) {
+        return false;
+    }
+}
+
+extern "C" VARNEL_EXPORT VARNEL_ENTRY std::int32_t VARNEL_STDCALL
+_2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
+    const TFloatEnvironment FloatEnvironment;
+    const TVelStringRefs Refs(ASoft, ASongInfo);
+    // Nothing may unwind into the host: every failure, including those of the lookups, the
+    // existence check, binding and an invalid PublishDate, is the result -1. Rows the lookups
+    // added to SongTypes and Languages stay.
+    try {
+        TConnection Connection(AConnection);
+        return AddSong(Connection, VelSongToKtv(ASongInfo)) ? 0 : -1;
+    } catch (...) {
+        return -1;
+    }
+}
