@@ -3,11 +3,11 @@
 #include "MessageBoxes.h"
 
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QWindow>
 
 #include <exception>
@@ -114,7 +114,8 @@ TWizardForm::TWizardForm(QWidget* AParent)
     btnPrior = MakeButton(pnlBottom, "btnPrior", QStringLiteral("上一步(&B)"), 310);
     btnNext = MakeButton(pnlBottom, "btnNext", NextCaption, 391);
     btnCancel = MakeButton(pnlBottom, "btnCancel", QStringLiteral("取消(&C)"), 474);
-    connect(btnPrior, &QPushButton::clicked, this, [this] { Guarded([this] { btnPriorClick(); }); });
+    connect(btnPrior, &QPushButton::clicked, this,
+            [this] { Guarded([this] { btnPriorClick(); }); });
     connect(btnNext, &QPushButton::clicked, this, [this] { Guarded([this] { btnNextClick(); }); });
     connect(btnCancel, &QPushButton::clicked, this,
             [this] { Guarded([this] { btnCancelClick(); }); });
@@ -259,8 +260,7 @@ bool TWizardForm::eventFilter(QObject* AWatched, QEvent* AEvent) {
     return QWidget::eventFilter(AWatched, AEvent);
 }
 
-template <class TAction>
-bool TWizardForm::Guarded(TAction&& AAction) {
+template <class TAction> bool TWizardForm::Guarded(TAction&& AAction) {
     try {
         AAction();
         return true;

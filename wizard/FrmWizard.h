@@ -4,6 +4,7 @@
 // step pages of which one is in front, and a bottom bar with Back, Next/Finish and Cancel.
 // It knows nothing about songs; a derived window fills the pages and hooks the events.
 
+#include <QColor>
 #include <QFont>
 #include <QLabel>
 #include <QPointer>
@@ -28,9 +29,8 @@ QFont FontWithCjkFallback(const QString& AFamily);
 // An event handler is an object and one of its methods.
 template <class TObject, class TClass, class... TArgs>
 std::function<void(TArgs...)> BindEvent(TObject* AObject, void (TClass::*AMethod)(TArgs...)) {
-    return [AObject, AMethod](TArgs... AArgs) {
-        (AObject->*AMethod)(std::forward<TArgs>(AArgs)...);
-    };
+    return
+        [AObject, AMethod](TArgs... AArgs) { (AObject->*AMethod)(std::forward<TArgs>(AArgs)...); };
 }
 
 // A transparent label whose text carries a hard dark grey shadow down and to the right.
@@ -121,8 +121,7 @@ protected:
 
 private:
     // An error escaping a handler is shown and the program goes on.
-    template <class TAction>
-    bool Guarded(TAction&& AAction);
+    template <class TAction> bool Guarded(TAction&& AAction);
     void DestroyStepPanels();
 
     bool FCentred = false;

@@ -106,7 +106,8 @@ void CentreOnScreen(QWidget* AWindow) {
     if (!Screen)
         return;
     const QRect Frame = AWindow->frameGeometry();
-    AWindow->move(Screen->availableGeometry().center() - QPoint(Frame.width() / 2, Frame.height() / 2));
+    AWindow->move(Screen->availableGeometry().center() -
+                  QPoint(Frame.width() / 2, Frame.height() / 2));
 }
 
 TBoxHandler SetBoxHandler(TBoxHandler AHandler) {
@@ -114,8 +115,7 @@ TBoxHandler SetBoxHandler(TBoxHandler AHandler) {
 }
 
 TScriptedBoxes::TScriptedBoxes()
-    : FPrevious(SetBoxHandler([this](const TBoxRequest& ARequest) { return Handle(ARequest); })) {
-}
+    : FPrevious(SetBoxHandler([this](const TBoxRequest& ARequest) { return Handle(ARequest); })) {}
 
 TScriptedBoxes::~TScriptedBoxes() {
     SetBoxHandler(std::move(FPrevious));

@@ -190,8 +190,8 @@ private slots:
         QCOMPARE(FForm->FStepPanels.size(), std::size_t{3});
         for (const QPointer<QWidget>& Old : OldPages)
             QVERIFY(Old.isNull());
-        QCOMPARE(FForm->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^pnlStep"))).size(),
-                 3);
+        QCOMPARE(
+            FForm->findChildren<QLabel*>(QRegularExpression(QStringLiteral("^pnlStep"))).size(), 3);
     }
 
     void eachStepShowsItsButtonsTitleAndPage_data() {
@@ -201,11 +201,16 @@ private slots:
         QTest::addColumn<QString>("NextText");
         QTest::addColumn<QString>("Title");
         // Only the first three steps have titles.
-        QTest::addRow("first") << 1 << true << false << "下一步(&N)" << "第1步：选择文件夹";
-        QTest::addRow("middle") << 2 << true << true << "下一步(&N)" << "第2步：选择数据库";
-        QTest::addRow("empty title") << 3 << true << true << "下一步(&N)" << "第3步：";
-        QTest::addRow("missing title") << 4 << true << true << "下一步(&N)" << "第4步：";
-        QTest::addRow("last, missing title") << 5 << false << true << "完成(&F)" << "第5步：";
+        QTest::addRow("first") << 1 << true << false << "下一步(&N)"
+                               << "第1步：选择文件夹";
+        QTest::addRow("middle") << 2 << true << true << "下一步(&N)"
+                                << "第2步：选择数据库";
+        QTest::addRow("empty title") << 3 << true << true << "下一步(&N)"
+                                     << "第3步：";
+        QTest::addRow("missing title") << 4 << true << true << "下一步(&N)"
+                                       << "第4步：";
+        QTest::addRow("last, missing title") << 5 << false << true << "完成(&F)"
+                                             << "第5步：";
     }
 
     void eachStepShowsItsButtonsTitleAndPage() {
@@ -254,9 +259,8 @@ private slots:
     void onStepSeesThePreviousStep() {
         MakeWizard(5);
         QStringList Seen;
-        FForm->SetOnStep([&](int AStep) {
-            Seen << QStringLiteral("%1 from %2").arg(AStep).arg(FForm->Step());
-        });
+        FForm->SetOnStep(
+            [&](int AStep) { Seen << QStringLiteral("%1 from %2").arg(AStep).arg(FForm->Step()); });
         Button("btnNext")->click();
         FForm->SetStep(2); // the same step again runs everything again
         Button("btnPrior")->click();
@@ -370,8 +374,8 @@ private slots:
         QTest::addRow("Enter on Next") << "btnNext" << int(Qt::Key_Enter) << true << false;
         QTest::addRow("Return on Cancel") << "btnCancel" << int(Qt::Key_Return) << true << false;
         QTest::addRow("Escape on Next") << "btnNext" << int(Qt::Key_Escape) << true << true;
-        QTest::addRow("Escape, Cancel disabled") << "btnNext" << int(Qt::Key_Escape) << false
-                                                 << false;
+        QTest::addRow("Escape, Cancel disabled")
+            << "btnNext" << int(Qt::Key_Escape) << false << false;
     }
 
     void keysPressOnlyCancel() {
@@ -503,8 +507,9 @@ private slots:
         for (int Y = 0; Y < Picture.height(); ++Y)
             for (int X = 0; X < Picture.width(); ++X) {
                 const QColor Pixel = Picture.pixelColor(X, Y);
-                QPoint* Far = Pixel == TextColour ? &TextFar : Pixel == ShadowColour ? &ShadowFar
-                                                                                     : nullptr;
+                QPoint* Far = Pixel == TextColour     ? &TextFar
+                              : Pixel == ShadowColour ? &ShadowFar
+                                                      : nullptr;
                 if (Far)
                     *Far = QPoint(qMax(Far->x(), X), qMax(Far->y(), Y));
             }
@@ -558,11 +563,16 @@ private slots:
         QTest::addColumn<QStringList>("Buttons");
         QTest::addColumn<bool>("Result");
         const QStringList YesNo{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
-        QTest::addRow("question, Yes") << true << "退出？" << "是(&Y)" << "退出？" << YesNo << true;
-        QTest::addRow("question, No") << true << "退出？" << "否(&N)" << "退出？" << YesNo << false;
+        QTest::addRow("question, Yes") << true << "退出？"
+                                       << "是(&Y)"
+                                       << "退出？" << YesNo << true;
+        QTest::addRow("question, No") << true << "退出？"
+                                      << "否(&N)"
+                                      << "退出？" << YesNo << false;
         QTest::addRow("error, line break \\r")
-            << false << "无法连接“a&b<c>”。\r请检查。" << "确定" << "无法连接“a&b<c>”。\n请检查。"
-            << QStringList{QStringLiteral("确定")} << false;
+            << false << "无法连接“a&b<c>”。\r请检查。"
+            << "确定"
+            << "无法连接“a&b<c>”。\n请检查。" << QStringList{QStringLiteral("确定")} << false;
     }
 
     void realBoxesShowTheirButtonsCentred() {
