@@ -247,8 +247,7 @@ void TConnection::Open() {
         throw TDatabaseError("The connection string names no data source");
     std::error_code Error;
     auto Path = std::filesystem::absolute(std::filesystem::path(Source), Error);
-    if (Error)
-        Path = std::filesystem::path(Source);
+    Path = Error ? std::filesystem::path(Source) : Path.lexically_normal();
     const std::string Name = Path.string();
 
     switch (ProbeFile(Path)) {

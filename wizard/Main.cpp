@@ -16,6 +16,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <algorithm>
+
 // The animation lives in this static library's resources, which are not registered by
 // themselves.
 static void InitResources() { Q_INIT_RESOURCE(wizard); }
@@ -54,20 +56,21 @@ QLabel* MakeLabel(QWidget* AParent, const char* AName, const QString& AText, int
     return Label;
 }
 
-// Hint labels: SimSun 12 px, wrapping, optionally in navy.
+// Hint labels: SimSun 12 px, optionally in navy; those given a size wrap within its width.
 QLabel* MakeHint(QWidget* AParent, const char* AName, const QString& AText, int ALeft, int ATop,
                  int AWidth = 0, int AHeight = 0, bool ANavy = false) {
     QLabel* Label = MakeLabel(AParent, AName, AText, ALeft, ATop);
     Label->setFont(HintFont());
-    Label->setWordWrap(true);
+    Label->setWordWrap(AWidth > 0);
     Label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     if (ANavy) {
         QPalette Palette = Label->palette();
         Palette.setColor(QPalette::WindowText, QColor(0, 0, 128));
         Label->setPalette(Palette);
     }
+    // The CJK fallback font has taller lines than SimSun: let the text have the room it needs.
     if (AWidth > 0)
-        Label->setGeometry(ALeft, ATop, AWidth, AHeight);
+        Label->setGeometry(ALeft, ATop, AWidth, std::max(AHeight, Label->heightForWidth(AWidth)));
     else
         Label->adjustSize();
     return Label;
@@ -324,8 +327,10 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     switch (AMsg) {
     case WM_WIZ_STATUS: {
         const auto Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
-        if (AWParam == 0)
+        if (AWParam == 0) {
             lblsLeft->setText(Text);
+            lblsLeft->adjustSize();
+        }
         else if (AWParam == 1)
             lblaLeft->setText(Text);
         break;
