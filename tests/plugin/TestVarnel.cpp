@@ -11,6 +11,7 @@
 #include <cfenv>
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -25,6 +26,13 @@ T2DBFunc Load2DB() {
     if (Symbol == nullptr)
         throw std::runtime_error(dlerror());
     return reinterpret_cast<T2DBFunc>(Symbol);
+}
+
+// Parameter tables print as their case name (gtest would dump their bytes).
+template <typename TCase>
+    requires requires(const TCase& ACase) { ACase.Name; }
+void PrintTo(const TCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
 }
 
 class VarnelTest : public ::testing::Test {
