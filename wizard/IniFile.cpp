@@ -174,7 +174,10 @@ struct TProfile {
         if (!Section) {
             if (!Lines.empty() && !Trim(Lines.back().Text).empty())
                 InsertLine(Lines.size(), "");
-            InsertLine(Lines.size(), "[" + std::string(ASection) + "]");
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "[" + s + "]".
+            std::string Header = "[";
+            Header.append(ASection).append("]");
+            InsertLine(Lines.size(), std::move(Header));
             InsertLine(Lines.size(), std::string(AKey) + "=" + std::string(AValue));
             return;
         }
