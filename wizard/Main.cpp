@@ -85,6 +85,18 @@ TButtonEdit* MakeButtonEdit(QWidget* AParent, const char* AName, const QString& 
     return Edit;
 }
 
+// Closes the connection if open and opens it with AConnectionString; false when that fails.
+bool Reopen(TConnection& AConnection, const std::string& AConnectionString) {
+    try {
+        AConnection.SetConnected(false);
+        AConnection.SetConnectionString(AConnectionString);
+        AConnection.SetConnected(true);
+        return true;
+    } catch (const TDatabaseError&) {
+        return false;
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -243,26 +255,17 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
             return;
         }
         const QString Local = QString::fromStdString(ReadLocalFileName(FProgramFile));
-        // Confirmed again after a failure: start both connections afresh with today's names.
-        try {
-            cnnLocal->SetConnected(false);
-            cnnLocal->SetConnectionString(LocalConnectionString(Local.toStdString()));
-            cnnLocal->SetConnected(true);
-        } catch (const TDatabaseError&) {
+        // Confirmed again after a failure: both connections start afresh with today's names.
+        if (!Reopen(*cnnLocal, LocalConnectionString(Local.toStdString()))) {
             Refuse(Canceled,
                    QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Local),
                    nullptr);
             return;
         }
-        try {
-            cnnTotal->SetConnected(false);
-            cnnTotal->SetConnectionString(TotalConnectionString(Text.toStdString()));
-            cnnTotal->SetConnected(true);
-        } catch (const TDatabaseError&) {
+        if (!Reopen(*cnnTotal, TotalConnectionString(Text.toStdString())))
             Refuse(Canceled,
                    QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
                    edtTotalPath);
-        }
     }
 }
 
