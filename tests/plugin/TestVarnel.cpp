@@ -114,7 +114,7 @@ TEST_F(VarnelTest, TextIsStoredAsUtf8) {
     };
     int N = 0;
     for (const auto& Case : Cases) {
-        const std::string Path = "p" + std::to_string(++N);
+        const std::string Path = std::string("p").append(std::to_string(++N));
         ASSERT_EQ(Call(Song(std::u16string(Path.begin(), Path.end()), Case.Text)), 0);
         EXPECT_EQ(Column("SongName", Path), Case.Stored) << Path;
     }
@@ -147,10 +147,11 @@ class VarnelNumberTest : public VarnelTest, public ::testing::WithParamInterface
 
 TEST_P(VarnelNumberTest, NextNumberFollowsTheGreatestInTextOrder) {
     int N = 0;
-    for (const char* Number : GetParam().Existing)
-        RunSql(FFile, "insert into Songs (SongNumber, SongName, FilePath) values (" +
-                          (Number ? "'" + std::string(Number) + "'" : std::string("null")) +
+    for (const char* Number : GetParam().Existing) {
+        const std::string Value = Number ? std::string("'").append(Number).append("'") : "null";
+        RunSql(FFile, "insert into Songs (SongNumber, SongName, FilePath) values (" + Value +
                           ", 'Old', 'old" + std::to_string(++N) + "')");
+    }
     ASSERT_EQ(Call(Song(u"new.mpg")), 0);
     EXPECT_EQ(Column("SongNumber", "new.mpg"), GetParam().Expected);
     EXPECT_EQ(Column("typeof(SongNumber)", "new.mpg"), "text");
