@@ -30,7 +30,9 @@ void Exec(sqlite3* ADb, const char* ASql) {
     }
 }
 
-std::u16string U16(const std::string& AAscii) { return {AAscii.begin(), AAscii.end()}; }
+std::u16string U16(const std::string& AAscii) {
+    return {AAscii.begin(), AAscii.end()};
+}
 
 std::string SongPath(int AIndex) {
     char Text[40];
@@ -71,8 +73,7 @@ void Fill(sqlite3* ADb, int ASongs) {
 }
 
 // Microseconds per call of AMake(I) for I in 0 .. ACalls-1; every call must succeed.
-template <typename TMake>
-double Time(T2DBFunc AFunc, sqlite3* ADb, int ACalls, TMake AMake) {
+template <typename TMake> double Time(T2DBFunc AFunc, sqlite3* ADb, int ACalls, TMake AMake) {
     TVelStringPool Pool;
     const TVodSoft Soft{1, Pool.Make(u"Bench"), nullptr, nullptr};
     const auto Start = std::chrono::steady_clock::now();
@@ -93,8 +94,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_plugin [SONGS] [CALLS]   (SONGS >= CALLS > 0)\n");
         return 2;
     }
-    const auto Dir = std::filesystem::temp_directory_path() /
-                     ("varnel-bench-" + std::to_string(::getpid()));
+    const auto Dir =
+        std::filesystem::temp_directory_path() / ("varnel-bench-" + std::to_string(::getpid()));
     std::filesystem::remove_all(Dir);
     std::filesystem::create_directories(Dir);
     int Result = 0;

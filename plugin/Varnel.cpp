@@ -45,7 +45,7 @@ void AppendUtf8(std::string& AOut, char32_t ACode) {
 class TVelStringRefs {
 public:
     TVelStringRefs(const TVodSoft& ASoft, const TVelSongInfo& AInfo) noexcept
-        : FStrings{ASoft.FactoryName, ASoft.VersionCode, ASoft.VersionName, AInfo.SongNumber,
+        : FStrings{ASoft.FactoryName,  ASoft.VersionCode, ASoft.VersionName, AInfo.SongNumber,
                    AInfo.SongName,     AInfo.FilePath,    AInfo.SingerName,  AInfo.PYCode,
                    AInfo.LanguageName, AInfo.TypeName,    AInfo.SongTag,     AInfo.MtvStyle,
                    AInfo.MusicStyle,   AInfo.MediaType,   AInfo.Special} {

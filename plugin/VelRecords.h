@@ -24,10 +24,10 @@ using TVelString = char16_t*;
 
 // The 12 bytes before the first character of a host string.
 struct TVelStringHeader {
-    std::uint16_t CodePage;  // 1200 for UTF-16
-    std::uint16_t CharSize;  // 2
-    std::int32_t RefCount;   // negative: a constant that is never released
-    std::int32_t Length;     // in characters
+    std::uint16_t CodePage; // 1200 for UTF-16
+    std::uint16_t CharSize; // 2
+    std::int32_t RefCount;  // negative: a constant that is never released
+    std::int32_t Length;    // in characters
 };
 
 // The calling song-request software; no field affects what the plug-in does.

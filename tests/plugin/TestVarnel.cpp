@@ -11,8 +11,8 @@
 #include <cfenv>
 #include <cmath>
 #include <functional>
-#include <ostream>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,7 +30,9 @@ T2DBFunc Load2DB() {
 
 // Parameter tables print as their case name (gtest would dump their bytes).
 template <typename TCase>
-    requires requires(const TCase& ACase) { ACase.Name; }
+requires requires(const TCase& ACase) {
+    ACase.Name;
+}
 void PrintTo(const TCase& ACase, std::ostream* AOut) {
     *AOut << ACase.Name;
 }
@@ -108,9 +110,9 @@ TEST_F(VarnelTest, TextIsStoredAsUtf8) {
     } Cases[] = {
         {u"Plain", "Plain"},
         {u"流行 歌曲", "流行 歌曲"},
-        {u"🎤🎶", "🎤🎶"},                                           // surrogate pairs
-        {{u'a', char16_t(0xD800), u'b'}, "a\xEF\xBF\xBD" "b"},        // lone high surrogate
-        {{char16_t(0xDC00), char16_t(0xD83C)}, "\xEF\xBF\xBD\xEF\xBF\xBD"}, // reversed pair
+        {u"🎤🎶", "🎤🎶"},                                          // surrogate pairs
+        {{u'a', char16_t(0xD800), u'b'}, "a\uFFFDb"},           // lone high surrogate
+        {{char16_t(0xDC00), char16_t(0xD83C)}, "\uFFFD\uFFFD"}, // reversed pair
     };
     int N = 0;
     for (const auto& Case : Cases) {
@@ -254,8 +256,8 @@ TEST_F(VarnelTest, EveryRowWithThePathInAnyLetterCaseIsUpdatedAndKeepsItsPath) {
                   "('80000002', 'Old', 'd:\\songs\\a.MPG', 3),"
                   "('80000003', 'Other', 'D:\\Songs\\B.mpg', 3)");
     const auto RowByID = [this](int AID) {
-        return Text(std::string("select ") + VelRowColumns + " from Songs where SongID=" +
-                    std::to_string(AID));
+        return Text(std::string("select ") + VelRowColumns +
+                    " from Songs where SongID=" + std::to_string(AID));
     };
     ASSERT_EQ(Call(VelSampleSong(FPool, u"D:\\SONGS\\A.MPG")), 0);
     EXPECT_EQ(Count("Songs"), "3");
@@ -301,17 +303,16 @@ TEST_P(VarnelDateTest, PublishDateIsWrittenAsADateOrRejected) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dates, VarnelDateTest,
-    ::testing::Values(
-        TDateCase{"Zero", 0.0, 0, "0.0"},
-        TDateCase{"TimeOfDay", 45000.75, 0, "45000.75"},
-        TDateCase{"BeforeZeroWithTime", -1.25, 0, "-1.25"},
-        TDateCase{"FirstDay", -657434.0, 0, "-657434.0"},
-        TDateCase{"LastMoment", 2958465.99999, 0, "2958465.99999"},
-        TDateCase{"BeforeFirstDay", -657434.5, -1, ""},
-        TDateCase{"AfterLastDay", 2958466.0, -1, ""},
-        TDateCase{"NaN", std::numeric_limits<double>::quiet_NaN(), -1, ""},
-        TDateCase{"Infinity", std::numeric_limits<double>::infinity(), -1, ""},
-        TDateCase{"MinusInfinity", -std::numeric_limits<double>::infinity(), -1, ""}),
+    ::testing::Values(TDateCase{"Zero", 0.0, 0, "0.0"},
+                      TDateCase{"TimeOfDay", 45000.75, 0, "45000.75"},
+                      TDateCase{"BeforeZeroWithTime", -1.25, 0, "-1.25"},
+                      TDateCase{"FirstDay", -657434.0, 0, "-657434.0"},
+                      TDateCase{"LastMoment", 2958465.99999, 0, "2958465.99999"},
+                      TDateCase{"BeforeFirstDay", -657434.5, -1, ""},
+                      TDateCase{"AfterLastDay", 2958466.0, -1, ""},
+                      TDateCase{"NaN", std::numeric_limits<double>::quiet_NaN(), -1, ""},
+                      TDateCase{"Infinity", std::numeric_limits<double>::infinity(), -1, ""},
+                      TDateCase{"MinusInfinity", -std::numeric_limits<double>::infinity(), -1, ""}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
@@ -419,16 +420,14 @@ INSTANTIATE_TEST_SUITE_P(
                          SwapHostHandle(T, T.FFile, SQLITE_OPEN_READONLY);
                      },
                      "0"},
-        TFailureCase{"TypeLookupFails",
-                     [](VarnelFailureTest& T, TVelSongInfo&) {
-                         RunSql(T.FFile, "drop table SongTypes");
-                     },
-                     "0"},
-        TFailureCase{"LanguageLookupFails",
-                     [](VarnelFailureTest& T, TVelSongInfo&) {
-                         RunSql(T.FFile, "drop table Languages");
-                     },
-                     ""},
+        TFailureCase{
+            "TypeLookupFails",
+            [](VarnelFailureTest& T, TVelSongInfo&) { RunSql(T.FFile, "drop table SongTypes"); },
+            "0"},
+        TFailureCase{
+            "LanguageLookupFails",
+            [](VarnelFailureTest& T, TVelSongInfo&) { RunSql(T.FFile, "drop table Languages"); },
+            ""},
         TFailureCase{"ExistenceCheckFails",
                      [](VarnelFailureTest& T, TVelSongInfo&) {
                          RunSql(T.FFile, "alter table Songs rename to SongsOld;"
@@ -447,11 +446,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          "begin select raise(ignore); end");
                      },
                      "1"},
-        TFailureCase{"InvalidDate",
-                     [](VarnelFailureTest&, TVelSongInfo& AInfo) {
-                         AInfo.PublishDate = std::nan("");
-                     },
-                     "1"},
+        TFailureCase{
+            "InvalidDate",
+            [](VarnelFailureTest&, TVelSongInfo& AInfo) { AInfo.PublishDate = std::nan(""); }, "1"},
         TFailureCase{"NegativeStringLength",
                      [](VarnelFailureTest& T, TVelSongInfo& AInfo) {
                          AInfo.SingerName = T.FPool.Make(u"x");

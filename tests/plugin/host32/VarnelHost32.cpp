@@ -84,13 +84,18 @@ std::uint16_t X87ControlWord() {
     return Word;
 }
 
-void SetX87ControlWord(std::uint16_t AWord) { asm volatile("fldcw %0" : : "m"(AWord)); }
+void SetX87ControlWord(std::uint16_t AWord) {
+    asm volatile("fldcw %0" : : "m"(AWord));
+}
 
-std::u16string U16(const std::string& AAscii) { return {AAscii.begin(), AAscii.end()}; }
+std::u16string U16(const std::string& AAscii) {
+    return {AAscii.begin(), AAscii.end()};
+}
 
 std::string SongPath(int AIndex, bool AUpper) {
     char Text[32];
-    std::snprintf(Text, sizeof Text, AUpper ? "D:\\SONGS\\%03d.MPG" : "D:\\Songs\\%03d.mpg", AIndex);
+    std::snprintf(Text, sizeof Text, AUpper ? "D:\\SONGS\\%03d.MPG" : "D:\\Songs\\%03d.mpg",
+                  AIndex);
     return Text;
 }
 
@@ -115,8 +120,8 @@ std::array<unsigned char, VelArgumentBytes> ArgumentBlock(const TVodSoft& ASoft,
 }
 
 // Calls through the argument block; checks the pop and returns the result.
-std::int32_t CallRaw(T2DBFunc AFunc, const TVodSoft& ASoft, sqlite3* ADb,
-                     const TVelSongInfo& AInfo, const std::string& AWhat) {
+std::int32_t CallRaw(T2DBFunc AFunc, const TVodSoft& ASoft, sqlite3* ADb, const TVelSongInfo& AInfo,
+                     const std::string& AWhat) {
     const auto Block = ArgumentBlock(ASoft, ADb, AInfo);
     std::uint32_t Popped = 0;
     const std::int32_t Result =
@@ -215,8 +220,8 @@ int Run(const char* ALibrary, const std::string& AFile) {
     Check(Pool.CountsAsMade(), "a reference count was not restored");
     sqlite3_close(Db);
 
-    std::printf("varnel_host32: %d calls, each popping %zu bytes; %s\n",
-                TypedCalls + RawCalls + 3, VelArgumentBytes, Failures ? "FAILED" : "ok");
+    std::printf("varnel_host32: %d calls, each popping %zu bytes; %s\n", TypedCalls + RawCalls + 3,
+                VelArgumentBytes, Failures ? "FAILED" : "ok");
     return Failures ? 1 : 0;
 }
 
