@@ -90,7 +90,8 @@ private slots:
     void Screenshots();
 
 private:
-    TProbe* Make(const QStringList& AArguments = {QStringLiteral("corvena")});
+    TProbe* Make(const QStringList& AArguments = {QStringLiteral("corvena")},
+                 const QString& AProgram = QString());
     void Next(TProbe* AForm) { AForm->btnNext->click(); }
     QString LastBoxText() const {
         return FBoxes->Shown().empty() ? QString() : FBoxes->Shown().back().Text;
@@ -118,8 +119,8 @@ void TestMain::cleanup() {
     FKtv.reset();
 }
 
-TProbe* TestMain::Make(const QStringList& AArguments) {
-    FForm = new TProbe(AArguments, FKtv->Program());
+TProbe* TestMain::Make(const QStringList& AArguments, const QString& AProgram) {
+    FForm = new TProbe(AArguments, AProgram.isEmpty() ? FKtv->Program() : AProgram);
     FForm->show();
     return FForm;
 }
@@ -459,11 +460,15 @@ void TestMain::Screenshots() {
     const QString Dir = qEnvironmentVariable("CORVENA_SCREENSHOT_DIR");
     if (Dir.isEmpty())
         QSKIP("set CORVENA_SCREENSHOT_DIR to write the pages as PNG files");
-    TProbe* Form = Make({"corvena", "/i", "1234"});
-    Form->edtSongPath->setText(FKtv->Path("KTV/Songs"));
+    // CORVENA_DEMO_DIR names a library made by ktvdemo; the wizard then runs as if placed in
+    // its Tools folder.
+    const QString Demo = qEnvironmentVariable("CORVENA_DEMO_DIR");
+    TProbe* Form = Make({"corvena", "/i", "1234"}, Demo.isEmpty() ? QString() : Demo + "/Tools/corvena");
+    Form->edtSongPath->setText(Demo.isEmpty() ? FKtv->Path("KTV/Songs") : Demo + "/Songs");
     Form->grab().save(Dir + "/main-step1.png");
     Next(Form);
-    Form->edtTotalPath->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
+    if (Demo.isEmpty())
+        Form->edtTotalPath->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
     Form->grab().save(Dir + "/main-step2.png");
     Next(Form);
     QCOMPARE(Form->Step(), 3);
