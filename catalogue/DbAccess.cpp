@@ -319,11 +319,6 @@ void TQuery::SetSQL(const std::string& ASQL) {
 
 void TQuery::Fail(const std::string& AWhat) const {
     std::string Message = AWhat;
-    if (FConnection.Connected()) {
-        const int Code = sqlite3_errcode(FConnection.Handle());
-        if (Code != SQLITE_OK && Code != SQLITE_ROW && Code != SQLITE_DONE)
-            Message += ": " + std::string(sqlite3_errmsg(FConnection.Handle()));
-    }
     if (!FConnection.FileName().empty())
         Message += " (database " + Quoted(FConnection.FileName()) + ")";
     Message += " in statement " + Quoted(FSQL);
@@ -338,14 +333,17 @@ sqlite3_stmt* TQuery::Statement() {
         const char* Tail = nullptr;
         if (sqlite3_prepare_v2(FConnection.Handle(), FSQL.c_str(), static_cast<int>(FSQL.size()),
                                &Stmt, &Tail) != SQLITE_OK) {
+            const std::string Message = sqlite3_errmsg(FConnection.Handle());
             sqlite3_finalize(Stmt);
-            Fail("Cannot prepare the statement");
+            Fail("Cannot prepare the statement: " + Message);
         }
         if (Stmt == nullptr)
             Fail("The statement is empty");
-        FStmt.reset(Stmt);
-        if (Tail != nullptr && !Trim(Tail).empty())
+        if (Tail != nullptr && !Trim(Tail).empty()) {
+            sqlite3_finalize(Stmt);
             Fail("Only one statement may be given");
+        }
+        FStmt.reset(Stmt);
     }
     return FStmt.get();
 }
@@ -415,7 +413,7 @@ void TQuery::Open() {
     }
     if (Result != SQLITE_DONE) {
         FRows.clear();
-        Fail("Cannot open the query");
+        Fail("Cannot open the query: " + std::string(sqlite3_errmsg(FConnection.Handle())));
     }
     sqlite3_reset(Stmt);
 
@@ -629,8 +627,11 @@ void TQuery::Post() {
         " returning *";
     TStmtGuard Guard;
     sqlite3* Db = FConnection.Handle();
+    const auto PostFailed = [&] {
+        Fail("Cannot post the new record to table " + Quoted(FTable) + ": " + sqlite3_errmsg(Db));
+    };
     if (sqlite3_prepare_v2(Db, Insert.c_str(), -1, &Guard.Stmt, nullptr) != SQLITE_OK)
-        Fail("Cannot post the new record to table " + Quoted(FTable));
+        PostFailed();
     int Param = 1;
     for (const auto& Pending : FPending) {
         const TValue& Value = Pending.second;
@@ -642,7 +643,7 @@ void TQuery::Post() {
         ++Param;
     }
     if (sqlite3_step(Guard.Stmt) != SQLITE_ROW)
-        Fail("Cannot post the new record to table " + Quoted(FTable));
+        PostFailed();
     std::vector<TValue> Row(FFields.size());
     for (int I = 0; I < sqlite3_column_count(Guard.Stmt); ++I) {
         const char* Name = sqlite3_column_name(Guard.Stmt, I);
@@ -654,7 +655,7 @@ void TQuery::Post() {
         Row[static_cast<std::size_t>(Found - FFields.begin())] = ReadCell(Guard.Stmt, I);
     }
     if (sqlite3_step(Guard.Stmt) != SQLITE_DONE)
-        Fail("Cannot post the new record to table " + Quoted(FTable));
+        PostFailed();
     FRows.push_back(std::move(Row));
     FCurrent = FRows.size() - 1;
     FAppending = false;

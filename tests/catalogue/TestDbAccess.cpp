@@ -322,7 +322,22 @@ TEST_F(DbAccessTest, ConstraintViolationIsAnError) {
     Exec("create unique index TName on T (Name)");
     Exec("insert into T (Name) values ('a')");
     const std::string Error = ErrorOf([&] { Exec("insert into T (Name) values ('A')"); });
-    EXPECT_NE(Error.find("UNIQUE constraint failed"), std::string::npos) << Error;
+    EXPECT_EQ(Error, "Cannot execute the statement: UNIQUE constraint failed: T.Name (database \"" +
+                         FFile + "\") in statement \"insert into T (Name) values ('A')\"");
+    // The next error is told with its own words only.
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from T");
+    Query.Open();
+    EXPECT_EQ(ErrorOf([&] { Query.FieldAsString("Nope"); }),
+              "Unknown field \"Nope\" (database \"" + FFile + "\") in statement \"select * from T\"");
+}
+
+TEST_F(DbAccessTest, TwoStatementsInOneTextAreRefusedEveryTime) {
+    TQuery Query(FCnn);
+    Query.SetSQL("insert into T (Num) values (1); delete from T");
+    for (int Try = 0; Try < 2; ++Try)
+        EXPECT_NE(ErrorOf([&] { Query.ExecSQL(); }).find("Only one statement"), std::string::npos);
+    EXPECT_EQ(QueryText(FFile, "select count(*) from T"), "0");
 }
 
 struct TOpenCase {
