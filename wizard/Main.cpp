@@ -85,16 +85,18 @@ TButtonEdit* MakeButtonEdit(QWidget* AParent, const char* AName, const QString& 
     return Edit;
 }
 
-// Closes the connection if open and opens it with AConnectionString; false when that fails.
-bool Reopen(TConnection& AConnection, const std::string& AConnectionString) {
+// A new connection opened with AConnectionString, or null when it cannot be opened. A new object
+// each time: whoever still holds the previous connection keeps it as it was.
+TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode AMode) {
+    auto Connection = std::make_shared<TConnection>();
     try {
-        AConnection.SetConnected(false);
-        AConnection.SetConnectionString(AConnectionString);
-        AConnection.SetConnected(true);
-        return true;
+        Connection->SetMode(AMode);
+        Connection->SetConnectionString(AConnectionString);
+        Connection->SetConnected(true);
     } catch (const TDatabaseError&) {
-        return false;
+        return nullptr;
     }
+    return Connection;
 }
 
 } // namespace
@@ -254,18 +256,26 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
             Refuse(Canceled, QStringLiteral("指定的数据库文件不存在!"), edtTotalPath);
             return;
         }
-        const QString Local = QString::fromStdString(ReadLocalFileName(FProgramFile));
+        const QString LocalFile = QString::fromStdString(ReadLocalFileName(FProgramFile));
         // Confirmed again after a failure: both connections start afresh with today's names.
-        if (!Reopen(*cnnLocal, LocalConnectionString(Local.toStdString()))) {
+        TConnectionRef Local = OpenConnection(LocalConnectionString(LocalFile.toStdString()),
+                                              TConnectMode::Default);
+        if (!Local) {
             Refuse(Canceled,
-                   QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Local),
+                   QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
                    nullptr);
             return;
         }
-        if (!Reopen(*cnnTotal, TotalConnectionString(Text.toStdString())))
+        cnnLocal = std::move(Local);
+        TConnectionRef Total = OpenConnection(TotalConnectionString(Text.toStdString()),
+                                              TConnectMode::ShareDenyNone);
+        if (!Total) {
             Refuse(Canceled,
                    QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
                    edtTotalPath);
+            return;
+        }
+        cnnTotal = std::move(Total);
     }
 }
 

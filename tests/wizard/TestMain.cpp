@@ -274,11 +274,15 @@ void TestMain::SecondTryAfterAMasterFailure() {
     Next(Form);
     QCOMPARE(Form->Step(), 2);
     QVERIFY(Form->cnnLocal->Connected()); // the local database opened before the master failed
+    const TConnectionRef FirstLocal = Form->cnnLocal;
     Form->edtTotalPath->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
     Next(Form);
     QCOMPARE(Form->Step(), 3);
     QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
     QVERIFY(Form->cnnLocal->Connected() && Form->cnnTotal->Connected());
+    // The connection of the first try is left to whoever still holds it, untouched.
+    QVERIFY(Form->cnnLocal != FirstLocal);
+    QVERIFY(FirstLocal->Connected());
 }
 
 void TestMain::BackBetweenTheFirstTwoSteps() {
