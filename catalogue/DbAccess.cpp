@@ -453,12 +453,6 @@ int TQuery::RecordCount() const {
 
 bool TQuery::Eof() const { return !FActive || FCurrent >= FRows.size(); }
 
-void TQuery::Next() {
-    RequireActive("move to the next record");
-    if (FCurrent < FRows.size())
-        ++FCurrent;
-}
-
 int TQuery::ExecSQL() {
     sqlite3_stmt* Stmt = Statement();
     Close();
@@ -582,10 +576,6 @@ TDateTime TQuery::AsDateTime(int AIndex) const {
     return EncodeDateTime(Y, Mo, D, H, Mi, S);
 }
 
-bool TQuery::FieldIsNull(std::string_view AName) const {
-    return std::holds_alternative<std::monostate>(Value(FieldIndex(AName)));
-}
-
 void TQuery::Append() {
     RequireActive("append a record");
     if (FTable.empty())
@@ -599,13 +589,6 @@ void TQuery::SetFieldText(std::string_view AName, const std::string& AValue) {
     if (!FAppending)
         Fail("Cannot set field " + Quoted(std::string(AName)) + ": no record is being appended");
     FPending.emplace_back(Index, AValue);
-}
-
-void TQuery::SetFieldInteger(std::string_view AName, std::int32_t AValue) {
-    const int Index = FieldIndex(AName);
-    if (!FAppending)
-        Fail("Cannot set field " + Quoted(std::string(AName)) + ": no record is being appended");
-    FPending.emplace_back(Index, static_cast<std::int64_t>(AValue));
 }
 
 void TQuery::Post() {

@@ -107,7 +107,6 @@ public:
     bool Active() const { return FActive; }
     int RecordCount() const;
     bool Eof() const;
-    void Next();
 
     // Runs any other statement; returns the rows affected.
     int ExecSQL();
@@ -121,13 +120,11 @@ public:
     std::int32_t FieldAsInteger(int AIndex) const;
     TDateTime FieldAsDateTime(std::string_view AName) const;
     TDateTime FieldAsDateTime(int AIndex) const;
-    bool FieldIsNull(std::string_view AName) const;
 
     // Appending to an open "select * from TABLE ..." result: Append, set fields, Post. The
     // posted row becomes current, auto-number included.
     void Append();
     void SetFieldText(std::string_view AName, const std::string& AValue);
-    void SetFieldInteger(std::string_view AName, std::int32_t AValue);
     void Post();
 
 public:

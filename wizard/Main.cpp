@@ -133,7 +133,6 @@ TMainForm::TMainForm(const QStringList& AArguments, const QString& AProgramFile,
 
 TMainForm::~TMainForm() {
     UnregisterWindow(FHandle);
-    TMainForm::FormDestroy();
 }
 
 void TMainForm::BuildPages() {
@@ -258,24 +257,22 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
         }
         const QString LocalFile = QString::fromStdString(ReadLocalFileName(FProgramFile));
         // Confirmed again after a failure: both connections start afresh with today's names.
-        TConnectionRef Local = OpenConnection(LocalConnectionString(LocalFile.toStdString()),
-                                              TConnectMode::Default);
-        if (!Local) {
-            Refuse(Canceled,
-                   QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
-                   nullptr);
-            return;
-        }
-        cnnLocal = std::move(Local);
-        TConnectionRef Total = OpenConnection(TotalConnectionString(Text.toStdString()),
-                                              TConnectMode::ShareDenyNone);
-        if (!Total) {
-            Refuse(Canceled,
-                   QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
-                   edtTotalPath);
-            return;
-        }
-        cnnTotal = std::move(Total);
+        const auto Connect = [&](TConnectionRef& ATarget, const std::string& AConnectionString,
+                                 TConnectMode AMode, const QString& AError, QLineEdit* AEdit) {
+            TConnectionRef Connection = OpenConnection(AConnectionString, AMode);
+            if (!Connection) {
+                Refuse(Canceled, AError, AEdit);
+                return false;
+            }
+            ATarget = std::move(Connection);
+            return true;
+        };
+        if (Connect(cnnLocal, LocalConnectionString(LocalFile.toStdString()), TConnectMode::Default,
+                    QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
+                    nullptr))
+            Connect(cnnTotal, TotalConnectionString(Text.toStdString()), TConnectMode::ShareDenyNone,
+                    QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
+                    edtTotalPath);
     }
 }
 
@@ -309,25 +306,19 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
 }
 
 void TMainForm::FormClose() {
-    if (!FCloseDone) {
-        FCloseDone = true;
-        // Workers that already released themselves are gone from the guarded pointers.
-        for (QThread* Worker : {FThrdSearchFile.data(), FThrdSongIndex.data()}) {
-            if (Worker == nullptr || !Worker->isRunning())
-                continue;
-            Worker->disconnect(this); // no completion handling for a stopped worker
-            Worker->requestInterruption();
-        }
-        // A worker still stopping holds its own references; the last holder closes.
-        FSongFiles.reset();
-        cnnLocal.reset();
-        cnnTotal.reset();
+    // The frame runs this once, however many close requests arrive.
+    // Workers that already released themselves are gone from the guarded pointers.
+    for (QThread* Worker : {FThrdSearchFile.data(), FThrdSongIndex.data()}) {
+        if (Worker == nullptr || !Worker->isRunning())
+            continue;
+        Worker->disconnect(this); // no completion handling for a stopped worker
+        Worker->requestInterruption();
     }
+    // A worker still stopping holds its own references; the last holder closes.
+    FSongFiles.reset();
+    cnnLocal.reset();
+    cnnTotal.reset();
     TWizardForm::FormClose();
-}
-
-void TMainForm::FormDestroy() {
-    TWizardForm::FormDestroy();
 }
 
 void TMainForm::SetSearchCount(const QString& AText) {

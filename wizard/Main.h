@@ -63,7 +63,6 @@ protected:
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
     void FormClose() override;
-    void FormDestroy() override;
     TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam);
 
     QWidget* pnl1;
@@ -110,7 +109,6 @@ private:
     QStringList FArguments;
     std::string FProgramFile;
     TWindowHandle FHandle = 0;
-    bool FCloseDone = false;
 };
 
 // The program: creates the window, shows it and runs the event loop until it is closed.
