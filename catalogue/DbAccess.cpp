@@ -160,6 +160,27 @@ std::string FormatDouble(double AValue) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
+// Errors
+
+bool TDatabaseError::DatabaseUnusable() const {
+    switch (FCode & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Dates
 
 void CheckDateTime(TDateTime AValue) {
@@ -272,8 +293,9 @@ void TConnection::Open() {
     const int Result = sqlite3_open_v2(Name.c_str(), &Handle, Flags, nullptr);
     if (Result != SQLITE_OK) {
         const std::string Message = Handle ? sqlite3_errmsg(Handle) : sqlite3_errstr(Result);
+        const int Code = Handle ? sqlite3_extended_errcode(Handle) : Result;
         sqlite3_close_v2(Handle);
-        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Message);
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Message, Code);
     }
     // Another program (the song-request host) may hold the file for a moment.
     sqlite3_busy_timeout(Handle, 5000);
@@ -283,9 +305,10 @@ void TConnection::Open() {
     char* Message = nullptr;
     if (sqlite3_exec(Handle, Setup, nullptr, nullptr, &Message) != SQLITE_OK) {
         const std::string Text = Message ? Message : sqlite3_errmsg(Handle);
+        const int Code = sqlite3_extended_errcode(Handle);
         sqlite3_free(Message);
         sqlite3_close_v2(Handle);
-        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Text);
+        throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Text, Code);
     }
     FHandle = Handle;
     FFileName = Name;
@@ -317,12 +340,12 @@ void TQuery::SetSQL(const std::string& ASQL) {
     FSQL = ASQL;
 }
 
-void TQuery::Fail(const std::string& AWhat) const {
+void TQuery::Fail(const std::string& AWhat, int ACode) const {
     std::string Message = AWhat;
     if (!FConnection.FileName().empty())
         Message += " (database " + Quoted(FConnection.FileName()) + ")";
     Message += " in statement " + Quoted(FSQL);
-    throw TDatabaseError(Message);
+    throw TDatabaseError(Message, ACode);
 }
 
 void TQuery::Prepare() { Statement(); }
@@ -331,11 +354,14 @@ sqlite3_stmt* TQuery::Statement() {
     if (!FStmt) {
         sqlite3_stmt* Stmt = nullptr;
         const char* Tail = nullptr;
-        if (sqlite3_prepare_v2(FConnection.Handle(), FSQL.c_str(), static_cast<int>(FSQL.size()),
-                               &Stmt, &Tail) != SQLITE_OK) {
-            const std::string Message = sqlite3_errmsg(FConnection.Handle());
+        sqlite3* Db = FConnection.Handle();
+        TDbLock Lock(Db);
+        if (sqlite3_prepare_v2(Db, FSQL.c_str(), static_cast<int>(FSQL.size()), &Stmt, &Tail) !=
+            SQLITE_OK) {
+            const std::string Message = sqlite3_errmsg(Db);
+            const int Code = sqlite3_extended_errcode(Db);
             sqlite3_finalize(Stmt);
-            Fail("Cannot prepare the statement: " + Message);
+            Fail("Cannot prepare the statement: " + Message, Code);
         }
         if (Stmt == nullptr)
             Fail("The statement is empty");
@@ -403,19 +429,27 @@ void TQuery::Open() {
         const char* Name = sqlite3_column_name(Stmt, I);
         FFields.push_back({Name ? Name : "", KindOfDeclType(sqlite3_column_decltype(Stmt, I))});
     }
-    int Result;
-    while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW) {
-        std::vector<TValue> Row(static_cast<std::size_t>(Columns));
-        for (int I = 0; I < Columns; ++I) {
-            Row[static_cast<std::size_t>(I)] = ReadCell(Stmt, I);
+    {
+        sqlite3* Db = FConnection.Handle();
+        TDbLock Lock(Db);
+        int Result;
+        while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW) {
+            std::vector<TValue> Row(static_cast<std::size_t>(Columns));
+            for (int I = 0; I < Columns; ++I) {
+                Row[static_cast<std::size_t>(I)] = ReadCell(Stmt, I);
+            }
+            FRows.push_back(std::move(Row));
         }
-        FRows.push_back(std::move(Row));
+        if (Result != SQLITE_DONE) {
+            // The message belongs to this step; read it before the reset and the unlock.
+            const std::string Message = sqlite3_errmsg(Db);
+            const int Code = sqlite3_extended_errcode(Db);
+            FRows.clear();
+            sqlite3_reset(Stmt);
+            Fail("Cannot open the query: " + Message, Code);
+        }
+        sqlite3_reset(Stmt);
     }
-    if (Result != SQLITE_DONE) {
-        FRows.clear();
-        Fail("Cannot open the query: " + std::string(sqlite3_errmsg(FConnection.Handle())));
-    }
-    sqlite3_reset(Stmt);
 
     // "select * from TABLE ..." results accept appended rows.
     FTable.clear();
@@ -465,8 +499,9 @@ int TQuery::ExecSQL() {
     if (Result != SQLITE_DONE) {
         // The message belongs to this step; read it before the reset clears it.
         const std::string Message = sqlite3_errmsg(Db);
+        const int Code = sqlite3_extended_errcode(Db);
         sqlite3_reset(Stmt);
-        Fail("Cannot execute the statement: " + Message);
+        Fail("Cannot execute the statement: " + Message, Code);
     }
     const int Changes = sqlite3_changes(Db);
     sqlite3_reset(Stmt);
@@ -610,8 +645,10 @@ void TQuery::Post() {
         " returning *";
     TStmtGuard Guard;
     sqlite3* Db = FConnection.Handle();
+    TDbLock Lock(Db);
     const auto PostFailed = [&] {
-        Fail("Cannot post the new record to table " + Quoted(FTable) + ": " + sqlite3_errmsg(Db));
+        Fail("Cannot post the new record to table " + Quoted(FTable) + ": " + sqlite3_errmsg(Db),
+             sqlite3_extended_errcode(Db));
     };
     if (sqlite3_prepare_v2(Db, Insert.c_str(), -1, &Guard.Stmt, nullptr) != SQLITE_OK)
         PostFailed();

@@ -21,10 +21,20 @@ struct sqlite3_stmt;
 // Days since 30 December 1899; the fraction is the time of day.
 using TDateTime = double;
 
-// The one error type of this layer; its message names what failed.
+// The one error type of this layer; its message names what failed. Code() is SQLite's extended
+// result code when SQLite reported the failure, 0 otherwise.
 class TDatabaseError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit TDatabaseError(const std::string& AMessage, int ACode = 0)
+        : std::runtime_error(AMessage), FCode(ACode) {}
+    int Code() const { return FCode; }
+    // True when the database itself has stopped working (locked past the busy timeout, disk
+    // full, I/O error, damaged or read-only file): every further statement would fail the same
+    // way. False for errors of one statement's data.
+    bool DatabaseUnusable() const;
+
+private:
+    int FCode;
 };
 
 enum class TConnectMode {
@@ -147,7 +157,7 @@ private:
     const TValue& Value(int AIndex) const;
     std::int32_t AsInteger(int AIndex) const;
     TDateTime AsDateTime(int AIndex) const;
-    [[noreturn]] void Fail(const std::string& AWhat) const;
+    [[noreturn]] void Fail(const std::string& AWhat, int ACode = 0) const;
     void RequireActive(const char* AOperation) const;
 
     TConnection& FConnection;

@@ -20,4 +20,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6opengl6-dev \
     fonts-wqy-microhei xvfb xauth xdotool \
     g++-multilib libsqlite3-dev:i386 qemu-user \
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+    mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux
