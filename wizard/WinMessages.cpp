@@ -1,25 +1,50 @@
 #include "WinMessages.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
-#include <QPointer>
 #include <QThread>
 
+#include <condition_variable>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 
 namespace {
 
+// One message waiting for its window: the sender sleeps on it until the window's thread has
+// run the handler, or the window has gone.
+struct TPendingCall {
+    unsigned Msg = 0;
+    TWParam WParam = 0;
+    TLParam LParam = 0;
+    bool Started = false;
+    bool Done = false;
+    TLParam Result = 0;
+};
+using TPendingCallRef = std::shared_ptr<TPendingCall>;
+
+class TReceiver;
+
 struct TRegistration {
-    QPointer<QObject> Window;
-    TMessageHandler Handler;
+    QThread* Thread = nullptr;
+    std::shared_ptr<TMessageHandler> Handler;
+    // Lives on the window's thread; messages from other threads are posted to it. Only deleted
+    // after the registration has left the map, and posts happen under the registry's lock, so
+    // no post ever reaches a deleted receiver.
+    TReceiver* Receiver = nullptr;
+    std::uint64_t Serial = 0;
+    std::set<TPendingCallRef> Pending;
 };
 
 struct TRegistry {
     std::mutex Lock;
+    std::condition_variable CallDone;
     std::map<TWindowHandle, TRegistration> Windows;
     THostLink HostLink;
     TWindowHandle NextHandle = 0x10000;
+    std::uint64_t NextSerial = 1;
 };
 
 TRegistry& Registry() {
@@ -27,11 +52,85 @@ TRegistry& Registry() {
     return Instance;
 }
 
+class TCallEvent : public QEvent {
+public:
+    static QEvent::Type EventType() {
+        static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return Type;
+    }
+    TCallEvent(TWindowHandle AHandle, std::uint64_t ASerial, TPendingCallRef ACall)
+        : QEvent(EventType()), Handle(AHandle), Serial(ASerial), Call(std::move(ACall)) {}
+
+    TWindowHandle Handle;
+    std::uint64_t Serial;
+    TPendingCallRef Call;
+};
+
+class TReceiver : public QObject {
+public:
+    bool event(QEvent* AEvent) override {
+        if (AEvent->type() != TCallEvent::EventType())
+            return QObject::event(AEvent);
+        auto* Event = static_cast<TCallEvent*>(AEvent);
+        auto& R = Registry();
+        std::shared_ptr<TMessageHandler> Handler;
+        {
+            std::lock_guard Guard(R.Lock);
+            const auto Found = R.Windows.find(Event->Handle);
+            if (Found == R.Windows.end() || Found->second.Serial != Event->Serial ||
+                Event->Call->Done)
+                return true; // the window went; its waiting senders were released then
+            Event->Call->Started = true;
+            Found->second.Pending.erase(Event->Call);
+            Handler = Found->second.Handler;
+        }
+        TLParam Result = 0;
+        // The sender is released whatever the handler does.
+        struct TRelease {
+            TPendingCall& Call;
+            TLParam& Result;
+            ~TRelease() {
+                auto& Reg = Registry();
+                {
+                    std::lock_guard Guard(Reg.Lock);
+                    Call.Result = Result;
+                    Call.Done = true;
+                }
+                Reg.CallDone.notify_all();
+            }
+        } Release{*Event->Call, Result};
+        Result = (*Handler)(Event->Call->Msg, Event->Call->WParam, Event->Call->LParam);
+        return true;
+    }
+};
+
+void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
+    auto& R = Registry();
+    TReceiver* Receiver = nullptr;
+    {
+        std::lock_guard Guard(R.Lock);
+        const auto Found = R.Windows.find(AHandle);
+        if (Found == R.Windows.end() || (ASerial != 0 && Found->second.Serial != ASerial))
+            return;
+        // Senders waiting for this window get 0 back.
+        for (const TPendingCallRef& Call : Found->second.Pending)
+            Call->Done = true;
+        Receiver = Found->second.Receiver;
+        R.Windows.erase(Found);
+    }
+    R.CallDone.notify_all();
+    Receiver->deleteLater();
+}
+
 } // namespace
 
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle) {
     auto& R = Registry();
+    auto* Receiver = new TReceiver;
+    Receiver->moveToThread(AWindow->thread());
     TWindowHandle Handle = AHandle;
+    std::uint64_t Serial = 0;
+    TReceiver* Replaced = nullptr;
     {
         std::lock_guard Guard(R.Lock);
         if (Handle == 0) {
@@ -39,17 +138,28 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
                 ++R.NextHandle;
             Handle = R.NextHandle++;
         }
-        R.Windows[Handle] = TRegistration{AWindow, std::move(AHandler)};
+        const auto Found = R.Windows.find(Handle);
+        if (Found != R.Windows.end()) {
+            for (const TPendingCallRef& Call : Found->second.Pending)
+                Call->Done = true;
+            Replaced = Found->second.Receiver;
+            R.Windows.erase(Found);
+        }
+        Serial = R.NextSerial++;
+        R.Windows[Handle] =
+            TRegistration{AWindow->thread(),
+                          std::make_shared<TMessageHandler>(std::move(AHandler)), Receiver, Serial, {}};
     }
-    QObject::connect(AWindow, &QObject::destroyed, [Handle] { UnregisterWindow(Handle); });
+    if (Replaced != nullptr) {
+        R.CallDone.notify_all();
+        Replaced->deleteLater();
+    }
+    // Only this registration ends with this window, not a later one under the same handle.
+    QObject::connect(AWindow, &QObject::destroyed, [Handle, Serial] { Unregister(Handle, Serial); });
     return Handle;
 }
 
-void UnregisterWindow(TWindowHandle AHandle) {
-    auto& R = Registry();
-    std::lock_guard Guard(R.Lock);
-    R.Windows.erase(AHandle);
-}
+void UnregisterWindow(TWindowHandle AHandle) { Unregister(AHandle, 0); }
 
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
@@ -61,30 +171,26 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     if (AHandle == 0)
         return 0;
     auto& R = Registry();
-    QPointer<QObject> Window;
-    TMessageHandler Handler;
-    THostLink HostLink;
-    {
-        std::lock_guard Guard(R.Lock);
-        const auto Found = R.Windows.find(AHandle);
-        if (Found == R.Windows.end()) {
-            HostLink = R.HostLink;
-        } else {
-            Window = Found->second.Window;
-            Handler = Found->second.Handler;
-        }
-    }
-    if (!Handler)
+    std::unique_lock Guard(R.Lock);
+    const auto Found = R.Windows.find(AHandle);
+    if (Found == R.Windows.end()) {
+        const THostLink HostLink = R.HostLink;
+        Guard.unlock();
         return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;
-    if (Window.isNull())
-        return 0;
-    if (Window->thread() == QThread::currentThread())
-        return Handler(AMsg, AWParam, ALParam);
-    // The window is the context: if it is destroyed before the call runs, the call is dropped
-    // and this thread is released.
-    TLParam Result = 0;
-    QMetaObject::invokeMethod(
-        Window.data(), [&Result, &Handler, AMsg, AWParam, ALParam] { Result = Handler(AMsg, AWParam, ALParam); },
-        Qt::BlockingQueuedConnection);
-    return Result;
+    }
+    TRegistration& Window = Found->second;
+    if (Window.Thread == QThread::currentThread()) {
+        // The window can only go on this very thread, so it is alive for the call.
+        const std::shared_ptr<TMessageHandler> Handler = Window.Handler;
+        Guard.unlock();
+        return (*Handler)(AMsg, AWParam, ALParam);
+    }
+    auto Call = std::make_shared<TPendingCall>();
+    Call->Msg = AMsg;
+    Call->WParam = AWParam;
+    Call->LParam = ALParam;
+    Window.Pending.insert(Call);
+    QCoreApplication::postEvent(Window.Receiver, new TCallEvent(AHandle, Window.Serial, Call));
+    R.CallDone.wait(Guard, [&Call] { return Call->Done; });
+    return Call->Result;
 }

@@ -19,7 +19,34 @@ private slots:
     void OtherThreadWaitsUntilHandledOnTheWindowsThread();
     void WindowDestroyedWhileAWorkerWaitsReleasesIt();
     void UnknownHandleGoesToTheHostLink();
+    void WindowsComingAndGoingUnderAWorkersSends();
+    void ReRegisteredHandleReleasesTheOldWindowsSenders();
 };
+
+namespace {
+
+// A window whose handler checks that it is called on a live object of its own thread.
+class TProbeWindow : public QObject {
+public:
+    static constexpr std::uint32_t AliveMark = 0xA11FE;
+    ~TProbeWindow() override { Mark = 0; }
+    TLParam Handle(unsigned AMsg) {
+        if (Mark != AliveMark || thread() != QThread::currentThread())
+            std::abort();
+        ++Calls;
+        return AMsg == WM_WIZ_PROGRESS ? 1 : 0;
+    }
+    volatile std::uint32_t Mark = AliveMark;
+    int Calls = 0;
+};
+
+int StressRounds() {
+    bool Ok = false;
+    const int Rounds = qEnvironmentVariableIntValue("CORVENA_STRESS_ROUNDS", &Ok);
+    return Ok && Rounds > 0 ? Rounds : 20000;
+}
+
+} // namespace
 
 void TestWinMessages::HostHandle_data() {
     QTest::addColumn<QStringList>("Arguments");
@@ -129,6 +156,64 @@ void TestWinMessages::UnknownHandleGoesToTheHostLink() {
     QCOMPARE(Seen.size(), std::size_t(1));
     QCOMPARE(Seen[0].first, TWindowHandle(1234));
     QCOMPARE(Seen[0].second, WM_WIZ_INDEXED);
+}
+
+// Closing the wizard during indexing: the window goes (and a new one may take its handle)
+// while a worker keeps sending. Every send must return, and no handler may run on a window
+// that has gone.
+void TestWinMessages::WindowsComingAndGoingUnderAWorkersSends() {
+    constexpr TWindowHandle Handle = 0x7777;
+    std::atomic<bool> Stop{false};
+    std::atomic<long> Sent{0}, Handled{0};
+    std::unique_ptr<QThread> Worker(QThread::create([&] {
+        while (!Stop) {
+            if (SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0) == 1)
+                ++Handled;
+            ++Sent;
+        }
+    }));
+    Worker->start();
+    const int Rounds = StressRounds();
+    for (int Round = 0; Round < Rounds; ++Round) {
+        auto* Window = new TProbeWindow;
+        RegisterWindow(
+            Window, [Window](unsigned AMsg, TWParam, TLParam) { return Window->Handle(AMsg); }, Handle);
+        if (Round % 2 == 0)
+            QCoreApplication::processEvents();
+        delete Window;
+        if (Round % 7 == 0)
+            QCoreApplication::processEvents(); // calls posted to a gone window's receiver
+    }
+    Stop = true;
+    QVERIFY(Worker->wait(10000));
+    QVERIFY(Sent > 0);
+    qInfo("%d rounds, %ld sends, %ld handled", Rounds, Sent.load(), Handled.load());
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(0));
+}
+
+void TestWinMessages::ReRegisteredHandleReleasesTheOldWindowsSenders() {
+    constexpr TWindowHandle Handle = 0x7778;
+    TProbeWindow First, Second;
+    RegisterWindow(&First, [&First](unsigned AMsg, TWParam, TLParam) { return First.Handle(AMsg); }, Handle);
+    QSemaphore Sending;
+    std::atomic<TLParam> Result{-1};
+    std::unique_ptr<QThread> Worker(QThread::create([&] {
+        Sending.release();
+        Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
+    }));
+    Worker->start();
+    Sending.acquire();
+    QThread::msleep(50);
+    // The handle passes to another window before the first one handled the message.
+    RegisterWindow(&Second, [&Second](unsigned AMsg, TWParam, TLParam) { return Second.Handle(AMsg); },
+                   Handle);
+    QVERIFY(Worker->wait(5000));
+    QCOMPARE(Result.load(), TLParam(0));
+    QCoreApplication::processEvents();
+    QCOMPARE(First.Calls, 0);
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(1));
+    QCOMPARE(Second.Calls, 1);
+    UnregisterWindow(Handle);
 }
 
 QTEST_GUILESS_MAIN(TestWinMessages)
