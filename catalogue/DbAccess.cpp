@@ -1,5 +1,7 @@
 #include "DbAccess.h"
 
+#include "TextRules.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -13,26 +15,7 @@
 
 namespace {
 
-char LowerAscii(char AChar) {
-    return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
-bool SameText(std::string_view A, std::string_view B) {
-    return A.size() == B.size() &&
-           std::equal(A.begin(), A.end(), B.begin(),
-                      [](char X, char Y) { return LowerAscii(X) == LowerAscii(Y); });
-}
-
-std::string_view Trim(std::string_view AText) {
-    const auto IsBlank = [](char C) { return static_cast<unsigned char>(C) <= ' '; };
-    while (!AText.empty() && IsBlank(AText.front()))
-        AText.remove_prefix(1);
-    while (!AText.empty() && IsBlank(AText.back()))
-        AText.remove_suffix(1);
-    return AText;
-}
-
-std::string Quoted(const std::string& AText) { return "\"" + AText + "\""; }
+std::string_view Trim(std::string_view AText) { return TrimControls(AText); }
 
 // Releases a temporary statement on every path.
 struct TStmtGuard {
@@ -78,25 +61,6 @@ TFileKind ProbeFile(const std::filesystem::path& APath) {
     return TFileKind::Other;
 }
 
-TQuery::TFieldKind KindOfDeclType(const char* ADeclType) {
-    using K = TQuery::TFieldKind;
-    if (ADeclType == nullptr)
-        return K::Unknown;
-    std::string Type(ADeclType);
-    std::transform(Type.begin(), Type.end(), Type.begin(),
-                   [](char C) { return static_cast<char>(std::toupper(static_cast<unsigned char>(C))); });
-    const auto Has = [&Type](const char* APart) { return Type.find(APart) != std::string::npos; };
-    if (Has("INT") || Has("BOOL") || Has("BIT"))
-        return K::Integer;
-    if (Has("CHAR") || Has("CLOB") || Has("TEXT"))
-        return K::Text;
-    if (Has("DATE") || Has("TIME"))
-        return K::Date;
-    if (Has("REAL") || Has("FLOA") || Has("DOUB") || Has("NUM") || Has("DEC"))
-        return K::Float;
-    return K::Unknown;
-}
-
 // Days from 1 January of year 0 (proleptic Gregorian) for a civil date.
 std::int64_t DaysFromCivil(std::int64_t AYear, unsigned AMonth, unsigned ADay) {
     AYear -= AMonth <= 2;
@@ -135,20 +99,49 @@ bool ParseInt32(std::string_view AText, std::int32_t& AValue) {
     return true;
 }
 
-TQuery::TValue ReadCell(sqlite3_stmt* AStmt, int AColumn) {
-    switch (sqlite3_column_type(AStmt, AColumn)) {
-    case SQLITE_INTEGER:
-        return static_cast<std::int64_t>(sqlite3_column_int64(AStmt, AColumn));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(AStmt, AColumn);
-    case SQLITE_NULL:
-        return {};
-    default: {
-        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(AStmt, AColumn));
-        return std::string(Text ? Text : "",
-                           static_cast<std::size_t>(sqlite3_column_bytes(AStmt, AColumn)));
+// Exactly "YYYY-MM-DD", optionally followed by " HH:MM" or " HH:MM:SS" (a "T" may stand for
+// the blank); the date must exist and nothing may follow.
+bool ParseDateText(std::string_view AText, int& AYear, int& AMonth, int& ADay, int& AHour,
+                   int& AMinute, int& ASecond) {
+    std::size_t Pos = 0;
+    const auto Digits = [&](std::size_t ACount, int& AValue) {
+        if (Pos + ACount > AText.size())
+            return false;
+        AValue = 0;
+        for (std::size_t I = 0; I < ACount; ++I) {
+            const char C = AText[Pos + I];
+            if (C < '0' || C > '9')
+                return false;
+            AValue = AValue * 10 + (C - '0');
+        }
+        Pos += ACount;
+        return true;
+    };
+    const auto Literal = [&](char AChar) {
+        if (Pos >= AText.size() || AText[Pos] != AChar)
+            return false;
+        ++Pos;
+        return true;
+    };
+    AHour = AMinute = ASecond = 0;
+    if (!Digits(4, AYear) || !Literal('-') || !Digits(2, AMonth) || !Literal('-') ||
+        !Digits(2, ADay))
+        return false;
+    if (Pos < AText.size()) {
+        if (!(Literal(' ') || Literal('T')) || !Digits(2, AHour) || !Literal(':') ||
+            !Digits(2, AMinute))
+            return false;
+        if (Pos < AText.size() && (!Literal(':') || !Digits(2, ASecond)))
+            return false;
+        if (Pos != AText.size())
+            return false;
     }
-    }
+    static constexpr int MonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (AYear < 100 || AMonth < 1 || AMonth > 12 || AHour > 23 || AMinute > 59 || ASecond > 59)
+        return false;
+    const bool Leap = (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0;
+    const int Days = MonthDays[AMonth - 1] + (AMonth == 2 && Leap ? 1 : 0);
+    return ADay >= 1 && ADay <= Days;
 }
 
 std::string FormatDouble(double AValue) {
@@ -325,6 +318,43 @@ void TConnection::Close() noexcept {
 
 // ---------------------------------------------------------------------------------------------
 // TQuery
+
+// The kind of a column by SQLite's affinity rules, so that the type names of databases
+// converted from Access (LONG, SHORT, BYTE, COUNTER, CURRENCY, DATETIME, ...) are numbers.
+TQuery::TFieldKind TQuery::KindOfDeclType(const char* ADeclType) {
+    if (ADeclType == nullptr || ADeclType[0] == '\0')
+        return TFieldKind::Untyped;
+    std::string Type(ADeclType);
+    std::transform(Type.begin(), Type.end(), Type.begin(),
+                   [](char C) { return static_cast<char>(std::toupper(static_cast<unsigned char>(C))); });
+    const auto Has = [&Type](const char* APart) { return Type.find(APart) != std::string::npos; };
+    if (Has("INT"))
+        return TFieldKind::Integer;
+    if (Has("CHAR") || Has("CLOB") || Has("TEXT"))
+        return TFieldKind::Text;
+    if (Has("BLOB"))
+        return TFieldKind::Untyped;
+    if (Has("REAL") || Has("FLOA") || Has("DOUB"))
+        return TFieldKind::Real;
+    return TFieldKind::Numeric;
+}
+
+TQuery::TValue TQuery::ReadCell(sqlite3_stmt* AStmt, int AColumn) {
+    switch (sqlite3_column_type(AStmt, AColumn)) {
+    case SQLITE_INTEGER:
+        return static_cast<std::int64_t>(sqlite3_column_int64(AStmt, AColumn));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(AStmt, AColumn);
+    case SQLITE_NULL:
+        return {};
+    default: {
+        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(AStmt, AColumn));
+        return std::string(Text ? Text : "",
+                           static_cast<std::size_t>(sqlite3_column_bytes(AStmt, AColumn)));
+    }
+    }
+}
+
 
 void TQuery::TStmtDeleter::operator()(sqlite3_stmt* AStmt) const noexcept {
     sqlite3_finalize(AStmt);
@@ -559,9 +589,8 @@ std::int32_t TQuery::AsInteger(int AIndex) const {
         Fail("'" + AText + "' is not a valid integer value for field " + Quoted(Field.Name));
     };
     if (std::holds_alternative<std::monostate>(V)) {
-        // A null number reads as 0; a null text cannot be converted.
-        if (Field.Kind == TFieldKind::Integer || Field.Kind == TFieldKind::Float ||
-            Field.Kind == TFieldKind::Date)
+        // A null reads as 0, except in a text column: empty text is no number.
+        if (Field.Kind != TFieldKind::Text)
             return 0;
         OutOfRange("");
     }
@@ -598,17 +627,13 @@ TDateTime TQuery::AsDateTime(int AIndex) const {
         return static_cast<double>(*Int);
     if (const auto* Real = std::get_if<double>(&V))
         return *Real;
-    // Dates written as text by other tools: "YYYY-MM-DD[ HH:MM[:SS]]".
+    // Dates written as text by other tools: "YYYY-MM-DD[ HH:MM[:SS]]" (or a "T" between).
     const auto& Text = std::get<std::string>(V);
-    int Y = 0, Mo = 0, D = 0, H = 0, Mi = 0, S = 0;
-    char Tail = 0;
-    const int Parsed = std::sscanf(Text.c_str(), "%4d-%2d-%2d%*[ T]%2d:%2d:%2d%c", &Y, &Mo, &D, &H,
-                                   &Mi, &S, &Tail);
-    if (Parsed < 3 || Parsed == 7 || Parsed == 4 || Mo < 1 || Mo > 12 || D < 1 || D > 31 ||
-        Y < 100 || H > 23 || Mi > 59 || S > 59)
+    int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+    if (!ParseDateText(Text, Year, Month, Day, Hour, Minute, Second))
         Fail("'" + Text + "' is not a valid date and time in field " +
              Quoted(FFields[static_cast<std::size_t>(AIndex)].Name));
-    return EncodeDateTime(Y, Mo, D, H, Mi, S);
+    return EncodeDateTime(Year, Month, Day, Hour, Minute, Second);
 }
 
 void TQuery::Append() {

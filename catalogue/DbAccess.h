@@ -137,19 +137,21 @@ public:
     void SetFieldText(std::string_view AName, const std::string& AValue);
     void Post();
 
-public:
+private:
     // One stored value of a result row.
     using TValue = std::variant<std::monostate, std::int64_t, double, std::string>;
-    enum class TFieldKind { Unknown, Integer, Float, Date, Text };
-
-private:
+    // A column's declared type by SQLite's affinity rules.
+    enum class TFieldKind { Untyped, Integer, Text, Real, Numeric };
     struct TStmtDeleter {
         void operator()(sqlite3_stmt* AStmt) const noexcept;
     };
     struct TField {
         std::string Name;
-        TFieldKind Kind = TFieldKind::Unknown;
+        TFieldKind Kind = TFieldKind::Untyped;
     };
+
+    static TFieldKind KindOfDeclType(const char* ADeclType);
+    static TValue ReadCell(sqlite3_stmt* AStmt, int AColumn);
 
     sqlite3_stmt* Statement();
     std::vector<int> ParamIndexes(std::string_view AName);

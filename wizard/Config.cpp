@@ -11,10 +11,6 @@ std::string DefaultDataBaseFile(const std::string& AProgramFile, const char* ATi
     return GetUpperPath(AProgramFile, 2) + "DataBase" + NativePathStyle.Separator + ATitle;
 }
 
-bool IsControlOrBlank(char AChar) {
-    return static_cast<unsigned char>(AChar) <= 32;
-}
-
 } // namespace
 
 std::string GetProgramDir(const std::string& AProgramFile) {
@@ -44,16 +40,6 @@ std::string LocalConnectionString(const std::string& AFileName) {
 
 std::string TotalConnectionString(const std::string& AFileName) {
     return JetProvider + AFileName + ";Persist Security Info=false;";
-}
-
-std::string TrimControls(const std::string& AText) {
-    std::size_t First = 0;
-    std::size_t Last = AText.size();
-    while (First < Last && IsControlOrBlank(AText[First]))
-        ++First;
-    while (Last > First && IsControlOrBlank(AText[Last - 1]))
-        --Last;
-    return AText.substr(First, Last - First);
 }
 
 TWizardChoices ReadWizardChoices(const std::string& AProgramFile) {

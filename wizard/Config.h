@@ -4,6 +4,8 @@
 // resolve against the program directory, which the wizard makes its current directory.
 #pragma once
 
+#include "TextRules.h"
+
 #include <string>
 
 inline constexpr const char* ToolFileTitle = "Tools.ini";
@@ -56,6 +58,3 @@ std::string ReadLocalFileName(const std::string& AProgramFile);
 // At the last step, in this order: the song folder, the master path (both untrimmed), then
 // OverWrite = not OnlyAdd. Throws TIniError when the tool file cannot be written.
 void WriteWizardChoices(const std::string& AProgramFile, const TWizardChoices& AChoices);
-
-// The text without characters of code 32 and below at either end.
-std::string TrimControls(const std::string& AText);

@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "TextRules.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -14,28 +16,8 @@
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
-constexpr std::string_view Blanks = " \t\r\v\f";
-
-std::string_view Trim(std::string_view AText) {
-    const std::size_t First = AText.find_first_not_of(Blanks);
-    if (First == std::string_view::npos)
-        return {};
-    const std::size_t Last = AText.find_last_not_of(Blanks);
-    return AText.substr(First, Last - First + 1);
-}
-
-char LowerAscii(char AChar) {
-    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar + 32) : AChar;
-}
-
-bool SameText(std::string_view ALeft, std::string_view ARight) {
-    if (ALeft.size() != ARight.size())
-        return false;
-    for (std::size_t I = 0; I < ALeft.size(); ++I)
-        if (LowerAscii(ALeft[I]) != LowerAscii(ARight[I]))
-            return false;
-    return true;
-}
+// Names and values lose the profile blanks at both ends, on reading as on writing.
+std::string_view Trim(std::string_view AText) { return TrimProfileBlanks(AText); }
 
 // At most AMax characters of UTF-8 text, never splitting a character.
 std::string_view CutCharacters(std::string_view AText, std::size_t AMax) {
@@ -46,10 +28,6 @@ std::string_view CutCharacters(std::string_view AText, std::size_t AMax) {
             return AText.substr(0, I);
     }
     return AText;
-}
-
-std::string Quoted(const std::string& AFileName) {
-    return "\"" + AFileName + "\"";
 }
 
 std::string SystemMessage(int AError) {
@@ -362,8 +340,9 @@ std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKe
     if (ReadWholeFile(FFileName, Content, Error) != TReadResult::Read)
         return std::string(CutCharacters(ADefault, MaxValueLength));
     const TProfile Profile(Content);
-    const std::optional<std::size_t> Section = Profile.FindSection(ASection);
-    const std::optional<std::size_t> Key = Section ? Profile.FindKey(*Section, AKey) : std::nullopt;
+    const std::optional<std::size_t> Section = Profile.FindSection(Trim(ASection));
+    const std::optional<std::size_t> Key =
+        Section ? Profile.FindKey(*Section, Trim(AKey)) : std::nullopt;
     if (!Key)
         return std::string(CutCharacters(ADefault, MaxValueLength));
     std::string_view Value = ParseLine(Profile.Lines[*Key].Text).Value;

@@ -1,8 +1,5 @@
 #include "Paths.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace {
 
 bool IsDelimiter(char AChar, const TPathStyle& AStyle) {
@@ -49,15 +46,4 @@ std::string GetUpperPath(const std::string& AFileName, int ALevels, const TPathS
         Dir.erase(Last);
     }
     return Dir + AStyle.Separator;
-}
-
-std::string GetProgramFileName(const std::string& AArgv0) {
-    std::error_code Error;
-    const std::filesystem::path Self = std::filesystem::read_symlink("/proc/self/exe", Error);
-    if (!Error && !Self.empty())
-        return Self.string();
-    if (AArgv0.empty())
-        return {};
-    const std::filesystem::path Absolute = std::filesystem::absolute(AArgv0, Error);
-    return Error ? AArgv0 : Absolute.lexically_normal().string();
 }

@@ -31,7 +31,3 @@ std::string GetParentPath(const std::string& APath, const TPathStyle& AStyle = N
 // ALevels of 0 or less gives the folder part of AFileName.
 std::string GetUpperPath(const std::string& AFileName, int ALevels,
                          const TPathStyle& AStyle = NativePathStyle);
-
-// The running program's own file name, absolute. Falls back on AArgv0 made absolute when the
-// system cannot tell ("" when that is empty too).
-std::string GetProgramFileName(const std::string& AArgv0 = std::string());

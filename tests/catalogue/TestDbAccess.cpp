@@ -15,8 +15,10 @@ class DbAccessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         FFile = MakeDatabase(FDir, "local.db", TSchemaKind::Local);
+        // The last columns carry the type names of databases converted from Access.
         RunSql(FFile, "create table T (Name TEXT COLLATE NOCASE, Num INTEGER, Flag BOOLEAN,"
-                      " Stamp REAL, Code TEXT)");
+                      " Stamp REAL, Code TEXT, L LONG, S SHORT, B BYTE, C COUNTER, Cur CURRENCY,"
+                      " D DATETIME, Y YESNO, V VARCHAR(20))");
         FCnn.SetConnectionString(JetConnectionString(FFile));
         FCnn.SetConnected(true);
     }
@@ -156,6 +158,52 @@ TEST_F(DbAccessTest, NullsAndMissingRowsReadAsEmptyZeroAndDateZero) {
     }
 }
 
+struct TDateTextCase {
+    const char* Name;
+    const char* Text;
+    bool Ok;
+    TDateTime Expected;
+};
+
+class DateText : public DbAccessTest, public ::testing::WithParamInterface<TDateTextCase> {};
+
+// Dates other tools stored as text: only real dates, with nothing after them.
+TEST_P(DateText, ReadsOnlyWholeRealDates) {
+    const TDateTextCase& Case = GetParam();
+    TQuery Query(FCnn);
+    Query.SetSQL("select :Text as Stamp");
+    Query.SetText("Text", Case.Text);
+    Query.Open();
+    if (Case.Ok) {
+        EXPECT_DOUBLE_EQ(Query.FieldAsDateTime("Stamp"), Case.Expected);
+    } else {
+        const std::string Error = ErrorOf([&] { Query.FieldAsDateTime("Stamp"); });
+        EXPECT_NE(Error.find("is not a valid date and time"), std::string::npos) << Error;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DbAccess, DateText,
+    ::testing::Values(
+        TDateTextCase{"Date", "2021-03-03", true, EncodeDateTime(2021, 3, 3)},
+        TDateTextCase{"DateAndMinutes", "2021-03-03 12:30", true, EncodeDateTime(2021, 3, 3, 12, 30)},
+        TDateTextCase{"IsoSeconds", "2021-03-03T12:30:15", true,
+                      EncodeDateTime(2021, 3, 3, 12, 30, 15)},
+        TDateTextCase{"LeapDay", "2020-02-29", true, EncodeDateTime(2020, 2, 29)},
+        TDateTextCase{"ThirtyFirstOfFebruary", "2021-02-31", false, 0},
+        TDateTextCase{"LeapDayOfACommonYear", "2021-02-29", false, 0},
+        TDateTextCase{"LeapDayOf1900", "1900-02-29", false, 0},
+        TDateTextCase{"ThirtyFirstOfApril", "2021-04-31", false, 0},
+        TDateTextCase{"TrailingText", "2021-01-01junk", false, 0},
+        TDateTextCase{"TrailingAfterTime", "2021-01-01 10:00:00junk", false, 0},
+        TDateTextCase{"TrailingBlank", "2021-01-01 ", false, 0},
+        TDateTextCase{"HourOnly", "2021-01-01 10", false, 0},
+        TDateTextCase{"Month13", "2021-13-01", false, 0},
+        TDateTextCase{"Hour24", "2021-01-01 24:00", false, 0},
+        TDateTextCase{"DayZero", "2021-01-00", false, 0},
+        TDateTextCase{"Empty", "", false, 0}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
 TEST_F(DbAccessTest, FieldsByNameInAnyCaseOrFirstByPosition) {
     Exec("insert into T (Name, Num) values ('周杰伦', 42)");
     TQuery Query(FCnn);
@@ -200,9 +248,17 @@ INSTANTIATE_TEST_SUITE_P(
                       TIntCase{"Min", "'-2147483648'", true, -2147483647 - 1},
                       TIntCase{"IntegerExpression", "length('abc') + 2", true, 5},
                       TIntCase{"NullNumberColumn", "Num", true, 0},
+                      TIntCase{"NullLong", "L", true, 0},
+                      TIntCase{"NullShort", "S", true, 0},
+                      TIntCase{"NullByte", "B", true, 0},
+                      TIntCase{"NullCounter", "C", true, 0},
+                      TIntCase{"NullCurrency", "Cur", true, 0},
+                      TIntCase{"NullDateTime", "D", true, 0},
+                      TIntCase{"NullYesNo", "Y", true, 0},
+                      TIntCase{"NullExpression", "max(Num)", true, 0},
+                      TIntCase{"NullVarchar", "V", false, 0},
                       TIntCase{"Empty", "''", false, 0},
                       TIntCase{"NullText", "Code", false, 0},
-                      TIntCase{"NullExpression", "max(Code)", false, 0},
                       TIntCase{"Letters", "'abc'", false, 0},
                       TIntCase{"Trailing", "'12a'", false, 0},
                       TIntCase{"Blank", "' 12'", false, 0},

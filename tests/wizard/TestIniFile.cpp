@@ -1,4 +1,5 @@
 #include "IniFile.h"
+#include "TextRules.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +209,24 @@ TEST(IniWrite, ChangesOnlyTheOneKey) {
         EXPECT_EQ(LoadText(File), Case.After) << Case.Name;
         EXPECT_EQ(Ini.ReadString(Case.Section, Case.Key, ""), "new") << Case.Name;
         EXPECT_EQ(Names(Dir.Path()), std::vector<std::string>{"Tools.ini"}) << Case.Name;
+    }
+}
+
+// Names given with blanks around them find what writing them stored, as the profile functions do.
+TEST(IniWrite, NamesWithBlanksReadBackWhatWasWritten) {
+    const struct {
+        const char* Section;
+        const char* Key;
+    } Names[] = {{"History", "\t:"}, {" History\t", "Path"}, {"History", " Path \v"}};
+    TTempDir Dir;
+    const std::string File = Dir.File("Tools.ini");
+    for (const auto& Name : Names) {
+        fs::remove(File);
+        TIniFile Ini(File);
+        Ini.WriteString(Name.Section, Name.Key, "v");
+        EXPECT_EQ(Ini.ReadString(Name.Section, Name.Key, "dflt"), "v") << Name.Section << Name.Key;
+        const std::string Trimmed(TrimProfileBlanks(Name.Key));
+        EXPECT_EQ(Ini.ReadString("History", Trimmed, "dflt"), "v") << Name.Key;
     }
 }
 

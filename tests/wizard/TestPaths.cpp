@@ -89,11 +89,4 @@ TEST(PathParts, FolderPartAndDirectoryKeepOnlyARootSeparator) {
     }
 }
 
-TEST(ProgramFileName, IsThisTestProgram) {
-    const std::string Name = GetProgramFileName();
-    ASSERT_FALSE(Name.empty());
-    EXPECT_TRUE(std::filesystem::path(Name).is_absolute());
-    EXPECT_TRUE(std::filesystem::equivalent(Name, "/proc/self/exe"));
-}
-
 } // namespace
