@@ -264,6 +264,8 @@ template <class TAction> bool TWizardForm::Guarded(TAction&& AAction) {
     try {
         AAction();
         return true;
+    } catch (const TSilentAbort&) {
+        return false;
     } catch (const std::exception& Error) {
         ExceptionBox(this, Error);
         return false;

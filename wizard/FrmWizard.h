@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -21,6 +22,12 @@ class QPushButton;
 using TBeforeStepEvent = std::function<void(int AStep, bool& Canceled)>;
 using TAfterStepEvent = std::function<void(int OldStep, int NewStep)>;
 using TOnStepEvent = std::function<void(int AStep)>;
+
+// Unwinds an event handler without an error box: the handler has told the user already.
+class TSilentAbort : public std::exception {
+public:
+    const char* what() const noexcept override { return "operation aborted"; }
+};
 
 // A font of the given family whose Chinese glyphs come from the installed CJK font when the
 // family itself is missing (Tahoma and SimSun are Windows fonts).

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
@@ -13,6 +14,12 @@
 namespace {
 
 TBoxHandler BoxHandler;
+
+// The real boxes on screen now, innermost last.
+std::vector<QPointer<QMessageBox>>& OpenBoxes() {
+    static std::vector<QPointer<QMessageBox>> Boxes;
+    return Boxes;
+}
 
 // The answers a kind of box can give, in the order of its buttons.
 std::vector<TBoxAnswer> AnswersOf(TBoxKind AKind) {
@@ -71,7 +78,9 @@ TBoxAnswer ShowRealBox(QWidget* AParent, const TBoxRequest& ARequest) {
         Buttons.push_back(Box.addButton(ARequest.Buttons[I], Role));
     }
     Box.setDefaultButton(Buttons[static_cast<std::size_t>(ARequest.DefaultButton)]);
+    OpenBoxes().push_back(&Box);
     Box.exec();
+    std::erase_if(OpenBoxes(), [&Box](const QPointer<QMessageBox>& AOpen) { return AOpen == &Box; });
     const auto Clicked = std::find(Buttons.begin(), Buttons.end(), Box.clickedButton());
     if (Clicked != Buttons.end())
         return Answers[static_cast<std::size_t>(Clicked - Buttons.begin())];
@@ -86,6 +95,12 @@ TBoxAnswer Show(QWidget* AParent, const TBoxRequest& ARequest) {
 }
 
 } // namespace
+
+void DismissOpenBoxes() {
+    for (const QPointer<QMessageBox>& Box : OpenBoxes())
+        if (Box)
+            Box->reject();
+}
 
 void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText) {
     Show(AParent, MakeRequest(TBoxKind::Error, ATitle, AText));

@@ -38,6 +38,9 @@ bool ConfirmBox(QWidget* AParent, const QString& ATitle, const QString& AText);
 // program's name, after which the program goes on.
 void ExceptionBox(QWidget* AParent, const std::exception& AError);
 
+// Closes every real box on screen as if by its title bar (a question then answers No).
+void DismissOpenBoxes();
+
 // Places a top-level window, frame included, in the middle of the screen it is on.
 void CentreOnScreen(QWidget* AWindow);
 

@@ -42,6 +42,8 @@ struct TRegistry {
     std::mutex Lock;
     std::condition_variable CallDone;
     std::map<TWindowHandle, TRegistration> Windows;
+    // Handles of windows that have gone: their messages are dropped, never sent to the host.
+    std::set<TWindowHandle> Retired;
     THostLink HostLink;
     TWindowHandle NextHandle = 0x10000;
     std::uint64_t NextSerial = 1;
@@ -117,6 +119,7 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
             Call->Done = true;
         Receiver = Found->second.Receiver;
         R.Windows.erase(Found);
+        R.Retired.insert(AHandle);
     }
     R.CallDone.notify_all();
     Receiver->deleteLater();
@@ -145,6 +148,7 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
             Replaced = Found->second.Receiver;
             R.Windows.erase(Found);
         }
+        R.Retired.erase(Handle);
         Serial = R.NextSerial++;
         R.Windows[Handle] =
             TRegistration{AWindow->thread(),
@@ -161,6 +165,12 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
 
 void UnregisterWindow(TWindowHandle AHandle) { Unregister(AHandle, 0); }
 
+bool IsLocalWindow(TWindowHandle AHandle) {
+    auto& R = Registry();
+    std::lock_guard Guard(R.Lock);
+    return R.Windows.count(AHandle) != 0;
+}
+
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
     std::lock_guard Guard(R.Lock);
@@ -174,6 +184,8 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     std::unique_lock Guard(R.Lock);
     const auto Found = R.Windows.find(AHandle);
     if (Found == R.Windows.end()) {
+        if (R.Retired.count(AHandle) != 0)
+            return 0;
         const THostLink HostLink = R.HostLink;
         Guard.unlock();
         return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;

@@ -3,8 +3,8 @@
 // A window registers itself under its handle with a handler. Sending to a handle of a window
 // in this process is synchronous: a direct call on that window's thread, a blocking queued
 // call from any other thread. A message to a window that has gone away is dropped (0 comes
-// back) instead of touching freed memory. Handle 0 sends nothing; a handle that belongs to no
-// window here goes to the host link.
+// back) instead of touching freed memory, and a sender waiting for it is released. Handle 0
+// sends nothing; a handle that never belonged to a window here goes to the host link.
 //
 // Thread safety: every function here may be called from any thread.
 #pragma once
@@ -37,6 +37,9 @@ void UnregisterWindow(TWindowHandle AHandle);
 
 // Delivers the message and waits until it has been handled; returns the handler's result.
 TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLParam ALParam);
+
+// True while a window of this process is registered under AHandle.
+bool IsLocalWindow(TWindowHandle AHandle);
 
 // Where messages to handles outside this process go; by default nowhere.
 void SetHostLink(THostLink ALink);

@@ -19,6 +19,7 @@ private slots:
     void OtherThreadWaitsUntilHandledOnTheWindowsThread();
     void WindowDestroyedWhileAWorkerWaitsReleasesIt();
     void UnknownHandleGoesToTheHostLink();
+    void GoneWindowsMessagesNeverReachTheHost();
     void WindowsComingAndGoingUnderAWorkersSends();
     void ReRegisteredHandleReleasesTheOldWindowsSenders();
 };
@@ -156,6 +157,22 @@ void TestWinMessages::UnknownHandleGoesToTheHostLink() {
     QCOMPARE(Seen.size(), std::size_t(1));
     QCOMPARE(Seen[0].first, TWindowHandle(1234));
     QCOMPARE(Seen[0].second, WM_WIZ_INDEXED);
+}
+
+// A worker still sending status texts after the window went must not hand their pointers to
+// the host link.
+void TestWinMessages::GoneWindowsMessagesNeverReachTheHost() {
+    int HostCalls = 0;
+    SetHostLink([&HostCalls](TWindowHandle, unsigned, TWParam, TLParam) -> TLParam { return ++HostCalls; });
+    auto* Window = new QObject;
+    const TWindowHandle Handle = RegisterWindow(Window, [](unsigned, TWParam, TLParam) -> TLParam { return 5; });
+    QVERIFY(IsLocalWindow(Handle));
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(5));
+    delete Window;
+    QVERIFY(!IsLocalWindow(Handle));
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(0));
+    QCOMPARE(HostCalls, 0);
+    SetHostLink({});
 }
 
 // Closing the wizard during indexing: the window goes (and a new one may take its handle)

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The host link on a real (virtual) X display. A stand-in host starts the real corvena with
+# "/i" and its own window id on a small demo library:
+#   1. driven through every step, the wizard indexes the library and the host receives
+#      WM_WIZ_INDEXED; Finish then ends the program with status 0;
+#   2. the host sends WM_WIZ_CLOSE on step 1: the wizard ends at once, without a question.
+#   corvena_host_x11.sh CORVENA TESTHOST KTVDEMO
+set -euo pipefail
+if [ "${CORVENA_ON_XVFB:-}" != 1 ]; then
+    exec env CORVENA_ON_XVFB=1 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" "$@"
+fi
+corvena=$1 testhost=$2 ktvdemo=$3
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; cat "$work"/*.log >&2 2>/dev/null || true; exit 1; }
+
+"$ktvdemo" --out "$work/demo" --count 300 --seed 7 >/dev/null
+mkdir -p "$work/demo/Tools"
+cp "$corvena" "$work/demo/Tools/corvena"
+# The song folder as if remembered from an earlier run; the master comes from Configure.ini.
+printf '[History]\nCorvenSongPath=%s\n' "$work/demo/Songs" >"$work/demo/Tools/Tools.ini"
+
+window_of() { # PID TITLE-PATTERN
+    local i w
+    for i in $(seq 1 300); do
+        if w=$(xdotool search --all --onlyvisible --pid "$1" --name "$2" 2>/dev/null | head -n 1) && [ -n "$w" ]; then
+            echo "$w"; return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+ended_within() { # PID TENTHS
+    local i
+    for i in $(seq 1 "$2"); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
+    return 1
+}
+
+# 1. A whole run.
+"$testhost" wait "$work/host1.txt" 120 >"$work/host1.id" 2>"$work/host1.log" &
+host=$!; pids+=("$host")
+for _ in $(seq 1 50); do [ -s "$work/host1.id" ] && break; sleep 0.1; done
+hostwin=$(head -n 1 "$work/host1.id")
+[ -n "$hostwin" ] || fail "the test host has no window"
+"$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena1.log" 2>&1 &
+wiz=$!; pids+=("$wiz")
+main=$(window_of "$wiz" "向导 离线索引歌曲") || fail "no wizard window"
+xdotool windowfocus --sync "$main"
+xdotool key --window "$main" alt+n   # step 1 -> 2
+sleep 0.5
+xdotool key --window "$main" alt+n   # step 2 -> 3: search, then indexing
+status=0
+wait "$host" || status=$?
+[ "$status" = 0 ] || fail "the host got no WM_WIZ_INDEXED (status $status)"
+grep -qx '1127 0 0' "$work/host1.txt" || fail "unexpected host messages: $(cat "$work/host1.txt")"
+[ "$(wc -l <"$work/host1.txt")" = 1 ] || fail "more than one host message: $(cat "$work/host1.txt")"
+songs=$(sqlite3 "$work/demo/DataBase/Ktv.mdb" "select count(*) from Songs")
+[ "$songs" -gt 250 ] || fail "only $songs songs written"
+sleep 0.5
+xdotool windowfocus --sync "$main" 2>/dev/null || true
+xdotool key --window "$main" alt+f   # Finish
+ended_within "$wiz" 100 || fail "Finish did not end the wizard"
+status=0; wait "$wiz" || status=$?
+[ "$status" = 0 ] || fail "the wizard ended with status $status"
+grep -q '^CorvenSongPath=' "$work/demo/Tools/Tools.ini" || fail "the choices were not saved"
+echo "ok: indexed $songs songs, the host got WM_WIZ_INDEXED once, Finish ended the wizard"
+
+# 2. The host closes the wizard on step 1.
+"$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena2.log" 2>&1 &
+wiz=$!; pids+=("$wiz")
+main=$(window_of "$wiz" "向导 离线索引歌曲") || fail "no wizard window the second time"
+"$testhost" send "$main" 0x4C8 || fail "could not send WM_WIZ_CLOSE"
+ended_within "$wiz" 50 || fail "WM_WIZ_CLOSE did not end the wizard"
+status=0; wait "$wiz" || status=$?
+[ "$status" = 0 ] || fail "the wizard ended with status $status after WM_WIZ_CLOSE"
+echo "ok: WM_WIZ_CLOSE from the host ended the wizard without a question"
+echo "host link on X: all checks passed"
