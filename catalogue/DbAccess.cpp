@@ -1,5 +1,9 @@
 #include "DbAccess.h"
 
+#ifdef CORVENA_ACCESS_IMPORT
+#include "AccessImport.h"
+#endif
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -277,8 +281,20 @@ void TConnection::Open() {
     case TFileKind::NotAFile:
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": it is not a file");
     case TFileKind::Access:
+#ifdef CORVENA_ACCESS_IMPORT
+        // Master catalogues may be Access files: read once, whole, into memory.
+        if (FMode == TConnectMode::ShareDenyNone) {
+            FHandle = LoadAccessDatabase(Name);
+            FFileName = Name;
+            return;
+        }
+        throw TDatabaseError("Cannot open database " + Quoted(Name) +
+                             ": it is an Access (Jet) database; Access files are only read, as "
+                             "a master catalogue, and a song database must be SQLite");
+#else
         throw TDatabaseError("Cannot open database " + Quoted(Name) +
                              ": it is an Access (Jet) database; this build reads SQLite databases");
+#endif
     case TFileKind::Empty:
     case TFileKind::Other:
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": the file is not a database");
