@@ -112,9 +112,17 @@ public:
         if (Opened != SQLITE_OK)
             Fail(std::string("no in-memory database for its copy: ") + sqlite3_errstr(Opened));
 
-        GPtrArray* Catalog = mdb_read_catalog(FMdb.get(), MDB_TABLE);
-        if (Catalog == nullptr)
+        // The object table counts its rows; a list of objects cut short means missing pages.
+        // (Looking it up reads the list too, so the list is read again after it.)
+        std::unique_ptr<MdbTableDef, TTableFreer> Objects(
+            mdb_read_table_by_name(FMdb.get(), const_cast<gchar*>("MSysObjects"), MDB_ANY));
+        const unsigned ObjectCount = Objects ? Objects->num_rows : 0;
+        Objects.reset();
+        GPtrArray* Catalog = mdb_read_catalog(FMdb.get(), MDB_ANY);
+        if (Catalog == nullptr || ObjectCount == 0)
             Fail("it is a damaged Access database: its list of tables cannot be read");
+        if (Catalog->len < ObjectCount)
+            Fail("it is a damaged Access database: its list of tables is incomplete");
 
         // One private transaction: the copy is nobody else's, and row-by-row commits would
         // make a large catalogue slow to open.
