@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,11 @@
 #include <limits>
 
 namespace {
+
+std::atomic<TAccessReader>& AccessReader() {
+    static std::atomic<TAccessReader> Reader{nullptr};
+    return Reader;
+}
 
 std::string_view Trim(std::string_view AText) { return TrimControls(AText); }
 
@@ -197,6 +203,8 @@ TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute
 // ---------------------------------------------------------------------------------------------
 // TConnection
 
+void SetAccessReader(TAccessReader AReader) { AccessReader().store(AReader); }
+
 std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey) {
     std::string_view Rest = AConnectionString;
     while (!Rest.empty()) {
@@ -269,9 +277,21 @@ void TConnection::Open() {
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": the file does not exist");
     case TFileKind::NotAFile:
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": it is not a file");
-    case TFileKind::Access:
-        throw TDatabaseError("Cannot open database " + Quoted(Name) +
-                             ": it is an Access (Jet) database; this build reads SQLite databases");
+    case TFileKind::Access: {
+        if (FMode != TConnectMode::ShareDenyNone)
+            throw TDatabaseError("Cannot open database " + Quoted(Name) +
+                                 ": it is an Access (Jet) database; Access files are only read, as "
+                                 "a master catalogue, and a song database must be SQLite");
+        // Master catalogues may be Access files: read once, whole, into memory.
+        const TAccessReader Reader = AccessReader().load();
+        if (Reader == nullptr)
+            throw TDatabaseError("Cannot open database " + Quoted(Name) +
+                                 ": it is an Access (Jet) database; this program reads SQLite "
+                                 "databases only");
+        FHandle = Reader(Name);
+        FFileName = Name;
+        return;
+    }
     case TFileKind::Empty:
     case TFileKind::Other:
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": the file is not a database");

@@ -82,6 +82,12 @@ private:
     std::string FFileName;
 };
 
+// Reads an Access file whole into a new private database and returns it open. Installed by the
+// programs that read Access master catalogues (the plug-in does not link the reader); without
+// one, an Access file fails to open.
+using TAccessReader = sqlite3* (*)(const std::string& AFileName);
+void SetAccessReader(TAccessReader AReader);
+
 // Reads the value of KEY from a "key=value;..." connection string ("" when absent).
 std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey);
 

@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "AccessImport.h"
 #include "CommandLine.h"
 #include "Config.h"
 #include "FileDialogs.h"
@@ -122,6 +123,8 @@ void TButtonEdit::resizeEvent(QResizeEvent* AEvent) {
 TMainForm::TMainForm(const QStringList& AArguments, const QString& AProgramFile, QWidget* AParent)
     : TWizardForm(AParent), FArguments(AArguments), FProgramFile(AProgramFile.toStdString()) {
     InitResources();
+    // Operators' master catalogues are often Access files.
+    InstallAccessReader();
     cnnLocal = std::make_shared<TConnection>();
     cnnTotal = std::make_shared<TConnection>();
     cnnTotal->SetMode(TConnectMode::ShareDenyNone);

@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <fstream>
+#include <iterator>
 
 // Opens the window's insides to the test.
 class TProbe : public TMainForm {
@@ -215,6 +216,9 @@ void TestMain::MasterChecks_data() {
         << QString("@access.mdb")
         << QString("无法正确连接总歌库数据库“@access.mdb”。\r请检查数据库文件是否正常。");
     QTest::addRow("working") << QString("@DataBase/Total.mdb") << QString();
+#ifdef ACCESS_TEST_DATA
+    QTest::addRow("a real Access file") << QString("@nwind.mdb") << QString();
+#endif
 }
 
 void TestMain::MasterChecks() {
@@ -222,6 +226,12 @@ void TestMain::MasterChecks() {
     QFETCH(QString, Error);
     FKtv->WriteFile("KTV/text.mdb", "just some text\n");
     FKtv->WriteFile("KTV/access.mdb", std::string("\x00\x01\x00\x00Standard Jet DB\x00", 20));
+#ifdef ACCESS_TEST_DATA
+    {
+        std::ifstream In(ACCESS_TEST_DATA "/nwind.mdb", std::ios::binary);
+        FKtv->WriteFile("KTV/nwind.mdb", std::string(std::istreambuf_iterator<char>(In), {}));
+    }
+#endif
     const QString Base = FKtv->Path("KTV/");
     Master.replace("@folder", FKtv->Path("KTV/Songs")).replace("@", Base);
     Error.replace("@", Base);
