@@ -71,21 +71,22 @@ public:
 class TReceiver : public QObject {
 public:
     bool event(QEvent* AEvent) override {
-        if (AEvent->type() != TCallEvent::EventType())
-            return QObject::event(AEvent);
-        auto* Event = static_cast<TCallEvent*>(AEvent);
         auto& R = Registry();
-        std::shared_ptr<TMessageHandler> Handler;
-        {
-            std::lock_guard Guard(R.Lock);
-            const auto Found = R.Windows.find(Event->Handle);
-            if (Found == R.Windows.end() || Found->second.Serial != Event->Serial ||
-                Event->Call->Done)
-                return true; // the window went; its waiting senders were released then
-            Event->Call->Started = true;
-            Found->second.Pending.erase(Event->Call);
-            Handler = Found->second.Handler;
+        // The event was made by the sender's thread under the registry's lock: read it under
+        // the lock too.
+        std::unique_lock Guard(R.Lock);
+        if (AEvent->type() != TCallEvent::EventType()) {
+            Guard.unlock();
+            return QObject::event(AEvent);
         }
+        auto* Event = static_cast<TCallEvent*>(AEvent);
+        const auto Found = R.Windows.find(Event->Handle);
+        if (Found == R.Windows.end() || Found->second.Serial != Event->Serial || Event->Call->Done)
+            return true; // the window went; its waiting senders were released then
+        Event->Call->Started = true;
+        Found->second.Pending.erase(Event->Call);
+        const std::shared_ptr<TMessageHandler> Handler = Found->second.Handler;
+        Guard.unlock();
         TLParam Result = 0;
         // The sender is released whatever the handler does.
         struct TRelease {
