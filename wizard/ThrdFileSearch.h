@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QThread>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,6 +63,9 @@ bool IsValidUtf8(std::string_view ABytes);
 class TFileSearchThrd : public QThread {
     Q_OBJECT
 public:
+    // How often the walk lets the UI process its events (and so repaint).
+    static constexpr std::chrono::milliseconds EventSlice{10};
+
     // Stores the arguments; starts at once unless CreateSuspended. Deletes itself (on its
     // creator's event loop) once it has finished. A null AFiles gets a list of its own.
     TFileSearchThrd(bool CreateSuspended, TWindowHandle AOwnerHandle, const QString& ASearchPath,
@@ -93,7 +97,9 @@ private:
     };
 
     void SendStatus(const QString& AText);
+    // The progress message of one entry, then the UI's pending events when a slice has passed.
     void EntryDone();
+    void ProcessEvents();
     // APath holds the folder's path; ADirFd is the open folder, closed here.
     int WalkFolder(int ADirFd, std::string& APath);
     void Record(std::string_view APath, const QString& AReason);
@@ -102,4 +108,5 @@ private:
     QStringList* FWalkFiles = nullptr;
     std::vector<TFolderId> FOpenFolders; // the folders from the root down to the current one
     std::vector<TNotCollected> FNotCollected;
+    std::chrono::steady_clock::time_point FLastEvents;
 };
