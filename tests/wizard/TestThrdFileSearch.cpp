@@ -47,7 +47,7 @@ class TTraceWindow : public TWindowBase {
 public:
     TTraceWindow() {
         Handle = RegisterWindow(this, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) -> TLParam {
-            OffUiThread = OffUiThread || QThread::currentThread() != qApp->thread();
+            OffUiThread = OffUiThread || QThread::currentThread() != QCoreApplication::instance()->thread();
             QString Message;
             if (AMsg == WM_WIZ_STATUS) {
                 Message = QStringLiteral("S%1 ").arg(AWParam) +
