@@ -1,9 +1,10 @@
 // TFileSearchThrd: collects the full paths of all files below the song folder into the list the
 // wizard lends it, reporting status and the number of files seen to the owner window.
 //
-// The walk runs on the UI thread inside one blocking call the worker makes and waits on; it
-// processes pending UI events after every directory entry, so the window stays responsive and a
-// close (requestInterruption on this thread) stops it before the next entry. Without a window
+// The walk runs on the UI thread inside one blocking call the worker makes and waits on. After
+// every directory entry it sends the count and, once per EventSlice, lets the UI process its
+// pending events, so the window stays responsive, repaints at screen rate, and a close
+// (requestInterruption on this thread) stops the walk before the next entry. Without a window
 // (owner handle 0) the same object can run the search directly: construct it suspended, call
 // SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
 #pragma once
