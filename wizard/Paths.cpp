@@ -47,3 +47,20 @@ std::string GetUpperPath(const std::string& AFileName, int ALevels, const TPathS
     }
     return Dir + AStyle.Separator;
 }
+
+std::string MergeBackslashPairs(const std::string& APath, const TPathStyle& AStyle) {
+    if (AStyle.Separator != '\\')
+        return APath;
+    std::string Result;
+    Result.reserve(APath.size());
+    std::size_t I = 0;
+    if (APath.compare(0, 2, "\\\\") == 0) {
+        Result = "\\\\";
+        I = 2;
+    }
+    while (I < APath.size()) {
+        Result += APath[I];
+        I += (APath[I] == '\\' && I + 1 < APath.size() && APath[I + 1] == '\\') ? 2 : 1;
+    }
+    return Result;
+}

@@ -31,3 +31,9 @@ std::string GetParentPath(const std::string& APath, const TPathStyle& AStyle = N
 // ALevels of 0 or less gives the folder part of AFileName.
 std::string GetUpperPath(const std::string& AFileName, int ALevels,
                          const TPathStyle& AStyle = NativePathStyle);
+
+// The pass a collected file path goes through: in the Windows style each pair of backslashes
+// becomes one, left to right (three in a row become two), after a leading pair, which a
+// network path (\\server\share) keeps. In the native style a backslash is a name character
+// and nothing is rewritten.
+std::string MergeBackslashPairs(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);

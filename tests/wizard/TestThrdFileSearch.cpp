@@ -1,0 +1,564 @@
+// The file search worker against real folders, traced through a registered window. Built
+// twice: on a QCoreApplication, and with THRDFILESEARCH_GUI on a QApplication whose window is
+// a shown label that repaints as the count changes.
+#include "TestSupport.h"
+#include "ThrdFileSearch.h"
+#include "WinMessages.h"
+
+#include <QPointer>
+#include <QRegularExpression>
+#include <QtTest>
+
+#ifdef THRDFILESEARCH_GUI
+#include <QLabel>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString StatusInit = QStringLiteral("正在初始化,请稍侯...");
+const QString StatusSearching = QStringLiteral("正在搜索文件...");
+const QString StatusDone = QStringLiteral("搜索文件已完成!");
+
+// A message as the trace shows it: "S<wParam> <text>" or "P<wParam>/<lParam>".
+QString S(const QString& AText) { return "S0 " + AText; }
+QString P(TWParam ACount) { return QStringLiteral("P%1/0").arg(ACount); }
+
+#ifdef THRDFILESEARCH_GUI
+using TWindowBase = QLabel;
+#else
+using TWindowBase = QObject;
+#endif
+
+// Records every message it is sent (and on which thread), then runs OnMessage.
+class TTraceWindow : public TWindowBase {
+public:
+    TTraceWindow() {
+        Handle = RegisterWindow(this, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) -> TLParam {
+            OffUiThread = OffUiThread || QThread::currentThread() != QCoreApplication::instance()->thread();
+            QString Message;
+            if (AMsg == WM_WIZ_STATUS) {
+                Message = QStringLiteral("S%1 ").arg(AWParam) +
+                          QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
+            } else if (AMsg == WM_WIZ_PROGRESS) {
+                Message = QStringLiteral("P%1/%2").arg(AWParam).arg(ALParam);
+                ProgressValues.push_back(AWParam);
+#ifdef THRDFILESEARCH_GUI
+                setText(QString::number(AWParam));
+#endif
+            }
+            Messages.append(Message);
+            if (OnMessage)
+                OnMessage(Message);
+            return 0;
+        });
+#ifdef THRDFILESEARCH_GUI
+        resize(200, 40);
+        show();
+#endif
+    }
+
+    QStringList Progress() const { return Messages.filter(QRegularExpression("^P")); }
+
+    TWindowHandle Handle;
+    QStringList Messages;
+    std::vector<TWParam> ProgressValues;
+    std::function<void(const QString&)> OnMessage;
+    bool OffUiThread = false;
+    QPointer<TFileSearchThrd> Search;
+};
+
+struct TOutcome {
+    bool Completed = false;
+    int DidCount = -1;
+    std::vector<TNotCollected> NotCollected;
+};
+
+// Runs the worker as the wizard does (created suspended, started, released by itself) and
+// waits until it is gone.
+TOutcome RunSearch(TTraceWindow& AWindow, const std::string& ARoot, const QString& ASuffixs,
+                   TStringListRef AFiles) {
+    TOutcome Outcome;
+    auto* Search = new TFileSearchThrd(true, AWindow.Handle, QString::fromStdString(ARoot), ASuffixs,
+                                       std::move(AFiles));
+    AWindow.Search = Search;
+    QObject::connect(Search, &QThread::finished, &AWindow, [&Outcome, Search] {
+        Outcome.Completed = true;
+        Outcome.DidCount = Search->DidCount();
+        Outcome.NotCollected = Search->NotCollected();
+    });
+    Search->start();
+    if (!QTest::qWaitFor([&AWindow] { return AWindow.Search.isNull(); }, 30000))
+        qWarning("the search did not release itself");
+    return Outcome;
+}
+
+void Touch(const fs::path& AFile) { std::ofstream(AFile) << "x"; }
+
+QStringList Sorted(QStringList AList) {
+    AList.sort();
+    return AList;
+}
+
+QString Q(const fs::path& APath) { return QString::fromStdString(APath.string()); }
+
+} // namespace
+
+class TestThrdFileSearch : public QObject {
+    Q_OBJECT
+private slots:
+    void SuffixFilter_data();
+    void SuffixFilter();
+    void CollectedPath_data();
+    void CollectedPath();
+    void EmptyFolder();
+    void MessageSequenceOfATreeWithASubfolder();
+    void CountsSeenSkippedAndAccepted();
+    void NativePathsKeepNamesAsEnumerated();
+    void TerminationFromAMessageStopsEveryLevel();
+    void TerminationFromAnEventDuringTheWalk();
+    void CloseInsideTheFirstEventProcessing();
+    void LinksToFoldersAreWalkedAndCyclesEnd();
+    void NamesThatAreNotUtf8AreRecordedNotCollected();
+    void FolderThatCannotBeEnumerated_data();
+    void FolderThatCannotBeEnumerated();
+    void FolderVanishingDuringTheWalkAddsNothing();
+    void HeadlessRunWithoutAThread();
+#ifdef THRDFILESEARCH_GUI
+    void RepaintsAreCoalesced();
+#endif
+};
+
+void TestThrdFileSearch::SuffixFilter_data() {
+    QTest::addColumn<QString>("Suffixs");
+    QTest::addColumn<QStringList>("Entries");
+    QTest::addColumn<QStringList>("Accepted");
+    QTest::addColumn<QStringList>("Rejected");
+    const QString Kelvin = QString(QChar(0x212A)); // folds to k
+    QTest::addRow("two extensions, any case")
+        << ".mpg;.vob" << QStringList{".mpg", ".vob"} << QStringList{"a.mpg", "B.MPG", "c.Vob"}
+        << QStringList{"d.avi", "mpg", "e.mpg.txt", "noext", "f."};
+    QTest::addRow("blanks and controls separate")
+        << " .mpg .vob\t.dat\n" << QStringList{".mpg", ".vob", ".dat"} << QStringList{"a.DAT"}
+        << QStringList{"b.avi"};
+    QTest::addRow("blank after ;") << ".mpg; .vob" << QStringList{".mpg", ".vob"}
+                                   << QStringList{"a.vob"} << QStringList{"noext"};
+    QTest::addRow("quoted entry keeps blanks")
+        << "\".m p\";.vob" << QStringList{".m p", ".vob"} << QStringList{"a.M P"} << QStringList{"a.m"};
+    QTest::addRow("doubled quote inside quotes") << "\"a\"\"b\"" << QStringList{"a\"b"}
+                                                 << QStringList{} << QStringList{};
+    QTest::addRow("unterminated quote runs to the end")
+        << "\".mpg;.vob" << QStringList{".mpg;.vob"} << QStringList{} << QStringList{"a.mpg"};
+    QTest::addRow("two ; give an empty entry")
+        << ".mpg;;.vob" << QStringList{".mpg", "", ".vob"} << QStringList{"noext", "a.mpg"}
+        << QStringList{"dot.", "a.avi"};
+    QTest::addRow("trailing ;") << ".mpg;" << QStringList{".mpg", ""} << QStringList{"noext"}
+                                << QStringList{"a.avi"};
+    QTest::addRow("leading ;") << ";.mpg" << QStringList{"", ".mpg"} << QStringList{"noext"}
+                               << QStringList{"a.avi"};
+    QTest::addRow("trailing ; then a blank") << ".mpg; " << QStringList{".mpg"} << QStringList{}
+                                             << QStringList{"noext"};
+    QTest::addRow("everything") << ".*" << QStringList{".*"}
+                                << QStringList{"a.x", "noext", ".hidden", "b."} << QStringList{};
+    QTest::addRow("everything among others") << ".mpg;\".*\"" << QStringList{".mpg", ".*"}
+                                             << QStringList{"a.x"} << QStringList{};
+    QTest::addRow("empty text") << "" << QStringList{} << QStringList{}
+                                << QStringList{"a.mpg", "noext"};
+    QTest::addRow("last dot starts the extension")
+        << ".gz;.hidden" << QStringList{".gz", ".hidden"} << QStringList{"a.tar.gz", ".hidden"}
+        << QStringList{"a.gz.tar"};
+    QTest::addRow("Unicode case folding")
+        << QString(".ÄÖ;.Σ;.") + Kelvin << QStringList{".ÄÖ", ".Σ", "." + Kelvin}
+        << QStringList{"x.äö", "y.σ", "z.ς", "a.k", "b.K"} << QStringList{"x.ao", "y.s"};
+}
+
+void TestThrdFileSearch::SuffixFilter() {
+    QFETCH(QString, Suffixs);
+    QFETCH(QStringList, Entries);
+    QFETCH(QStringList, Accepted);
+    QFETCH(QStringList, Rejected);
+    QCOMPARE(TSuffixFilter::Split(Suffixs), Entries);
+    const TSuffixFilter Filter(Suffixs);
+    for (const QString& Name : Accepted)
+        QVERIFY2(Filter.Accepts(Name.toStdString()), qPrintable(Name));
+    for (const QString& Name : Rejected)
+        QVERIFY2(!Filter.Accepts(Name.toStdString()), qPrintable(Name));
+}
+
+void TestThrdFileSearch::CollectedPath_data() {
+    QTest::addColumn<bool>("Windows");
+    QTest::addColumn<QString>("Root");
+    QTest::addColumn<QString>("Relative");
+    QTest::addColumn<QString>("Expected");
+    QTest::addRow("separator added") << true << R"(D:\Songs)" << "a.mpg" << R"(D:\Songs\a.mpg)";
+    QTest::addRow("separator present") << true << R"(D:\Songs\)" << "a.mpg" << R"(D:\Songs\a.mpg)";
+    QTest::addRow("drive root") << true << R"(D:\)" << R"(sub\a.mpg)" << R"(D:\sub\a.mpg)";
+    QTest::addRow("pair merged") << true << R"(D:\Songs\\)" << "a.mpg" << R"(D:\Songs\a.mpg)";
+    QTest::addRow("three become two") << true << R"(D:\Songs)" << R"(x\\\y)" << R"(D:\Songs\x\\y)";
+    QTest::addRow("network path keeps its prefix")
+        << true << R"(\\server\share)" << "a.mpg" << R"(\\server\share\a.mpg)";
+    QTest::addRow("network path, pair inside")
+        << true << R"(\\server\\share\)" << R"(sub\a.mpg)" << R"(\\server\share\sub\a.mpg)";
+    QTest::addRow("native separator added") << false << "/songs" << "a.mpg" << "/songs/a.mpg";
+    QTest::addRow("native separator present") << false << "/songs/" << "a.mpg" << "/songs/a.mpg";
+    QTest::addRow("native root") << false << "/" << "a.mpg" << "/a.mpg";
+    QTest::addRow("native leaves slashes") << false << "//net/share//" << "sub/a" << "//net/share//sub/a";
+    QTest::addRow("native backslashes are name characters")
+        << false << R"(/so\\ngs)" << R"(a\\b.mpg)" << R"(/so\\ngs/a\\b.mpg)";
+}
+
+void TestThrdFileSearch::CollectedPath() {
+    QFETCH(bool, Windows);
+    QFETCH(QString, Root);
+    QFETCH(QString, Relative);
+    QFETCH(QString, Expected);
+    const TPathStyle& Style = Windows ? WindowsPathStyle : NativePathStyle;
+    QCOMPARE(QString::fromStdString(CollectedFilePath(Root.toStdString(), Relative.toStdString(), Style)),
+             Expected);
+}
+
+void TestThrdFileSearch::EmptyFolder() {
+    TTempDir Dir;
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+    QVERIFY(Outcome.Completed);
+    QVERIFY(Files->isEmpty());
+    QCOMPARE(Outcome.DidCount, 0);
+    // "." and ".." each give their progress message.
+    QCOMPARE(Window.Messages, (QStringList{S(StatusInit), S(StatusSearching), P(0), P(0), S(StatusDone)}));
+    QVERIFY(!Window.OffUiThread);
+}
+
+void TestThrdFileSearch::MessageSequenceOfATreeWithASubfolder() {
+    TTempDir Dir;
+    Touch(Dir.Path() / "f1");
+    fs::create_directory(Dir.Path() / "sub");
+    Touch(Dir.Path() / "sub" / "f2");
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    QVERIFY(RunSearch(Window, Dir.Path().string(), ".*", Files).Completed);
+
+    // The order of f1 and sub is the file system's; the subfolder is walked where it stands.
+    const QStringList FileFirst{S(StatusInit), S(StatusSearching), P(0), P(0), P(1),
+                                          P(1), P(1), P(2), P(2), S(StatusDone)};
+    const QStringList FolderFirst{S(StatusInit), S(StatusSearching), P(0), P(0), P(0),
+                                            P(0), P(1), P(1), P(2), S(StatusDone)};
+    if (Window.Messages != FileFirst)
+        QCOMPARE(Window.Messages, FolderFirst);
+    QCOMPARE(Sorted(*Files), (QStringList{Q(Dir.Path() / "f1"), Q(Dir.Path() / "sub" / "f2")}));
+    QVERIFY(!Window.OffUiThread);
+}
+
+void TestThrdFileSearch::CountsSeenSkippedAndAccepted() {
+    TTempDir Dir;
+    const fs::path& R = Dir.Path();
+    for (const char* Name : {"a.MPG", "b.vob", "c.txt", "noext", ".hidden.vob"})
+        Touch(R / Name);
+    QCOMPARE(mkfifo((R / "pipe.vob").c_str(), 0600), 0); // not a folder, so a file
+    fs::create_directory(R / "sub.mpg");                 // a folder is never collected
+    Touch(R / "sub.mpg" / "d.Mpg");
+    Touch(R / "sub.mpg" / "e.avi");
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, R.string(), ".mpg;.vob", Files);
+
+    QCOMPARE(Outcome.DidCount, 8);
+    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a.MPG"), Q(R / "b.vob"), Q(R / ".hidden.vob"),
+                                     Q(R / "pipe.vob"), Q(R / "sub.mpg" / "d.Mpg")}));
+    const QStringList Progress = Window.Progress();
+    // Root: "." , ".." and 7 entries; the subfolder: ".", ".." and 2 files.
+    QCOMPARE(Progress.size(), qsizetype(13));
+    QCOMPARE(Progress.back(), P(8));
+    QVERIFY(std::is_sorted(Window.ProgressValues.begin(), Window.ProgressValues.end()));
+    QVERIFY(Outcome.NotCollected.empty());
+}
+
+void TestThrdFileSearch::NativePathsKeepNamesAsEnumerated() {
+    TTempDir Dir;
+    fs::create_directory(Dir.Path() / R"(x\\y)");
+    Touch(Dir.Path() / R"(x\\y)" / R"(a\\b.mpg)");
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    RunSearch(Window, Dir.Path().string() + "/", ".*", Files);
+    QCOMPARE(*Files, QStringList{QString::fromStdString(
+                         CollectedFilePath(Dir.Path().string() + "/", R"(x\\y/a\\b.mpg)"))});
+    QCOMPARE(Files->front(), Q(Dir.Path()) + R"(/x\\y/a\\b.mpg)");
+}
+
+void TestThrdFileSearch::TerminationFromAMessageStopsEveryLevel() {
+    TTempDir Dir;
+    const fs::path Deep = Dir.Path() / "sub" / "deep";
+    fs::create_directories(Deep);
+    for (int I = 1; I <= 5; ++I)
+        Touch(Deep / std::to_string(I));
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const std::weak_ptr<QStringList> List = Files;
+    qsizetype AtRequest = -1;
+    bool ListAliveAtEnd = false;
+    Window.OnMessage = [&](const QString& AMessage) {
+        if (AMessage == P(2) && AtRequest < 0) {
+            // As the window's close does: ask the worker to stop, drop the window's list.
+            Window.Search->requestInterruption();
+            AtRequest = Files->size();
+            Files.reset();
+        }
+        if (AMessage == S(StatusDone))
+            ListAliveAtEnd = !List.expired();
+    };
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+
+    // Each enclosing level sends the progress of the folder entry it was on, then stops.
+    QCOMPARE(Window.Messages,
+             (QStringList{S(StatusInit), S(StatusSearching), P(0), P(0), P(0), P(0), P(0),
+                                    P(0), P(1), P(2), P(2), P(2), S(StatusDone)}));
+    QCOMPARE(AtRequest, qsizetype(2));
+    QVERIFY(ListAliveAtEnd);
+    QVERIFY(Outcome.Completed);
+    QCOMPARE(Outcome.DidCount, 2);
+    QVERIFY(List.expired()); // the worker let go of it when it released itself
+}
+
+void TestThrdFileSearch::TerminationFromAnEventDuringTheWalk() {
+    TTempDir Dir;
+    fs::create_directory(Dir.Path() / "sub");
+    for (int I = 0; I < 20; ++I) {
+        Touch(Dir.Path() / std::to_string(I));
+        Touch(Dir.Path() / "sub" / std::to_string(I));
+    }
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    qsizetype MessagesAtRequest = 0;
+    qsizetype FilesAtRequest = -1;
+    TWParam SeenAtRequest = 0;
+    bool Posted = false;
+    Window.OnMessage = [&](const QString& AMessage) {
+        if (AMessage != P(2) || Posted)
+            return;
+        Posted = true;
+        QMetaObject::invokeMethod(&Window, [&] {
+            Window.Search->requestInterruption();
+            MessagesAtRequest = Window.Messages.size();
+            FilesAtRequest = Files->size();
+            SeenAtRequest = Window.Search->DidCount();
+        }, Qt::QueuedConnection);
+        // The walk lets events through once a slice has passed since the last time.
+        QThread::msleep(static_cast<unsigned long>(TFileSearchThrd::EventSlice.count()) + 5);
+    };
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+
+    QVERIFY(MessagesAtRequest > 0);
+    QVERIFY(Outcome.DidCount < 40);
+    QCOMPARE(Outcome.DidCount, static_cast<int>(SeenAtRequest));
+    QCOMPARE(Files->size(), FilesAtRequest);
+    // After the request: at most the subfolder's entry in the root, then the closing status.
+    const QStringList After = Window.Messages.mid(MessagesAtRequest);
+    QVERIFY(!After.empty() && After.size() <= 2);
+    QCOMPARE(After.back(), S(StatusDone));
+    if (After.size() == 2)
+        QCOMPARE(After.front(), P(SeenAtRequest));
+}
+
+void TestThrdFileSearch::CloseInsideTheFirstEventProcessing() {
+    TTempDir Dir;
+    Touch(Dir.Path() / "a.mpg");
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
+    const std::weak_ptr<QStringList> List = Files;
+    qsizetype SizeAtEnd = -1;
+    Window.OnMessage = [&](const QString& AMessage) {
+        if (AMessage == S(StatusInit))
+            QMetaObject::invokeMethod(&Window, [&] {
+                Window.Search->requestInterruption();
+                Files.reset();
+            }, Qt::QueuedConnection);
+        if (AMessage == S(StatusDone))
+            if (const auto Alive = List.lock())
+                SizeAtEnd = Alive->size();
+    };
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+
+    QVERIFY(!Files);
+    QCOMPARE(Window.Messages, (QStringList{S(StatusInit), S(StatusSearching), S(StatusDone)}));
+    QCOMPARE(SizeAtEnd, qsizetype(0)); // emptied, nothing added, still there
+    QVERIFY(Outcome.Completed);
+    QVERIFY(List.expired());
+}
+
+void TestThrdFileSearch::LinksToFoldersAreWalkedAndCyclesEnd() {
+    TTempDir Dir;
+    const fs::path& R = Dir.Path();
+    for (const char* Folder : {"a", "b", "c", "d"})
+        fs::create_directory(R / Folder);
+    Touch(R / "a" / "fa");
+    Touch(R / "b" / "fb");
+    Touch(R / "c" / "fc");
+    Touch(R / "d" / "fd");
+    fs::create_directory_symlink("..", R / "a" / "up");    // its own parent, the root
+    fs::create_directory_symlink(".", R / "a" / "self");   // itself
+    fs::create_directory_symlink("../b", R / "a" / "tob"); // a sibling: walked
+    fs::create_directory_symlink(R, R / "root");           // the root, by absolute path
+    fs::create_directory_symlink("../d", R / "c" / "l1");  // two links pointing at each other
+    fs::create_directory_symlink("../c", R / "d" / "l2");
+    fs::create_directory_symlink("gone", R / "gone_dir");  // broken: a file
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, R.string(), ".*", Files);
+
+    QVERIFY(Outcome.Completed);
+    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a" / "fa"), Q(R / "a" / "tob" / "fb"), Q(R / "b" / "fb"),
+                                     Q(R / "c" / "fc"), Q(R / "c" / "l1" / "fd"), Q(R / "d" / "fd"),
+                                     Q(R / "d" / "l2" / "fc"), Q(R / "gone_dir")}));
+    QCOMPARE(Outcome.DidCount, 8);
+    QVERIFY(Outcome.NotCollected.empty());
+}
+
+void TestThrdFileSearch::NamesThatAreNotUtf8AreRecordedNotCollected() {
+    TTempDir Dir;
+    const std::string R = Dir.Path().string();
+    Touch(Dir.Path() / "good.mpg");
+    Touch(R + "/bad\xff.mpg");
+    QCOMPARE(mkdir((R + "/dir\xfe").c_str(), 0700), 0);
+    Touch(R + "/dir\xfe/inner.mpg");
+    fs::create_directory(Dir.Path() / "ok");
+    Touch(R + "/ok/\xc0\xaf.mpg"); // an overlong '/'
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, R, ".*", Files);
+
+    QCOMPARE(*Files, QStringList{Q(Dir.Path() / "good.mpg")});
+    QCOMPARE(Outcome.DidCount, 3); // the folder with the bad name is not entered
+    std::vector<TNotCollected> Recorded = Outcome.NotCollected;
+    std::sort(Recorded.begin(), Recorded.end(),
+              [](const TNotCollected& A, const TNotCollected& B) { return A.Path < B.Path; });
+    const QString Root = QString::fromStdString(R);
+    QCOMPARE(Recorded.size(), std::size_t(3));
+    QCOMPARE(Recorded[0].Path, Root + R"(/bad\xFF.mpg)");
+    QCOMPARE(Recorded[1].Path, Root + R"(/dir\xFE)");
+    QCOMPARE(Recorded[2].Path, Root + R"(/ok/\xC0\xAF.mpg)");
+    QVERIFY(Recorded[0].Reason.contains("file name is not valid UTF-8"));
+    QVERIFY(Recorded[1].Reason.contains("folder name is not valid UTF-8"));
+}
+
+void TestThrdFileSearch::FolderThatCannotBeEnumerated_data() {
+    QTest::addColumn<QString>("Relative");
+    QTest::addColumn<int>("Error");
+    QTest::addRow("missing") << "missing" << ENOENT;
+    QTest::addRow("a file") << "file" << ENOTDIR;
+    QTest::addRow("below a file") << "file/sub" << ENOTDIR;
+    QTest::addRow("a broken link") << "broken" << ENOENT;
+    QTest::addRow("no path at all") << "" << ENOENT;
+}
+
+void TestThrdFileSearch::FolderThatCannotBeEnumerated() {
+    // Run as root, permissions do not stop a read: these folders fail in other ways.
+    QFETCH(QString, Relative);
+    QFETCH(int, Error);
+    TTempDir Dir;
+    Touch(Dir.Path() / "file");
+    fs::create_symlink("nowhere", Dir.Path() / "broken");
+    const std::string Root = Relative.isEmpty() ? std::string() : Dir.File(Relative.toStdString());
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
+    const TOutcome Outcome = RunSearch(Window, Root, ".*", Files);
+
+    QVERIFY(Outcome.Completed);
+    QVERIFY(Files->isEmpty());
+    QCOMPARE(Window.Messages, (QStringList{S(StatusInit), S(StatusSearching), S(StatusDone)}));
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));
+    QCOMPARE(Outcome.NotCollected[0].Path, QString::fromStdString(Root));
+    QCOMPARE(Outcome.NotCollected[0].Reason, QString::fromLocal8Bit(std::strerror(Error)));
+}
+
+void TestThrdFileSearch::FolderVanishingDuringTheWalkAddsNothing() {
+    TTempDir Dir;
+    for (const char* Folder : {"d1", "d2"}) {
+        fs::create_directory(Dir.Path() / Folder);
+        Touch(Dir.Path() / Folder / "f");
+    }
+    TTraceWindow Window;
+    Window.OnMessage = [&](const QString& AMessage) {
+        // Inside whichever folder comes first: both go, the other before it is opened.
+        if (AMessage == P(1) && fs::exists(Dir.Path() / "d1")) {
+            fs::remove_all(Dir.Path() / "d1");
+            fs::remove_all(Dir.Path() / "d2");
+        }
+    };
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+
+    QCOMPARE(Files->size(), qsizetype(1));
+    const bool D1First = Files->front() == Q(Dir.Path() / "d1" / "f");
+    QCOMPARE(Files->front(), Q(Dir.Path() / (D1First ? "d1" : "d2") / "f"));
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));
+    QCOMPARE(Outcome.NotCollected[0].Path, Q(Dir.Path() / (D1First ? "d2" : "d1")));
+    QCOMPARE(Outcome.NotCollected[0].Reason, QString::fromLocal8Bit(std::strerror(ENOENT)));
+    // Root: ".", ".."; the first folder: ".", "..", its file, its entry; the vanished one: only
+    // its entry in the root.
+    QCOMPARE(Window.Progress(), (QStringList{P(0), P(0), P(0), P(0), P(1), P(1), P(1)}));
+}
+
+void TestThrdFileSearch::HeadlessRunWithoutAThread() {
+    TTempDir Dir;
+    fs::create_directory(Dir.Path() / "sub");
+    Touch(Dir.Path() / "sub" / "a.mpg");
+    Touch(Dir.Path() / "b.txt");
+    TFileSearchThrd Search(true, 0, Q(Dir.Path()), ".MPG", nullptr);
+    Search.SearchFiles();
+    QCOMPARE(*Search.Files(), QStringList{Q(Dir.Path() / "sub" / "a.mpg")});
+    QCOMPARE(Search.DidCount(), 2);
+    QCOMPARE(Search.SearchDir(Q(Dir.Path() / "sub")), 1);
+}
+
+#ifdef THRDFILESEARCH_GUI
+namespace {
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject* AObject, QEvent* AEvent) override {
+        if (AEvent->type() == QEvent::Paint)
+            ++Paints;
+        return QObject::eventFilter(AObject, AEvent);
+    }
+};
+} // namespace
+
+void TestThrdFileSearch::RepaintsAreCoalesced() {
+    TTempDir Dir;
+    for (int I = 0; I < 3000; ++I)
+        Touch(Dir.Path() / std::to_string(I));
+    TTraceWindow Window;
+    QVERIFY(QTest::qWaitForWindowExposed(&Window));
+    TPaintCounter Counter;
+    Window.installEventFilter(&Counter);
+    auto Files = std::make_shared<QStringList>();
+    RunSearch(Window, Dir.Path().string(), ".*", Files);
+    QCOMPARE(Files->size(), qsizetype(3000));
+    QCOMPARE(Window.text(), QStringLiteral("3000"));
+    // Every count reached the label; the screen saw only some of them.
+    QCOMPARE(Window.Progress().size(), qsizetype(3002));
+    QVERIFY2(Counter.Paints * 20 < 3002, qPrintable(QString::number(Counter.Paints)));
+}
+#endif
+
+#ifdef THRDFILESEARCH_GUI
+QTEST_MAIN(TestThrdFileSearch)
+#else
+QTEST_GUILESS_MAIN(TestThrdFileSearch)
+#endif
+#include "TestThrdFileSearch.moc"

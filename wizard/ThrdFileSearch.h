@@ -1,0 +1,113 @@
+// TFileSearchThrd: collects the full paths of all files below the song folder into the list the
+// wizard lends it, reporting status and the number of files seen to the owner window.
+//
+// The walk runs on the UI thread inside one blocking call the worker makes and waits on. After
+// every directory entry it sends the count and, once per EventSlice, lets the UI process its
+// pending events, so the window stays responsive, repaints at screen rate, and a close
+// (requestInterruption on this thread) stops the walk before the next entry. Without a window
+// (owner handle 0) the same object can run the search directly: construct it suspended, call
+// SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
+#pragma once
+
+#include "Paths.h"
+#include "WinMessages.h"
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+using TStringListRef = std::shared_ptr<QStringList>;
+
+// The accepted extensions of a search. The text is split at ';'; blanks and control characters
+// separate entries too; an entry may be double-quoted ("" inside quotes is one quote); an empty
+// entry (";;", a trailing ';') accepts files without an extension and ".*" accepts every file.
+// Extensions are compared under Unicode case folding.
+class TSuffixFilter {
+public:
+    explicit TSuffixFilter(const QString& ASuffixs);
+
+    // The entries as the text gives them, in order.
+    static QStringList Split(const QString& ASuffixs);
+    // AName is a file name (no folder) in UTF-8; its extension runs from its last '.'.
+    bool Accepts(std::string_view AName) const;
+
+private:
+    bool FAll = false;
+    std::vector<std::string> FFolded; // the entries case-folded, in UTF-8
+};
+
+// A file the search saw but did not collect, or a folder it did not walk, and why. Invalid
+// UTF-8 bytes of the path are shown as \xNN.
+struct TNotCollected {
+    QString Path;
+    QString Reason;
+};
+
+// The collected form of a file found at ARelative (names joined by the style's separator)
+// below the search folder ARoot: the root, one separator where it ends without one, the names
+// as enumerated, then the style's backslash-pair pass.
+std::string CollectedFilePath(const std::string& ARoot, const std::string& ARelative,
+                              const TPathStyle& AStyle = NativePathStyle);
+
+// A byte string shown as text: valid UTF-8 kept, every other byte written \xNN.
+QString EscapeInvalidUtf8(std::string_view ABytes);
+bool IsValidUtf8(std::string_view ABytes);
+
+class TFileSearchThrd : public QThread {
+    Q_OBJECT
+public:
+    // How often the walk lets the UI process its events (and so repaint).
+    static constexpr std::chrono::milliseconds EventSlice{10};
+
+    // Stores the arguments; starts at once unless CreateSuspended. Deletes itself (on its
+    // creator's event loop) once it has finished. A null AFiles gets a list of its own.
+    TFileSearchThrd(bool CreateSuspended, TWindowHandle AOwnerHandle, const QString& ASearchPath,
+                    const QString& ASuffixs, TStringListRef AFiles);
+    ~TFileSearchThrd() override;
+
+    // The whole search: statuses, the list emptied and filled, the closing status.
+    void SearchFiles();
+    // Walks one folder and everything below it; the number of files seen there.
+    int SearchDir(const QString& Path);
+
+    TStringListRef Files() const { return FFiles; }
+    int DidCount() const { return FDidCount; }
+    const std::vector<TNotCollected>& NotCollected() const { return FNotCollected; }
+
+protected:
+    void run() override;
+
+    TWindowHandle FOwnerHandle;
+    QString FSearchPath;
+    QString FSuffixs;
+    TStringListRef FFiles;
+    int FDidCount = 0;
+
+private:
+    struct TFolderId {
+        dev_t Device;
+        ino_t Inode;
+    };
+
+    void SendStatus(const QString& AText);
+    // The progress message of one entry, then the UI's pending events when a slice has passed.
+    void EntryDone();
+    void ProcessEvents();
+    // APath holds the folder's path; ADirFd is the open folder, closed here.
+    int WalkFolder(int ADirFd, std::string& APath);
+    void Record(std::string_view APath, const QString& AReason);
+
+    TSuffixFilter FFilter;
+    QStringList* FWalkFiles = nullptr;
+    std::vector<TFolderId> FOpenFolders; // the folders from the root down to the current one
+    std::vector<TNotCollected> FNotCollected;
+    std::chrono::steady_clock::time_point FLastEvents;
+};
