@@ -2,11 +2,17 @@
 #include "TestSupport.h"
 
 #include <QCoreApplication>
+#include <QProcessEnvironment>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QObject>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <vector>
@@ -377,6 +383,59 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
     EXPECT_EQ(sqlite3_next_stmt(FCnnLocal->Handle(), nullptr), nullptr);
     EXPECT_EQ(sqlite3_next_stmt(FCnnTotal->Handle(), nullptr), nullptr);
     EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), "3");
+}
+
+// A whole demo library (ktvdemo --out DIR): CORVENA_DEMO_DIR=DIR test_thrdsongidx
+// --gtest_also_run_disabled_tests --gtest_filter='*DemoLibrary*'. Indexes every song file into a
+// fresh copy of DIR/DataBase/Ktv.mdb and prints files per second.
+TEST(SongIdxDemo, DISABLED_DemoLibrary) {
+    namespace fs = std::filesystem;
+    const fs::path Demo = qEnvironmentVariable("CORVENA_DEMO_DIR").toStdString();
+    ASSERT_TRUE(fs::exists(Demo / "DataBase" / "Total.mdb")) << "CORVENA_DEMO_DIR=" << Demo;
+    TTempDir Dir;
+    const std::string Local = Dir.File("Ktv.mdb");
+    fs::copy_file(Demo / "DataBase" / "Ktv.mdb", Local);
+
+    std::vector<std::string> Paths;
+    for (const auto& Entry : fs::recursive_directory_iterator(Demo / "Songs"))
+        if (Entry.is_regular_file())
+            Paths.push_back(Entry.path().string());
+    std::sort(Paths.begin(), Paths.end());
+    auto Files = std::make_shared<QStringList>();
+    for (const auto& Path : Paths)
+        Files->append(QString::fromStdString(Path));
+
+    auto CnnLocal = std::make_shared<TConnection>();
+    CnnLocal->SetConnectionString(JetConnectionString(Local));
+    CnnLocal->SetConnected(true);
+    auto CnnTotal = std::make_shared<TConnection>();
+    CnnTotal->SetConnectionString(JetConnectionString((Demo / "DataBase" / "Total.mdb").string()));
+    CnnTotal->SetMode(TConnectMode::ShareDenyNone);
+    CnnTotal->SetConnected(true);
+
+    // The window's side of the messages: the progress bar's two numbers.
+    QObject Window;
+    TWParam Shown = 0;
+    const TWindowHandle Handle =
+        RegisterWindow(&Window, [&Shown](unsigned AMsg, TWParam AWParam, TLParam) -> TLParam {
+            if (AMsg == WM_WIZ_PROGRESS)
+                Shown = AWParam;
+            return 0;
+        });
+    auto* Thrd = new TSongIdxThrd(Handle, CnnLocal, CnnTotal, Files, false);
+    const TSongIdxReportRef Report = Thrd->Report();
+    // A real event loop, idle between messages as the wizard's is.
+    QEventLoop Loop;
+    QObject::connect(Thrd, &QObject::destroyed, &Loop, &QEventLoop::quit);
+    const auto Start = std::chrono::steady_clock::now();
+    Thrd->start(QThread::LowPriority);
+    Loop.exec();
+    const double Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    std::printf("%zu files in %.2f s: %.0f files/s\n%s\n", Paths.size(), Seconds,
+                static_cast<double>(Paths.size()) / Seconds, Summary(*Report).substr(0, 400).c_str());
+    EXPECT_EQ(Shown, Paths.size());
+    EXPECT_EQ(Report->RunError, "");
 }
 
 } // namespace
