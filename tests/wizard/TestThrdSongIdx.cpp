@@ -327,6 +327,28 @@ TEST_F(SongIdxTest, TerminationStopsBeforeTheNextFile) {
                                  "failed=0[] stopped=1 runerror=0");
 }
 
+// Another program keeps the local database locked: the first write gives up after the busy
+// timeout and the run ends there instead of waiting that long for every file.
+TEST_F(SongIdxTest, DatabaseLockedPastTheBusyTimeoutEndsTheRun) {
+    Connect();
+    sqlite3* Other = nullptr;
+    ASSERT_EQ(sqlite3_open(FLocal.c_str(), &Other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(Other, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer Timer;
+    Timer.start();
+    const auto Messages = Run({"/s/a.mpg", "/s/abc.mpg", "/s/noname.mpg"}, false);
+    const auto Elapsed = Timer.elapsed();
+    sqlite3_exec(Other, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close(Other);
+
+    EXPECT_EQ(Join(Messages, " "), "S1 S2 P1/3 S3 done");
+    EXPECT_LT(Elapsed, 9000);
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(Summary(*FReport), "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
+                                 "failed=1[/s/a.mpg] stopped=0 runerror=1");
+    EXPECT_NE(FReport->RunError.find("locked"), std::string::npos) << FReport->RunError;
+}
+
 // Every statement text lives once on its connection and is run again for each file; none is
 // left behind after the run.
 std::map<std::string, int> LiveStatements(sqlite3* ADb) {
