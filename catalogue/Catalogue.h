@@ -72,7 +72,6 @@ public:
     TQuery& Query(TConnection& AConnection, const char* ASQL);
     // Finalizes every statement.
     void Clear() { FEntries.clear(); }
-    std::size_t Size() const { return FEntries.size(); }
 
 private:
     struct TEntry {
