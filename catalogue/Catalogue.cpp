@@ -13,26 +13,45 @@ constexpr TNameTable SongTypesTable{SqlSelectSongType, "TypeName", "TypeID"};
 constexpr TNameTable LanguagesTable{SqlSelectLanguage, "LanguageName", "LanguageID"};
 constexpr TNameTable DiscoTypesTable{SqlSelectDiscoType, "TypeName", "TypeID"};
 
-TOptionalID LookupID(TConnection& AConnection, const TNameTable& ATable, const std::string& AName,
+TOptionalID LookupID(TQuery& AQuery, const TNameTable& ATable, const std::string& AName,
                      bool AAutoInsert) {
-    TOptionalID Result;
+    const TQueryCloser Closer(AQuery);
+    AQuery.SetText(ATable.NameColumn, AName);
+    AQuery.Open();
+    if (AQuery.RecordCount() <= 0 && AAutoInsert) {
+        AQuery.Append();
+        AQuery.SetFieldText(ATable.NameColumn, AName);
+        AQuery.Post();
+    }
+    return AQuery.FieldAsInteger(ATable.IDColumn);
+}
+
+TOptionalID LookupID(TConnection& AConnection, const TNameTable& ATable, const std::string& AName,
+                     bool AAutoInsert, TQueryCache* ACache) {
     if (AName.empty())
-        return Result;
+        return std::nullopt;
+    if (ACache != nullptr)
+        return LookupID(ACache->Query(AConnection, ATable.Select), ATable, AName, AAutoInsert);
     TQuery Query(AConnection);
     Query.SetSQL(ATable.Select);
     Query.Prepare();
-    Query.SetText(ATable.NameColumn, AName);
-    Query.Open();
-    if (Query.RecordCount() <= 0 && AAutoInsert) {
-        Query.Append();
-        Query.SetFieldText(ATable.NameColumn, AName);
-        Query.Post();
-    }
-    Result = Query.FieldAsInteger(ATable.IDColumn);
-    return Result;
+    return LookupID(Query, ATable, AName, AAutoInsert);
 }
 
 } // namespace
+
+TQuery& TQueryCache::Query(TConnection& AConnection, const char* ASQL) {
+    for (TEntry& Entry : FEntries)
+        if (Entry.Connection == &AConnection && Entry.SQL == ASQL) {
+            Entry.Query->Close();
+            return *Entry.Query;
+        }
+    auto Query = std::make_unique<TQuery>(AConnection);
+    Query->SetSQL(ASQL);
+    Query->Prepare();
+    FEntries.push_back(TEntry{&AConnection, ASQL, std::move(Query)});
+    return *FEntries.back().Query;
+}
 
 void SetOptionalID(TQuery& AQuery, std::string_view AName, const TOptionalID& AValue) {
     if (AValue)
@@ -61,17 +80,19 @@ void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo) {
     AQuery.SetDate("PublishDate", AInfo.PublishDate);
 }
 
-TOptionalID GetTypeID(TConnection& AConnection, const std::string& ATypeName, bool AAutoInsert) {
-    return LookupID(AConnection, SongTypesTable, ATypeName, AAutoInsert);
+TOptionalID GetTypeID(TConnection& AConnection, const std::string& ATypeName, bool AAutoInsert,
+                      TQueryCache* ACache) {
+    return LookupID(AConnection, SongTypesTable, ATypeName, AAutoInsert, ACache);
 }
 
 TOptionalID GetLanguageID(TConnection& AConnection, const std::string& ALanguageName,
-                          bool AAutoInsert) {
-    return LookupID(AConnection, LanguagesTable, ALanguageName, AAutoInsert);
+                          bool AAutoInsert, TQueryCache* ACache) {
+    return LookupID(AConnection, LanguagesTable, ALanguageName, AAutoInsert, ACache);
 }
 
-TOptionalID GetDiscoTypeID(TConnection& AConnection, const std::string& ATypeName) {
-    return LookupID(AConnection, DiscoTypesTable, ATypeName, false);
+TOptionalID GetDiscoTypeID(TConnection& AConnection, const std::string& ATypeName,
+                           TQueryCache* ACache) {
+    return LookupID(AConnection, DiscoTypesTable, ATypeName, false, ACache);
 }
 
 std::int32_t PlugInTypeID(TConnection& AConnection, const std::string& ATypeName) {

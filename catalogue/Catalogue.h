@@ -5,8 +5,10 @@
 #include "DbAccess.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A 32-bit identifier that may be absent; absent is written to the database as null.
 using TOptionalID = std::optional<std::int32_t>;
@@ -59,6 +61,40 @@ struct TKtvSongInfo {
     bool operator==(const TKtvSongInfo&) const = default;
 };
 
+// Prepared queries kept for a run of many operations: one per connection and statement text,
+// compiled on first use and re-bound by every later one, so a run compiles each statement
+// once. Like its queries, a cache belongs to the one thread that uses it; it must go before
+// the connections it holds statements of.
+class TQueryCache {
+public:
+    // The query holding ASQL on AConnection, prepared and closed; earlier bindings stay until
+    // the caller binds again (every user binds every parameter).
+    TQuery& Query(TConnection& AConnection, const char* ASQL);
+    // Finalizes every statement.
+    void Clear() { FEntries.clear(); }
+
+private:
+    struct TEntry {
+        TConnection* Connection;
+        std::string SQL;
+        std::unique_ptr<TQuery> Query;
+    };
+    std::vector<TEntry> FEntries;
+};
+
+// Closes a query (its result rows go) when the scope ends, also on error: what a query
+// created for one operation gets by being released.
+class TQueryCloser {
+public:
+    explicit TQueryCloser(TQuery& AQuery) : FQuery(AQuery) {}
+    ~TQueryCloser() { FQuery.Close(); }
+    TQueryCloser(const TQueryCloser&) = delete;
+    TQueryCloser& operator=(const TQueryCloser&) = delete;
+
+private:
+    TQuery& FQuery;
+};
+
 // Binds an identifier as an integer, or null when absent.
 void SetOptionalID(TQuery& AQuery, std::string_view AName, const TOptionalID& AValue);
 
@@ -67,13 +103,15 @@ void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo);
 
 // Lookups as the wizard runs them: an empty name gives an absent identifier without touching
 // the database; a missing type or language is added when AAutoInsert is true. Names are bound
-// exactly as passed. Database errors propagate.
+// exactly as passed. Database errors propagate. With ACache the select is taken from it (and
+// compiled once for all calls); without, each call prepares its own query.
 TOptionalID GetTypeID(TConnection& AConnection, const std::string& ATypeName,
-                      bool AAutoInsert = true);
+                      bool AAutoInsert = true, TQueryCache* ACache = nullptr);
 TOptionalID GetLanguageID(TConnection& AConnection, const std::string& ALanguageName,
-                          bool AAutoInsert = true);
+                          bool AAutoInsert = true, TQueryCache* ACache = nullptr);
 // Never inserts: a name not in DiscoTypes gives 0.
-TOptionalID GetDiscoTypeID(TConnection& AConnection, const std::string& ATypeName);
+TOptionalID GetDiscoTypeID(TConnection& AConnection, const std::string& ATypeName,
+                           TQueryCache* ACache = nullptr);
 
 // The plug-in's form: the result starts at 0, so an empty name gives 0; names are added.
 std::int32_t PlugInTypeID(TConnection& AConnection, const std::string& ATypeName);

@@ -32,33 +32,37 @@ std::unique_ptr<TQuery> TSongsThrd::CreateQuery(TConnection& AConnection, const 
 }
 
 TOptionalID TSongsThrd::GetTypeID(const std::string& ATypeName, bool AAutoInsert) {
-    return ::GetTypeID(*FCnnLocal, ATypeName, AAutoInsert);
+    return ::GetTypeID(*FCnnLocal, ATypeName, AAutoInsert, &FQueries);
 }
 
 TOptionalID TSongsThrd::GetLanguageID(const std::string& ALanguageName, bool AAutoInsert) {
-    return ::GetLanguageID(*FCnnLocal, ALanguageName, AAutoInsert);
+    return ::GetLanguageID(*FCnnLocal, ALanguageName, AAutoInsert, &FQueries);
 }
 
 TOptionalID TSongsThrd::GetDiscoTypeID(const std::string& ATypeName) {
-    return ::GetDiscoTypeID(*FCnnLocal, ATypeName);
+    return ::GetDiscoTypeID(*FCnnLocal, ATypeName, &FQueries);
 }
 
-bool TSongsThrd::SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite) {
-    TQuery Query(*FCnnLocal);
-    Query.SetSQL(SqlSongExists);
-    Query.Prepare();
-    Query.SetText("FilePath", AInfo.FilePath);
-    Query.Close();
-    Query.Open();
-    const bool Exists = Query.RecordCount() > 0;
-    if (Exists && !AOverWrite)
+bool TSongsThrd::SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite* AWrite) {
+    bool Exists = false;
+    {
+        TQuery& Query = FQueries.Query(*FCnnLocal, SqlSongExists);
+        const TQueryCloser Closer(Query);
+        Query.SetText("FilePath", AInfo.FilePath);
+        Query.Open();
+        Exists = Query.RecordCount() > 0;
+    }
+    if (Exists && !AOverWrite) {
+        if (AWrite != nullptr)
+            *AWrite = TSongWrite::Kept;
         return false;
+    }
 
-    Query.Clear();
-    Query.SetSQL(Exists ? SqlSongUpdate : SqlSongInsert);
-    Query.Prepare();
-    BindSongParameters(Query, AInfo);
-    bool Result = Query.ExecSQL() > 0;
+    TQuery& Song = FQueries.Query(*FCnnLocal, Exists ? SqlSongUpdate : SqlSongInsert);
+    BindSongParameters(Song, AInfo);
+    bool Result = Song.ExecSQL() > 0;
+    if (AWrite != nullptr)
+        *AWrite = Exists ? TSongWrite::Updated : TSongWrite::Inserted;
     if (AInfo.TypeName.empty())
         return Result;
 
@@ -67,9 +71,8 @@ bool TSongsThrd::SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite) {
     const std::int32_t DiscoTypeID = GetDiscoTypeID(AInfo.TypeName).value_or(0);
     if (DiscoTypeID == 0)
         return Result;
-    Query.SetSQL(Exists ? SqlDiscoUpdate : SqlDiscoInsert);
-    Query.Prepare();
-    BindDisco(Query, AInfo, DiscoTypeID);
-    Result = Query.ExecSQL() > 0;
+    TQuery& Disco = FQueries.Query(*FCnnLocal, Exists ? SqlDiscoUpdate : SqlDiscoInsert);
+    BindDisco(Disco, AInfo, DiscoTypeID);
+    Result = Disco.ExecSQL() > 0;
     return Result;
 }

@@ -30,6 +30,13 @@ inline constexpr const char* SqlDiscoUpdate =
 
 using TConnectionRef = std::shared_ptr<TConnection>;
 
+// What SaveSong did with the song's Songs row.
+enum class TSongWrite {
+    Kept,     // present and not to be overwritten: nothing written
+    Inserted, // a new row
+    Updated,  // the rows with its path rewritten
+};
+
 class TSongsThrd : public QThread {
     Q_OBJECT
 public:
@@ -41,7 +48,7 @@ public:
     // A new query on the connection holding the statement, prepared.
     static std::unique_ptr<TQuery> CreateQuery(TConnection& AConnection, const std::string& ASQL);
 
-    // Lookups on FCnnLocal.
+    // Lookups on FCnnLocal; their selects are compiled once for the worker (FQueries).
     TOptionalID GetTypeID(const std::string& ATypeName, bool AAutoInsert = true);
     TOptionalID GetLanguageID(const std::string& ALanguageName, bool AAutoInsert = true);
     TOptionalID GetDiscoTypeID(const std::string& ATypeName);
@@ -49,7 +56,9 @@ public:
     // Writes the song into Songs (insert, or update of every row with its path when
     // AOverWrite) and mirrors songs of a disco type into Discos. True when the last statement
     // executed changed a row. Database errors propagate; a song row already written stays.
-    bool SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite);
+    // AWrite, when given, receives what happened to the Songs row, set as soon as it is
+    // written (so it holds even when the disco step then fails).
+    bool SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite* AWrite = nullptr);
 
 protected:
     void run() override = 0;
@@ -57,4 +66,8 @@ protected:
     std::uintptr_t FOwnerHandle;
     TConnectionRef FCnnLocal;
     TConnectionRef FCnnTotal;
+    // The lookups' and the writer's statements, prepared once and re-bound for every song.
+    // Declared after the connections so its statements go first. A body clears it on its
+    // own thread when it ends.
+    TQueryCache FQueries;
 };

@@ -4,7 +4,10 @@
 #include "CommandLine.h"
 #include "Config.h"
 #include "FileDialogs.h"
+#include "HostLink.h"
+#include "IniFile.h"
 #include "MessageBoxes.h"
+#include "ThrdFileSearch.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,11 +16,13 @@
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
+#include <vector>
 
 // The animation lives in this static library's resources, which are not registered by
 // themselves.
@@ -84,6 +89,13 @@ TButtonEdit* MakeButtonEdit(QWidget* AParent, const char* AName, const QString& 
     Edit->setGeometry(ALeft, ATop, AWidth, AHeight);
     Edit->Button()->setToolTip(AHint);
     return Edit;
+}
+
+// Every worker the program started and that has not been deleted yet: the program waits for
+// those still stopping before it returns.
+std::vector<QPointer<QThread>>& StartedWorkers() {
+    static std::vector<QPointer<QThread>> Workers;
+    return Workers;
 }
 
 // A new connection opened with AConnectionString, or null when it cannot be opened. A new object
@@ -279,9 +291,98 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
     }
 }
 
+void TMainForm::StartWorker(QThread* AWorker, QMetaObject::Connection& ADone) {
+    ADone = connect(AWorker, &QThread::finished, this, [this, AWorker] { ThreadDone(AWorker); });
+    std::erase_if(StartedWorkers(), [](const QPointer<QThread>& AOld) { return AOld.isNull(); });
+    StartedWorkers().emplace_back(AWorker);
+    AWorker->start(QThread::LowPriority);
+}
+
 void TMainForm::StepEntered(int AStep) {
-    // Steps 3 to 5 show their pages; the frame has already brought them to the front.
-    (void)AStep;
+    switch (AStep) {
+    case 3: {
+        btnPrior->setEnabled(false);
+        btnNext->setEnabled(false);
+        FProgressMovie->setSpeed(500);
+        FProgressMovie->start();
+        const QString Folder =
+            QString::fromStdString(std::string(TrimControls(edtSongPath->text().toStdString())));
+        auto* Worker = new TFileSearchThrd(true, FHandle, Folder, QStringLiteral(".*"), FSongFiles);
+        FThrdSearchFile = Worker;
+        FSearchWorker = Worker;
+        StartWorker(Worker, FSearchDone);
+        break;
+    }
+    case 4: {
+        btnPrior->setEnabled(false);
+        btnNext->setEnabled(false);
+        auto* Worker =
+            new TSongIdxThrd(FHandle, cnnLocal, cnnTotal, FSongFiles, !chkOnlyAdd->isChecked());
+        FIndexReport = Worker->Report();
+        FThrdSongIndex = Worker;
+        FIndexWorker = Worker;
+        StartWorker(Worker, FIndexDone);
+        break;
+    }
+    case 5:
+        btnPrior->hide();
+        btnNext->setEnabled(true);
+        WriteChoices();
+        break;
+    default:
+        break;
+    }
+}
+
+void TMainForm::WriteChoices() {
+    const TWizardChoices Choices{edtSongPath->text().toStdString(), edtTotalPath->text().toStdString(),
+                                 chkOnlyAdd->isChecked()};
+    try {
+        WriteWizardChoices(FProgramFile, Choices);
+    } catch (const TIniError& Error) {
+        // The step stays where it was: Finish enters the last step again and retries.
+        ErrorBox(this, ErrorTitle,
+                 QStringLiteral("无法保存向导设置文件“%1”。\r%2")
+                     .arg(QString::fromStdString(GetToolFileName(FProgramFile)),
+                          QString::fromUtf8(Error.what())));
+        throw TSilentAbort();
+    }
+}
+
+void TMainForm::ShowIndexFailures() {
+    if (!FIndexReport)
+        return;
+    const TSongIdxReport& Report = *FIndexReport;
+    if (!Report.RunError.empty() && Report.Files == 0)
+        ErrorBox(this, ErrorTitle,
+                 QStringLiteral("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
+                     .arg(edtTotalPath->text(), QString::fromStdString(Report.RunError)));
+    else if (Report.Failed > 0)
+        ErrorBox(this, ErrorTitle,
+                 QStringLiteral("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
+                     .arg(Report.Failed)
+                     .arg(QString::fromStdString(Report.Failures.empty() ? Report.RunError
+                                                                         : Report.Failures.front().Error)));
+}
+
+void TMainForm::ThreadDone(QThread* Sender) {
+    // A worker whose end was already queued when the window closed.
+    if (FReleased)
+        return;
+    if (Sender == FSearchWorker) {
+        SetStep(4);
+    } else if (Sender == FIndexWorker) {
+        ShowIndexFailures();
+        QCoreApplication::processEvents();
+        if (FReleased)
+            return;
+        SendMessageW(FMainAppHandle, WM_WIZ_INDEXED, 0, 0);
+        try {
+            SetStep(5);
+        } catch (const TSilentAbort&) {
+            // Told already; Finish retries.
+        }
+    }
 }
 
 void TMainForm::edtSongPathButtonClick() {
@@ -301,22 +402,27 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
         CanClose = true;
         return;
     }
-    if (Step() == 3 || Step() == 4) {
+    // The host's close arriving while the question is open wins over the answer.
+    FAsking = true;
+    if (Step() == 3 || Step() == 4)
         CanClose = ConfirmBox(this, ConfirmTitle, QStringLiteral("向导任务正在执行，您确实要退出该向导吗？"));
-        return;
-    }
-    TWizardForm::FormCloseQuery(CanClose);
+    else
+        TWizardForm::FormCloseQuery(CanClose);
+    FAsking = false;
+    if (!FCloseConfirmation)
+        CanClose = true;
 }
 
 void TMainForm::FormClose() {
-    // The frame runs this once, however many close requests arrive.
-    // Workers that already released themselves are gone from the guarded pointers.
-    for (QThread* Worker : {FThrdSearchFile.data(), FThrdSongIndex.data()}) {
-        if (Worker == nullptr || !Worker->isRunning())
-            continue;
-        Worker->disconnect(this); // no completion handling for a stopped worker
-        Worker->requestInterruption();
-    }
+    // The frame runs this once, however many close requests arrive. A worker that has just
+    // finished may still have its completion queued: every worker not yet deleted loses its
+    // handler, and FReleased drops a completion already on its way.
+    FReleased = true;
+    disconnect(FSearchDone);
+    disconnect(FIndexDone);
+    for (QThread* Worker : {FThrdSearchFile.data(), FThrdSongIndex.data()})
+        if (Worker != nullptr)
+            Worker->requestInterruption();
     // A worker still stopping holds its own references; the last holder closes.
     FSongFiles.reset();
     cnnLocal.reset();
@@ -353,7 +459,11 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
         break;
     case WM_WIZ_CLOSE:
         FCloseConfirmation = false;
-        close();
+        // While the close question is open, the close under way goes through once the box has
+        // gone; any other box is taken away before the window closes.
+        DismissOpenBoxes();
+        if (!FAsking)
+            close();
         break;
     default:
         break;
@@ -362,7 +472,18 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
 }
 
 int RunCorvena(const QStringList& AArguments, const QString& AProgramFile) {
-    auto* Form = new TMainForm(AArguments, AProgramFile);
+    InstallHostLink();
+    QPointer<TMainForm> Form = new TMainForm(AArguments, AProgramFile);
     Form->show();
-    return QApplication::exec();
+    const int Result = QApplication::exec();
+    // The window goes first, which releases a worker waiting in a message to it; then the
+    // workers still stopping (before their next file) are waited for.
+    delete Form.data();
+    for (const QPointer<QThread>& Worker : StartedWorkers())
+        if (Worker)
+            Worker->wait();
+    StartedWorkers().clear();
+    // Their own release was queued to the loop that has ended.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return Result;
 }

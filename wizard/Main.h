@@ -6,8 +6,10 @@
 // still stopping keeps what it uses alive and the window never waits for it.
 #pragma once
 
+#include "FileList.h"
 #include "FrmWizard.h"
 #include "SongsThrd.h"
+#include "ThrdSongIdx.h"
 #include "WinMessages.h"
 
 #include <QLineEdit>
@@ -41,8 +43,6 @@ private:
     QToolButton* FButton;
 };
 
-using TStringListRef = std::shared_ptr<QStringList>;
-
 class TMainForm : public TWizardForm {
     Q_OBJECT
 public:
@@ -59,6 +59,8 @@ protected:
     void FormCreate();
     void BeforeNextStep(int AStep, bool& Canceled);
     void StepEntered(int AStep);
+    // Completion handler of both workers, on the UI thread.
+    void ThreadDone(QThread* Sender);
     void edtSongPathButtonClick();
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
@@ -99,17 +101,33 @@ protected:
     QPointer<QThread> FThrdSearchFile;
     QPointer<QThread> FThrdSongIndex;
     TStringListRef FSongFiles;
+    // The last index run's report, read once the worker has finished.
+    TSongIdxReportRef FIndexReport;
 
 private:
     void BuildPages();
     void SetSearchCount(const QString& AText);
     // Shows an error box, puts the focus on AEdit (when given) and refuses the step.
     void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit);
+    // Starts a worker at lower priority with ThreadDone as its completion handler.
+    void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
+    void ShowIndexFailures();
+    void WriteChoices();
 
     QStringList FArguments;
     std::string FProgramFile;
     TWindowHandle FHandle = 0;
+    QMetaObject::Connection FSearchDone;
+    QMetaObject::Connection FIndexDone;
+    // Raw identities of the workers, for telling which one finished after it may be gone.
+    QThread* FSearchWorker = nullptr;
+    QThread* FIndexWorker = nullptr;
+    // Set once the close sequence has run: completion handling already queued is dropped.
+    bool FReleased = false;
+    // True while the close question is on screen.
+    bool FAsking = false;
 };
 
-// The program: creates the window, shows it and runs the event loop until it is closed.
+// The program: creates the window, shows it and runs the event loop until it is closed; then
+// waits for a worker that is still stopping, so the process never ends under it.
 int RunCorvena(const QStringList& AArguments, const QString& AProgramFile);

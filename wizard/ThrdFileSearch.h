@@ -9,6 +9,7 @@
 // SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
 #pragma once
 
+#include "FileList.h"
 #include "Paths.h"
 #include "WinMessages.h"
 
@@ -23,8 +24,6 @@
 #include <string_view>
 #include <sys/types.h>
 #include <vector>
-
-using TStringListRef = std::shared_ptr<QStringList>;
 
 // The accepted extensions of a search. The text is split at ';'; blanks and control characters
 // separate entries too; an entry may be double-quoted ("" inside quotes is one quote); an empty

@@ -1,0 +1,472 @@
+#include "ThrdSongIdx.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QProcessEnvironment>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QObject>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// The lookup key
+
+struct TNameCase {
+    const char* Path;
+    bool Windows;
+    const char* Name;
+};
+
+class MasterFileNameCases : public ::testing::TestWithParam<TNameCase> {};
+
+TEST_P(MasterFileNameCases, TakesTheTextAfterTheLastSeparator) {
+    const TNameCase& Case = GetParam();
+    EXPECT_EQ(MasterFileName(Case.Path, Case.Windows ? WindowsPathStyle : NativePathStyle),
+              Case.Name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SongIdx, MasterFileNameCases,
+    ::testing::Values(TNameCase{"/songs/a/00001.mpg", false, "00001.mpg"},
+                      TNameCase{"/songs/AC:DC.mpg", false, "AC:DC.mpg"},
+                      TNameCase{"/songs/x\\y.mpg", false, "x\\y.mpg"},
+                      TNameCase{"00001.mpg", false, "00001.mpg"},
+                      TNameCase{"/songs/", false, ""},
+                      TNameCase{"D:\\Songs\\00001.mpg", true, "00001.mpg"},
+                      TNameCase{"C:00001.mpg", true, "00001.mpg"},
+                      TNameCase{"D:\\Songs\\AC:DC.mpg", true, "DC.mpg"},
+                      TNameCase{"D:\\Songs\\", true, ""}));
+
+// ---------------------------------------------------------------------------------------------
+// The fixture library: a master of a few songs, a local database that knows one language and
+// one disco type.
+
+constexpr const char* MasterRows =
+    "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName, TypeName,"
+    " Special, PYCode, MediaType, PublishDate, CharsCount, Track, Sound, DemandTimes) values"
+    " ('80000001', '月亮代表我的心', 'a.mpg', '邓丽君', '国语', '情歌', 'MTV', 'YLDBWDX', 'MPEG',"
+    "  36000.5, 7, 1, 80, 12),"
+    " ('80000002', '舞曲一', 'abc.mpg', '歌手乙', '粤语', 'DJ', '', 'WQY', 'VOB', null, 3, 0, 60, 0),"
+    " ('80000003', '', 'noname.mpg', '歌手丙', '闽南语', '民歌', '', '', '', 36000, 0, 0, 0, 0),"
+    " ('80000004', 'Back in Black', 'AC:DC.mpg', 'AC/DC', '英语', '摇滚', '', 'BIB', 'MPEG',"
+    "  36000, 13, 0, 0, 0),"
+    " ('80000005', '坏日期', 'baddate.mpg', '歌手丁', '国语', '情歌', '', '', '', 1e9, 0, 0, 0, 0),"
+    " ('80000006', '坏数字', 'badnum.mpg', '歌手戊', '日语', '儿歌', '', '', '', 36000, 'seven',"
+    "  0, 0, 0)";
+constexpr const char* LocalRows = "insert into Languages (LanguageName) values ('国语');"
+                                  "insert into DiscoTypes (TypeID, TypeName) values (7, 'DJ')";
+
+constexpr const char* SongsState =
+    "select group_concat(SongName || '@' || FilePath || '#' || ifnull(LanguageID, '-') || '/' ||"
+    " ifnull(TypeID, '-'), ';') from (select * from Songs order by SongID)";
+constexpr const char* DiscosState =
+    "select group_concat(DiscoName || '@' || FilePath || '#' || TypeID, ';')"
+    " from (select * from Discos order by DiscoID)";
+constexpr const char* NamesState =
+    "select ifnull((select group_concat(LanguageID || '=' || LanguageName, ',') from"
+    " (select * from Languages order by LanguageID)), '') || ' | ' ||"
+    " ifnull((select group_concat(TypeID || '=' || TypeName, ',') from"
+    " (select * from SongTypes order by TypeID)), '')";
+
+std::string Join(const std::vector<std::string>& AItems, const char* ASeparator) {
+    std::string Result;
+    for (const auto& Item : AItems)
+        Result += (Result.empty() ? "" : ASeparator) + Item;
+    return Result;
+}
+
+std::string Summary(const TSongIdxReport& AReport) {
+    std::vector<std::string> Failed;
+    for (const auto& Failure : AReport.Failures)
+        Failed.push_back(Failure.Path);
+    return "files=" + std::to_string(AReport.Files) + " matched=" + std::to_string(AReport.Matched) +
+           " new=" + std::to_string(AReport.Inserted) + " rewritten=" +
+           std::to_string(AReport.Updated) + " kept=" + std::to_string(AReport.Kept) +
+           " noname=" + std::to_string(AReport.WithoutName) + " unmatched=[" +
+           Join(AReport.Unmatched, ",") + "] failed=" + std::to_string(AReport.Failed) + "[" +
+           Join(Failed, ",") + "] stopped=" + (AReport.Interrupted ? "1" : "0") +
+           " runerror=" + (AReport.RunError.empty() ? "0" : "1");
+}
+
+// One message as the window saw it: the three statuses by name, progress as i/Count.
+std::string ShortMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+    if (AMsg == WM_WIZ_PROGRESS)
+        return std::string("P").append(std::to_string(AWParam)).append("/").append(std::to_string(ALParam));
+    if (AMsg == WM_WIZ_STATUS && AWParam == 1) {
+        const QString Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
+        if (Text == QStringLiteral("正在初始化,请稍侯..."))
+            return "S1";
+        if (Text == QStringLiteral("正在索引歌曲..."))
+            return "S2";
+        if (Text == QStringLiteral("索引歌曲已完成!"))
+            return "S3";
+        return std::string("S?").append(Text.toStdString());
+    }
+    return std::string("?").append(std::to_string(AMsg));
+}
+
+class SongIdxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FMaster = MakeDatabase(FDir, "Total.mdb", TSchemaKind::Master);
+        FLocal = MakeDatabase(FDir, "Ktv.mdb", TSchemaKind::Local);
+        RunSql(FMaster, MasterRows);
+        RunSql(FLocal, LocalRows);
+    }
+
+    void Connect(bool ALocalReadOnly = false) {
+        FCnnLocal = std::make_shared<TConnection>();
+        FCnnLocal->SetConnectionString(JetConnectionString(FLocal));
+        if (ALocalReadOnly)
+            FCnnLocal->SetMode(TConnectMode::ShareDenyNone);
+        FCnnLocal->SetConnected(true);
+        FCnnTotal = std::make_shared<TConnection>();
+        FCnnTotal->SetConnectionString(JetConnectionString(FMaster));
+        FCnnTotal->SetMode(TConnectMode::ShareDenyNone);
+        FCnnTotal->SetConnected(true);
+    }
+
+    // Runs a worker over AFiles as the wizard does and waits until it has deleted itself.
+    // AOnMessage sees every message on the window's thread, the worker waiting meanwhile.
+    // Returns the messages in order, "done" standing for the completion handler.
+    std::vector<std::string> Run(const std::vector<std::string>& AFiles, bool AOverWrite,
+                                 std::function<void(TSongIdxThrd&, QObject&, const std::string&)> AOnMessage = {}) {
+        if (!FCnnLocal)
+            Connect();
+        auto Files = std::make_shared<QStringList>();
+        for (const auto& File : AFiles)
+            Files->append(QString::fromStdString(File));
+
+        std::vector<std::string> Messages;
+        TSongIdxThrd* Thrd = nullptr;
+        QObject Window;
+        const TWindowHandle Handle = RegisterWindow(
+            &Window, [&](unsigned AMsg, TWParam AWParam, TLParam ALParam) -> TLParam {
+                Messages.push_back(ShortMessage(AMsg, AWParam, ALParam));
+                if (AOnMessage)
+                    AOnMessage(*Thrd, Window, Messages.back());
+                return 0;
+            });
+        Thrd = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, AOverWrite);
+        FReport = Thrd->Report();
+        bool Destroyed = false;
+        QObject::connect(Thrd, &QThread::finished, &Window, [&Messages] { Messages.push_back("done"); });
+        QObject::connect(Thrd, &QObject::destroyed, [&Destroyed] { Destroyed = true; });
+        Thrd->start(QThread::LowPriority);
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!Destroyed && Timer.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        EXPECT_TRUE(Destroyed);
+        return Messages;
+    }
+
+    TTempDir FDir;
+    std::string FMaster;
+    std::string FLocal;
+    TConnectionRef FCnnLocal;
+    TConnectionRef FCnnTotal;
+    TSongIdxReportRef FReport;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Runs over the fixture library
+
+struct TIndexCase {
+    const char* Name;
+    const char* LocalSetup;
+    const char* MasterSetup;
+    std::vector<std::string> Files;
+    bool OverWrite;
+    bool LocalReadOnly;
+    const char* Messages;
+    const char* Songs;
+    const char* Discos;
+    const char* Names;
+    const char* Report;
+    const char* FailureText; // part of every failure's text
+    const char* RunError;    // part of the run's error ("" for none)
+};
+
+class SongIdxCases : public SongIdxTest, public ::testing::WithParamInterface<TIndexCase> {};
+
+TEST_P(SongIdxCases, IndexesTheFixtureLibrary) {
+    const TIndexCase& Case = GetParam();
+    if (*Case.LocalSetup)
+        RunSql(FLocal, Case.LocalSetup);
+    if (*Case.MasterSetup)
+        RunSql(FMaster, Case.MasterSetup);
+    Connect(Case.LocalReadOnly);
+
+    EXPECT_EQ(Join(Run(Case.Files, Case.OverWrite), " "), Case.Messages);
+    EXPECT_EQ(QueryText(FLocal, SongsState), Case.Songs);
+    EXPECT_EQ(QueryText(FLocal, DiscosState), Case.Discos);
+    EXPECT_EQ(QueryText(FLocal, NamesState), Case.Names);
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(Summary(*FReport), Case.Report);
+    for (const auto& Failure : FReport->Failures)
+        EXPECT_NE(Failure.Error.find(Case.FailureText), std::string::npos) << Failure.Error;
+    if (*Case.RunError)
+        EXPECT_NE(FReport->RunError.find(Case.RunError), std::string::npos) << FReport->RunError;
+    else
+        EXPECT_EQ(FReport->RunError, "");
+}
+
+constexpr const char* OldSong = "insert into Songs (SongName, FilePath) values ('旧歌', '/s/a.mpg')";
+
+INSTANTIATE_TEST_SUITE_P(
+    SongIdx, SongIdxCases,
+    ::testing::Values(
+        TIndexCase{"UnknownFileSkippedProgressAdvances", "", "", {"/s/unknown.mpg", "/s/a.mpg"},
+                   false, false, "S1 S2 P1/2 P2/2 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "",
+                   "1=国语 | 1=情歌",
+                   "files=2 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[/s/unknown.mpg] "
+                   "failed=0[] stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"EmptySongNameSkippedNamesAdded", "", "", {"/s/noname.mpg"}, true, false,
+                   "S1 S2 P1/1 S3 done", "", "", "1=国语,2=闽南语 | 1=民歌",
+                   "files=1 matched=1 new=0 rewritten=0 kept=0 noname=1 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"ExistingSongKeptNamesAdded", OldSong, "", {"/s/a.mpg"}, false, false,
+                   "S1 S2 P1/1 S3 done", "旧歌@/s/a.mpg#-/-", "", "1=国语 | 1=情歌",
+                   "files=1 matched=1 new=0 rewritten=0 kept=1 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"ExistingSongRewritten", OldSong, "", {"/s/a.mpg"}, true, false,
+                   "S1 S2 P1/1 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "", "1=国语 | 1=情歌",
+                   "files=1 matched=1 new=0 rewritten=1 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"LetterCaseBlindMatchAndDiscoMirror", "", "", {"/s/ABC.MPG"}, false, false,
+                   "S1 S2 P1/1 S3 done", "舞曲一@/s/ABC.MPG#2/1", "舞曲一@/s/ABC.MPG#7",
+                   "1=国语,2=粤语 | 1=DJ",
+                   "files=1 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"SameNameInTwoFolders", "", "", {"/s/1/a.mpg", "/s/2/a.mpg"}, false, false,
+                   "S1 S2 P1/2 P2/2 S3 done",
+                   "月亮代表我的心@/s/1/a.mpg#1/1;月亮代表我的心@/s/2/a.mpg#1/1", "",
+                   "1=国语 | 1=情歌",
+                   "files=2 matched=2 new=2 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"ColonAndBackslashBelongToTheName", "", "", {"/s/AC:DC.mpg", "/s/x\\a.mpg"},
+                   false, false, "S1 S2 P1/2 P2/2 S3 done", "Back in Black@/s/AC:DC.mpg#2/1", "",
+                   "1=国语,2=英语 | 1=摇滚",
+                   "files=2 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[/s/x\\a.mpg] "
+                   "failed=0[] stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"DataErrorsStayWithTheirFile", "", "",
+                   {"/s/baddate.mpg", "/s/badnum.mpg", "/s/a.mpg"}, false, false,
+                   "S1 S2 P1/3 P2/3 P3/3 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "",
+                   "1=国语,2=日语 | 1=情歌,2=儿歌",
+                   "files=3 matched=3 new=1 rewritten=0 kept=0 noname=0 unmatched=[] "
+                   "failed=2[/s/baddate.mpg,/s/badnum.mpg] stopped=0 runerror=0",
+                   "is not a valid", ""},
+        TIndexCase{"MasterLackingAColumnFailsEveryFile", "", "alter table Songs drop column DemandTimes",
+                   {"/s/a.mpg", "/s/abc.mpg", "/s/unknown.mpg"}, false, false,
+                   "S1 S2 P1/3 P2/3 P3/3 S3 done", "", "", "1=国语,2=粤语 | 1=情歌,2=DJ",
+                   "files=3 matched=2 new=0 rewritten=0 kept=0 noname=0 unmatched=[/s/unknown.mpg] "
+                   "failed=2[/s/a.mpg,/s/abc.mpg] stopped=0 runerror=0",
+                   "DemandTimes", ""},
+        TIndexCase{"NoSongsInTheMasterCannotStart", "", "drop table Songs", {"/s/a.mpg"}, false,
+                   false, "S1 done", "", "", "1=国语 | ",
+                   "files=0 matched=0 new=0 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=1",
+                   "", "no such table: Songs"},
+        TIndexCase{"EmptyList", "", "", {}, false, false, "S1 S2 S3 done", "", "", "1=国语 | ",
+                   "files=0 matched=0 new=0 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"UnusableDatabaseEndsTheRun", "", "", {"/s/a.mpg", "/s/abc.mpg", "/s/unknown.mpg"},
+                   false, true, "S1 S2 P1/3 S3 done", "", "", "1=国语 | ",
+                   "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
+                   "failed=1[/s/a.mpg] stopped=0 runerror=1",
+                   "readonly", "readonly"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(SongIdxTest, SavedSongsCarryTheMasterColumnsAndTheWizardsDefaults) {
+    Run({"/s/a.mpg", "/s/ABC.MPG"}, false);
+    const std::string Columns =
+        "select group_concat(SongNumber||'|'||SongName||'|'||FilePath||'|'||SingerName||'|'||"
+        "PYCode||'|'||CharsCount||'|'||StrokesNumber||'|'||LanguageID||'|'||TypeID||'|'||"
+        "Special||'|'||Track||'|'||Sound||'|'||IsNew||'|'||DemandTimes||'|'||MediaType||'|'||"
+        "FileSize||'|'||typeof(PublishDate)||'|'||PublishDate, ';') from (select * from Songs "
+        "order by SongID)";
+    EXPECT_EQ(QueryText(FLocal, Columns),
+              "80000001|月亮代表我的心|/s/a.mpg|邓丽君|YLDBWDX|7|0|1|1|MTV|1|80|0|12|MPEG|0|real|36000.5;"
+              "80000002|舞曲一|/s/ABC.MPG|歌手乙|WQY|3|0|2|2||0|60|0|0|VOB|0|real|0.0");
+}
+
+TEST_F(SongIdxTest, TerminationStopsBeforeTheNextFile) {
+    const auto Messages =
+        Run({"/s/a.mpg", "/s/abc.mpg", "/s/noname.mpg"}, false,
+            [](TSongIdxThrd& AThrd, QObject& AWindow, const std::string& AMessage) {
+                if (AMessage == "P2/3") {
+                    // The window's close handling: the handler goes first, then the request.
+                    AThrd.disconnect(&AWindow);
+                    AThrd.requestInterruption();
+                }
+            });
+    EXPECT_EQ(Join(Messages, " "), "S1 S2 P1/3 P2/3 S3");
+    EXPECT_EQ(QueryText(FLocal, SongsState), "月亮代表我的心@/s/a.mpg#1/1");
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(Summary(*FReport), "files=1 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] "
+                                 "failed=0[] stopped=1 runerror=0");
+}
+
+// Another program keeps the local database locked: the first write gives up after the busy
+// timeout and the run ends there instead of waiting that long for every file.
+TEST_F(SongIdxTest, DatabaseLockedPastTheBusyTimeoutEndsTheRun) {
+    Connect();
+    sqlite3* Other = nullptr;
+    ASSERT_EQ(sqlite3_open(FLocal.c_str(), &Other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(Other, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
+    QElapsedTimer Timer;
+    Timer.start();
+    const auto Messages = Run({"/s/a.mpg", "/s/abc.mpg", "/s/noname.mpg"}, false);
+    const auto Elapsed = Timer.elapsed();
+    sqlite3_exec(Other, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close(Other);
+
+    EXPECT_EQ(Join(Messages, " "), "S1 S2 P1/3 S3 done");
+    EXPECT_LT(Elapsed, 9000);
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(Summary(*FReport), "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
+                                 "failed=1[/s/a.mpg] stopped=0 runerror=1");
+    EXPECT_NE(FReport->RunError.find("locked"), std::string::npos) << FReport->RunError;
+}
+
+// Every statement text lives once on its connection and is run again for each file; none is
+// left behind after the run.
+std::map<std::string, int> LiveStatements(sqlite3* ADb) {
+    std::map<std::string, int> Result;
+    for (sqlite3_stmt* Stmt = sqlite3_next_stmt(ADb, nullptr); Stmt != nullptr;
+         Stmt = sqlite3_next_stmt(ADb, Stmt)) {
+        auto& Runs = Result[sqlite3_sql(Stmt)];
+        EXPECT_EQ(Runs, 0) << "compiled twice: " << sqlite3_sql(Stmt);
+        Runs = sqlite3_stmt_status(Stmt, SQLITE_STMTSTATUS_RUN, 0);
+    }
+    return Result;
+}
+
+TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
+    std::vector<std::string> Raw;
+    std::map<std::string, int> Local, Master;
+    QObject Window;
+    Connect();
+    const TWindowHandle Handle = RegisterWindow(
+        &Window, [&](unsigned AMsg, TWParam AWParam, TLParam ALParam) -> TLParam {
+            char Head[32];
+            std::snprintf(Head, sizeof Head, "%#x %llu ", AMsg, static_cast<unsigned long long>(AWParam));
+            Raw.push_back(Head + (AMsg == WM_WIZ_STATUS
+                                      ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
+                                            .toStdString()
+                                      : std::to_string(ALParam)));
+            if (AMsg == WM_WIZ_PROGRESS && AWParam == 3) {
+                Local = LiveStatements(FCnnLocal->Handle());
+                Master = LiveStatements(FCnnTotal->Handle());
+            }
+            return 0;
+        });
+    auto Files = std::make_shared<QStringList>(QStringList{"/s/a.mpg", "/s/1/a.mpg", "/s/abc.mpg"});
+    auto* Thrd = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, false);
+    bool Destroyed = false;
+    QObject::connect(Thrd, &QThread::finished, &Window, [&Raw] { Raw.push_back("done"); });
+    QObject::connect(Thrd, &QObject::destroyed, [&Destroyed] { Destroyed = true; });
+    Thrd->start();
+    QElapsedTimer Timer;
+    Timer.start();
+    while (!Destroyed && Timer.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(Destroyed);
+
+    EXPECT_EQ(Raw, (std::vector<std::string>{"0x464 1 正在初始化,请稍侯...", "0x464 1 正在索引歌曲...",
+                                             "0x466 1 3", "0x466 2 3", "0x466 3 3",
+                                             "0x464 1 索引歌曲已完成!", "done"}));
+    EXPECT_EQ(Master, (std::map<std::string, int>{{SqlMasterSong, 2}}));
+    EXPECT_EQ(Local, (std::map<std::string, int>{{SqlSelectLanguage, 2},
+                                                 {SqlSelectSongType, 2},
+                                                 {SqlSelectDiscoType, 2},
+                                                 {SqlSongExists, 2},
+                                                 {SqlSongInsert, 2}}));
+    EXPECT_EQ(sqlite3_next_stmt(FCnnLocal->Handle(), nullptr), nullptr);
+    EXPECT_EQ(sqlite3_next_stmt(FCnnTotal->Handle(), nullptr), nullptr);
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), "3");
+}
+
+// A whole demo library (ktvdemo --out DIR): CORVENA_DEMO_DIR=DIR test_thrdsongidx
+// --gtest_also_run_disabled_tests --gtest_filter='*DemoLibrary*'. Indexes every song file into a
+// fresh copy of DIR/DataBase/Ktv.mdb and prints files per second.
+TEST(SongIdxDemo, DISABLED_DemoLibrary) {
+    namespace fs = std::filesystem;
+    const fs::path Demo = qEnvironmentVariable("CORVENA_DEMO_DIR").toStdString();
+    ASSERT_TRUE(fs::exists(Demo / "DataBase" / "Total.mdb")) << "CORVENA_DEMO_DIR=" << Demo;
+    TTempDir Dir;
+    const std::string Local = Dir.File("Ktv.mdb");
+    fs::copy_file(Demo / "DataBase" / "Ktv.mdb", Local);
+
+    std::vector<std::string> Paths;
+    for (const auto& Entry : fs::recursive_directory_iterator(Demo / "Songs"))
+        if (Entry.is_regular_file())
+            Paths.push_back(Entry.path().string());
+    std::sort(Paths.begin(), Paths.end());
+    auto Files = std::make_shared<QStringList>();
+    for (const auto& Path : Paths)
+        Files->append(QString::fromStdString(Path));
+
+    auto CnnLocal = std::make_shared<TConnection>();
+    CnnLocal->SetConnectionString(JetConnectionString(Local));
+    CnnLocal->SetConnected(true);
+    auto CnnTotal = std::make_shared<TConnection>();
+    CnnTotal->SetConnectionString(JetConnectionString((Demo / "DataBase" / "Total.mdb").string()));
+    CnnTotal->SetMode(TConnectMode::ShareDenyNone);
+    CnnTotal->SetConnected(true);
+
+    // The window's side of the messages: the progress bar's two numbers.
+    QObject Window;
+    TWParam Shown = 0;
+    const TWindowHandle Handle =
+        RegisterWindow(&Window, [&Shown](unsigned AMsg, TWParam AWParam, TLParam) -> TLParam {
+            if (AMsg == WM_WIZ_PROGRESS)
+                Shown = AWParam;
+            return 0;
+        });
+    auto* Thrd = new TSongIdxThrd(Handle, CnnLocal, CnnTotal, Files, false);
+    const TSongIdxReportRef Report = Thrd->Report();
+    // A real event loop, idle between messages as the wizard's is.
+    QEventLoop Loop;
+    QObject::connect(Thrd, &QObject::destroyed, &Loop, &QEventLoop::quit);
+    const auto Start = std::chrono::steady_clock::now();
+    Thrd->start(QThread::LowPriority);
+    Loop.exec();
+    const double Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    std::printf("%zu files in %.2f s: %.0f files/s\nmatched %d, new %d, rewritten %d, kept %d, "
+                "without a name %d, unmatched %zu, failed %d\n",
+                Paths.size(), Seconds, static_cast<double>(Paths.size()) / Seconds, Report->Matched,
+                Report->Inserted, Report->Updated, Report->Kept, Report->WithoutName,
+                Report->Unmatched.size(), Report->Failed);
+    EXPECT_EQ(Shown, Paths.size());
+    EXPECT_EQ(Report->RunError, "");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication App(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,172 @@
+#include "ThrdSongIdx.h"
+
+namespace {
+
+const QString StatusInitializing = QStringLiteral("正在初始化,请稍侯...");
+const QString StatusIndexing = QStringLiteral("正在索引歌曲...");
+const QString StatusDone = QStringLiteral("索引歌曲已完成!");
+
+// Finalizes the cached statements when the body ends, on the thread that used them.
+class TCacheRelease {
+public:
+    explicit TCacheRelease(TQueryCache& ACache) : FCache(ACache) {}
+    ~TCacheRelease() { FCache.Clear(); }
+    TCacheRelease(const TCacheRelease&) = delete;
+    TCacheRelease& operator=(const TCacheRelease&) = delete;
+
+private:
+    TQueryCache& FCache;
+};
+
+} // namespace
+
+std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
+    return APath.substr(ExtractFilePath(APath, AStyle).size());
+}
+
+TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
+                           TConnectionRef ACnnTotal, TStringListRef AFiles, bool OverWrite)
+    : TSongsThrd(AOwnerHandle, std::move(ACnnLocal), std::move(ACnnTotal)),
+      FFiles(std::move(AFiles)), FOverWrite(OverWrite),
+      FReport(std::make_shared<TSongIdxReport>()) {}
+
+void TSongIdxThrd::Execute() {
+    // An error that escapes the body ends it; the completion handler still runs.
+    try {
+        IndexSongs();
+    } catch (const std::exception& Error) {
+        if (FReport->RunError.empty())
+            FReport->RunError = Error.what();
+    } catch (...) {
+        if (FReport->RunError.empty())
+            FReport->RunError = "unknown error";
+    }
+}
+
+void TSongIdxThrd::SendStatus(const QString& AText) {
+    SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(AText.utf16()));
+}
+
+void TSongIdxThrd::LookUpMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
+                                bool& AFound) {
+    const TQueryCloser Closer(Q);
+    Q.SetText("FilePath", MasterFileName(APath));
+    Q.Open();
+    AFound = Q.RecordCount() > 0;
+    if (!AFound)
+        return;
+    AInfo.FilePath = APath;
+    AInfo.SongNumber = Q.FieldAsString("SongNumber");
+    AInfo.SongName = Q.FieldAsString("SongName");
+    AInfo.SingerName = Q.FieldAsString("SingerName");
+    AInfo.LanguageName = Q.FieldAsString("LanguageName");
+    AInfo.LanguageID = GetLanguageID(AInfo.LanguageName, true);
+    AInfo.TypeName = Q.FieldAsString("TypeName");
+    AInfo.TypeID = GetTypeID(AInfo.TypeName, true);
+    AInfo.Special = Q.FieldAsString("Special");
+    AInfo.PublishDate = Q.FieldAsDateTime("PublishDate");
+    AInfo.PYCode = Q.FieldAsString("PYCode");
+    AInfo.CharsCount = Q.FieldAsInteger("CharsCount");
+    AInfo.Track = Q.FieldAsInteger("Track");
+    AInfo.Sound = Q.FieldAsInteger("Sound");
+    AInfo.MediaType = Q.FieldAsString("MediaType");
+    AInfo.DemandTimes = Q.FieldAsInteger("DemandTimes");
+}
+
+bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError) {
+    std::string Text;
+    bool Unusable = false;
+    try {
+        std::rethrow_exception(AError);
+    } catch (const TDatabaseError& Error) {
+        Text = Error.what();
+        Unusable = Error.DatabaseUnusable();
+    } catch (const std::exception& Error) {
+        Text = Error.what();
+    } catch (...) {
+        Text = "unknown error";
+    }
+    ++FReport->Failed;
+    if (FReport->Failures.size() < TSongIdxReport::MaxFailures)
+        FReport->Failures.push_back({APath, Text});
+    if (Unusable)
+        FReport->RunError = Text;
+    return Unusable;
+}
+
+void TSongIdxThrd::IndexSongs() {
+    SendStatus(StatusInitializing);
+    const int Count = FFiles ? static_cast<int>(FFiles->size()) : 0;
+
+    std::unique_ptr<TQuery> Q;
+    try {
+        if (!FCnnLocal || !FCnnTotal)
+            throw TDatabaseError("The song databases are not open");
+        Q = CreateQuery(*FCnnTotal, SqlMasterSong);
+    } catch (const std::exception& Error) {
+        // The run cannot start: no further status, but the report says why.
+        FReport->RunError = Error.what();
+        return;
+    }
+    SendStatus(StatusIndexing);
+
+    {
+        const TCacheRelease Release(FQueries);
+        TKtvSongInfo R;
+        for (int I = 0; I < Count; ++I) {
+            SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(I + 1), Count);
+            if (isInterruptionRequested()) {
+                FReport->Interrupted = true;
+                break;
+            }
+            R.Clear();
+            const std::string Path = (*FFiles)[I].toStdString();
+            ++FReport->Files;
+
+            bool Found = false;
+            try {
+                LookUpMaster(*Q, Path, R, Found);
+            } catch (...) {
+                R.Clear();
+                FReport->Matched += Found ? 1 : 0;
+                if (FileFailed(Path, std::current_exception()))
+                    break;
+                continue;
+            }
+            if (!Found) {
+                FReport->Unmatched.push_back(Path);
+                continue;
+            }
+            ++FReport->Matched;
+            if (R.SongName.empty()) {
+                ++FReport->WithoutName;
+                continue;
+            }
+
+            if (isInterruptionRequested()) {
+                FReport->Interrupted = true;
+                break;
+            }
+            try {
+                TSongWrite Write = TSongWrite::Kept;
+                SaveSong(R, FOverWrite, &Write);
+                switch (Write) {
+                case TSongWrite::Kept:
+                    ++FReport->Kept;
+                    break;
+                case TSongWrite::Inserted:
+                    ++FReport->Inserted;
+                    break;
+                case TSongWrite::Updated:
+                    ++FReport->Updated;
+                    break;
+                }
+            } catch (...) {
+                if (FileFailed(Path, std::current_exception()))
+                    break;
+            }
+        }
+        Q.reset();
+    }
+    SendStatus(StatusDone);
+}

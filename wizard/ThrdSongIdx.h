@@ -1,0 +1,84 @@
+// TSongIdxThrd: the song index worker. For every collected file it reads the master row with
+// the same file name, resolves the language and type identifiers in the local database and
+// saves the song, reporting status and progress to the wizard window.
+//
+// Threads: the body runs on the worker's own thread on two connections the UI thread opened.
+// The access layer needs nothing per thread for that: it opens SQLite with
+// SQLITE_OPEN_FULLMUTEX (serialized), so every call on a connection holds that connection's
+// mutex and a connection may move between threads. What must not be shared is a TQuery: the
+// worker creates, uses and releases its master query and statement cache on its own thread,
+// and while it runs no one else uses the catalogue. The connections stay open for as long as
+// the worker holds its references (see TSongsThrd).
+#pragma once
+
+#include "FileList.h"
+#include "Paths.h"
+#include "SongsThrd.h"
+#include "WinMessages.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+inline constexpr const char* SqlMasterSong = "select * from Songs where FilePath=:FilePath";
+
+// The key of the master lookup: the entry's file name, the text after its last separator (or
+// drive delimiter) in the given path style, extension included.
+std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
+
+struct TSongIdxFailure {
+    std::string Path;
+    std::string Error;
+};
+
+// What a run did. Written by the worker thread; its creator reads it after the completion
+// handler has run (the thread has finished by then).
+struct TSongIdxReport {
+    static constexpr std::size_t MaxFailures = 100;
+
+    int Files = 0;       // entries handled (the termination check passed)
+    int Matched = 0;     // a master row found
+    int Inserted = 0;    // new songs written
+    int Updated = 0;     // songs rewritten
+    int Kept = 0;        // present and not to be overwritten
+    int WithoutName = 0; // a master row with an empty SongName
+    std::vector<std::string> Unmatched; // paths without a master row
+    int Failed = 0;                     // lookup or save errors
+    std::vector<TSongIdxFailure> Failures; // the first MaxFailures of them
+    bool Interrupted = false;              // a termination request stopped the run
+    // Why the run could not start (no master query) or ended early (a database stopped
+    // working); empty when the run went through.
+    std::string RunError;
+};
+
+using TSongIdxReportRef = std::shared_ptr<TSongIdxReport>;
+
+class TSongIdxThrd : public TSongsThrd {
+    Q_OBJECT
+public:
+    // Created not started and self-deleting like every TSongsThrd. The creator takes Report()
+    // before starting the worker.
+    TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
+                 TStringListRef AFiles, bool OverWrite);
+
+    TSongIdxReportRef Report() const { return FReport; }
+
+protected:
+    void run() override { Execute(); }
+    void Execute();
+    void IndexSongs();
+
+    TStringListRef FFiles;
+    bool FOverWrite;
+
+private:
+    void SendStatus(const QString& AText);
+    // Reads the master row of entry APath into AInfo. AFound tells whether there is one, set
+    // before the row is read (so it holds when reading fails). Leaves Q closed.
+    void LookUpMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, bool& AFound);
+    // Records the file's error; true when it means the database has stopped working and the
+    // run must end.
+    bool FileFailed(const std::string& APath, std::exception_ptr AError);
+
+    TSongIdxReportRef FReport;
+};
