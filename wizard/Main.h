@@ -65,7 +65,7 @@ protected:
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
     void FormClose() override;
-    TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam);
+    virtual TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam);
 
     QWidget* pnl1;
     QLabel* lblHint1_0;

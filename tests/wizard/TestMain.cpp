@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 // Opens the window's insides to the test.
@@ -39,6 +40,31 @@ public:
     using TMainForm::lblsLeft;
     using TMainForm::lblsRight;
     using TMainForm::ProgressBar;
+    using TMainForm::FThrdSearchFile;
+    using TMainForm::FThrdSongIndex;
+
+    // Every message the window handled, with the texts as they were; and a hook run after each.
+    struct TSeen {
+        unsigned Msg;
+        TWParam WParam;
+        TLParam LParam;
+        QString Text;
+    };
+    std::vector<TSeen> Seen;
+    std::function<void(const TSeen&)> AfterMessage;
+
+protected:
+    TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
+        TSeen Message{AMsg, AWParam, AMsg == WM_WIZ_STATUS ? 0 : ALParam,
+                      AMsg == WM_WIZ_STATUS
+                          ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
+                          : QString()};
+        const TLParam Result = TMainForm::WndProc(AMsg, AWParam, ALParam);
+        Seen.push_back(Message);
+        if (AfterMessage)
+            AfterMessage(Message);
+        return Result;
+    }
 };
 
 // A song-request system folder: KTV/Tools/corvena (the program), KTV/Configure.ini,
@@ -88,9 +114,24 @@ private slots:
     void ProgressAnimation();
     void ProgramRunsUntilItsWindowCloses_data();
     void ProgramRunsUntilItsWindowCloses();
+    void WholeRun_data();
+    void WholeRun();
+    void ClosingDuringTheRun_data();
+    void ClosingDuringTheRun();
+    void FinishedWorkersCompletionAfterClose();
+    void HostCloseWhileTheQuestionIsOpen();
+    void FailedRunsAreShown_data();
+    void FailedRunsAreShown();
+    void ToolFileWriteFailureIsShownAndRetried();
+    void ProgramWaitsForAStoppingWorker();
     void Screenshots();
 
 private:
+    // A small library: master rows for NAME.mpg of every name given, and those files below
+    // KTV/Songs (two folders).
+    void MakeLibrary(int ACount, const char* AMasterColumns = nullptr);
+    // Steps 1 and 2 confirmed on the library; the run starts.
+    void StartRun(TProbe* AForm);
     TProbe* Make(const QStringList& AArguments = {QStringLiteral("corvena")},
                  const QString& AProgram = QString());
     void Next(TProbe* AForm) { AForm->btnNext->click(); }
@@ -118,6 +159,38 @@ void TestMain::cleanup() {
     FBoxes.reset();
     QDir::setCurrent(FSavedDir);
     FKtv.reset();
+}
+
+void TestMain::MakeLibrary(int ACount, const char* AMasterColumns) {
+    const std::string Master = FKtv->Path("KTV/DataBase/Total.mdb").toStdString();
+    if (AMasterColumns != nullptr)
+        RunSql(Master, std::string("drop table Songs; create table Songs (") + AMasterColumns + ")");
+    RunSql(FKtv->Path("KTV/DataBase/Ktv.mdb").toStdString(),
+           "insert into DiscoTypes (TypeID, TypeName) values (7, 'Disco')");
+    std::string Rows;
+    for (int I = 1; I <= ACount; ++I) {
+        const std::string Name = std::to_string(10000 + I);
+        const std::string Folder = I % 2 == 0 ? "KTV/Songs/A" : "KTV/Songs/B";
+        std::filesystem::create_directories(FKtv->Path(Folder.c_str()).toStdString());
+        FKtv->WriteFile((Folder + "/" + Name + ".mpg").c_str(), "");
+        if (AMasterColumns == nullptr)
+            Rows += "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName, "
+                    "TypeName, PublishDate, CharsCount) values ('" + Name + "', '歌" + Name +
+                    "', '" + Name + ".mpg', '歌手', '国语', '" + (I % 3 == 0 ? "Disco" : "流行") +
+                    "', 44197.0, 3);";
+        else
+            Rows += "insert into Songs (SongNumber, SongName, FilePath) values ('" + Name +
+                    "', '歌" + Name + "', '" + Name + ".mpg');";
+    }
+    RunSql(Master, Rows);
+}
+
+void TestMain::StartRun(TProbe* AForm) {
+    AForm->edtSongPath->setText(FKtv->Path("KTV/Songs"));
+    Next(AForm);
+    AForm->edtTotalPath->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
+    Next(AForm);
+    QCOMPARE(AForm->Step(), 3);
 }
 
 TProbe* TestMain::Make(const QStringList& AArguments, const QString& AProgram) {
@@ -356,7 +429,9 @@ void TestMain::HostCloseNeedsNoAnswer() {
     Host->start();
     QTRY_VERIFY(!FForm);
     QVERIFY(Host->wait(5000));
-    QVERIFY(FBoxes->Shown().empty());
+    // No question (on step 4 a run without connections may report its failure first).
+    for (const TBoxRequest& Box : FBoxes->Shown())
+        QVERIFY(Box.Kind != TBoxKind::Confirmation);
 }
 
 void TestMain::CloseReleasesTheConnections() {
@@ -468,6 +543,296 @@ void TestMain::ProgramRunsUntilItsWindowCloses() {
     QCOMPARE(SeenStep, 1);
     QCOMPARE(SeenHost, Host);
     QVERIFY(SeenVisible);
+}
+
+namespace {
+
+// What the host link received.
+struct THostSpy {
+    THostSpy() {
+        SetHostLink([this](TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+            Messages.push_back({AHandle, AMsg, AWParam, ALParam});
+            return TLParam(0);
+        });
+    }
+    ~THostSpy() { SetHostLink({}); }
+    struct TMessage {
+        TWindowHandle Handle;
+        unsigned Msg;
+        TWParam WParam;
+        TLParam LParam;
+    };
+    std::vector<TMessage> Messages;
+};
+
+// The statuses a run showed, in order, as (wParam, text).
+std::vector<std::pair<TWParam, QString>> Statuses(const TProbe& AForm) {
+    std::vector<std::pair<TWParam, QString>> Result;
+    for (const auto& Seen : AForm.Seen)
+        if (Seen.Msg == WM_WIZ_STATUS)
+            Result.emplace_back(Seen.WParam, Seen.Text);
+    return Result;
+}
+
+int CountRows(const QString& AFile, const char* ATable) {
+    return std::stoi(QueryText(AFile.toStdString(), std::string("select count(*) from ") + ATable));
+}
+
+} // namespace
+
+void TestMain::WholeRun_data() {
+    QTest::addColumn<QStringList>("Arguments");
+    QTest::addColumn<bool>("OnlyAdd");
+    QTest::addRow("no host") << QStringList{"corvena"} << false;
+    QTest::addRow("host 1234, only add") << QStringList{"corvena", "/i", "1234"} << true;
+}
+
+// The whole run in the real window: the search, the indexing, the host told, the choices saved.
+void TestMain::WholeRun() {
+    QFETCH(QStringList, Arguments);
+    QFETCH(bool, OnlyAdd);
+    MakeLibrary(6);
+    FKtv->WriteFile("KTV/Songs/unknown.txt", "");
+    THostSpy Host;
+    TProbe* Form = Make(Arguments);
+    Form->chkOnlyAdd->setChecked(OnlyAdd);
+    StartRun(Form);
+    QVERIFY(!Form->btnPrior->isEnabled());
+    QVERIFY(!Form->btnNext->isEnabled());
+    QCOMPARE(Form->imgProgress->movie()->speed(), 500);
+    QCOMPARE(Form->imgProgress->movie()->state(), QMovie::Running);
+    QTRY_COMPARE_WITH_TIMEOUT(Form->Step(), 5, 20000);
+    QVERIFY(FBoxes->Shown().empty());
+
+    const std::vector<std::pair<TWParam, QString>> Expected{
+        {0, "正在初始化,请稍侯..."}, {0, "正在搜索文件..."}, {0, "搜索文件已完成!"},
+        {1, "正在初始化,请稍侯..."}, {1, "正在索引歌曲..."}, {1, "索引歌曲已完成!"}};
+    QCOMPARE(Statuses(*Form), Expected);
+    // Search progress counts the files seen; index progress runs 1..7 of 7.
+    std::vector<TWParam> SearchCounts, IndexSteps;
+    for (const auto& Seen : Form->Seen)
+        if (Seen.Msg == WM_WIZ_PROGRESS)
+            (Seen.LParam == 0 ? SearchCounts : IndexSteps).push_back(Seen.WParam);
+    QCOMPARE(SearchCounts.back(), TWParam(7));
+    QVERIFY(std::is_sorted(SearchCounts.begin(), SearchCounts.end()));
+    QCOMPARE(IndexSteps, (std::vector<TWParam>{1, 2, 3, 4, 5, 6, 7}));
+    QCOMPARE(Form->lblsLeft->text(), QString("搜索文件已完成!"));
+    QCOMPARE(Form->lblsRight->text(), QString("7"));
+    QCOMPARE(Form->lblaLeft->text(), QString("索引歌曲已完成!"));
+    QCOMPARE(Form->lblaRight->text(), QString("7/7"));
+    QCOMPARE(Form->ProgressBar->value(), 7);
+    QCOMPARE(Form->ProgressBar->maximum(), 7);
+
+    const QString Local = FKtv->Path("KTV/DataBase/Ktv.mdb");
+    QCOMPARE(CountRows(Local, "Songs"), 6);
+    QCOMPARE(CountRows(Local, "Discos"), 2);
+    QCOMPARE(QueryText(Local.toStdString(), "select FilePath from Songs where SongNumber = '10002'"),
+             FKtv->Path("KTV/Songs/A/10002.mpg").toStdString());
+
+    // Step 5: only Finish, and the choices as typed.
+    QVERIFY(!Form->btnPrior->isVisible());
+    QVERIFY(Form->btnNext->isEnabled());
+    QCOMPARE(Form->btnNext->text(), QString("完成(&F)"));
+    const TWizardChoices Saved = ReadWizardChoices(FKtv->Program().toStdString());
+    QCOMPARE(QString::fromStdString(Saved.SongPath), FKtv->Path("KTV/Songs"));
+    QCOMPARE(QString::fromStdString(Saved.TotalPath), FKtv->Path("KTV/DataBase/Total.mdb"));
+    QCOMPARE(Saved.OnlyAdd, OnlyAdd);
+
+    if (Arguments.size() == 1) {
+        QVERIFY(Host.Messages.empty());
+    } else {
+        QCOMPARE(Host.Messages.size(), std::size_t(1));
+        QCOMPARE(Host.Messages[0].Handle, TWindowHandle(1234));
+        QCOMPARE(Host.Messages[0].Msg, WM_WIZ_INDEXED);
+        QCOMPARE(Host.Messages[0].WParam, TWParam(0));
+        QCOMPARE(Host.Messages[0].LParam, TLParam(0));
+    }
+    Next(Form); // Finish
+    QTRY_VERIFY(!FForm);
+}
+
+void TestMain::ClosingDuringTheRun_data() {
+    QTest::addColumn<int>("Step");
+    QTest::addColumn<bool>("Yes");
+    QTest::addRow("step 3, Yes") << 3 << true;
+    QTest::addRow("step 3, No") << 3 << false;
+    QTest::addRow("step 4, Yes") << 4 << true;
+    QTest::addRow("step 4, No") << 4 << false;
+}
+
+// Yes stops the worker and closes (no step 5, no host message); No goes on to the end.
+void TestMain::ClosingDuringTheRun() {
+    QFETCH(int, Step);
+    QFETCH(bool, Yes);
+    MakeLibrary(400);
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
+    bool Asked = false;
+    Form->AfterMessage = [&](const TProbe::TSeen& AMessage) {
+        // Halfway through the step's work, from inside the worker's own message.
+        const bool Halfway = Step == 3 ? AMessage.Msg == WM_WIZ_PROGRESS && AMessage.LParam == 0 &&
+                                             AMessage.WParam == 200
+                                       : AMessage.Msg == WM_WIZ_PROGRESS && AMessage.LParam != 0 &&
+                                             AMessage.WParam == 200;
+        if (!Halfway || Asked)
+            return;
+        Asked = true;
+        FBoxes->Answer(Yes ? TBoxAnswer::Yes : TBoxAnswer::No);
+        Form->close();
+    };
+    StartRun(Form);
+    if (Yes) {
+        QTRY_VERIFY_WITH_TIMEOUT(!FForm, 20000);
+        QVERIFY(Asked);
+        QVERIFY(Host.Messages.empty());
+        const int Songs = CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs");
+        if (Step == 3)
+            QCOMPARE(Songs, 0);
+        else
+            QVERIFY2(Songs >= 199 && Songs <= 200, qPrintable(QString::number(Songs)));
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(Form->Step(), 5, 20000);
+        QVERIFY(Asked);
+        QCOMPARE(Host.Messages.size(), std::size_t(1));
+        QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 400);
+    }
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
+    QCOMPARE(FBoxes->Shown()[0].Text, QString("向导任务正在执行，您确实要退出该向导吗？"));
+}
+
+// A worker that has just finished, its completion still queued when the window closes: the
+// completion must not run (no host message, no step 5 after the operator quit).
+void TestMain::FinishedWorkersCompletionAfterClose() {
+    MakeLibrary(3);
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
+    bool Closed = false;
+    Form->AfterMessage = [&](const TProbe::TSeen& AMessage) {
+        if (AMessage.Msg != WM_WIZ_STATUS || AMessage.Text != "索引歌曲已完成!")
+            return;
+        // Runs after this message returns, before the worker's end is delivered.
+        QMetaObject::invokeMethod(Form, [&] {
+            QVERIFY(Form->FThrdSongIndex->wait(5000)); // finished, its completion queued
+            FBoxes->Answer(TBoxAnswer::Yes);
+            Form->close();
+            Closed = true;
+        }, Qt::QueuedConnection);
+    };
+    StartRun(Form);
+    QTRY_VERIFY_WITH_TIMEOUT(Closed, 20000);
+    QTRY_VERIFY(!FForm);
+    QTest::qWait(100);
+    QVERIFY(Host.Messages.empty());
+}
+
+// The host's close arriving while the close question is open wins: the window closes whatever
+// the answer.
+void TestMain::HostCloseWhileTheQuestionIsOpen() {
+    TProbe* Form = Make();
+    const TWindowHandle Handle = Form->Handle();
+    int Asked = 0;
+    SetBoxHandler([&](const TBoxRequest&) {
+        ++Asked;
+        SendMessageW(Handle, WM_WIZ_CLOSE, 0, 0);
+        return TBoxAnswer::No;
+    });
+    Form->close();
+    SetBoxHandler({});
+    QTRY_VERIFY(!FForm);
+    QCOMPARE(Asked, 1);
+}
+
+void TestMain::FailedRunsAreShown_data() {
+    QTest::addColumn<QString>("Master");
+    QTest::addColumn<QString>("Text");
+    QTest::addRow("no Songs in the master") << "create table Other (X TEXT)"
+                                           << "无法从总歌库数据库“%1”读取歌曲信息。\r";
+    QTest::addRow("a column missing") << "SongID INTEGER PRIMARY KEY, SongNumber TEXT, SongName TEXT, FilePath TEXT"
+                                      << "有 3 个文件未能写入歌曲信息。\r第一个错误：";
+}
+
+// One error box before the last step, then the host is told and the wizard ends its run.
+void TestMain::FailedRunsAreShown() {
+    QFETCH(QString, Master);
+    QFETCH(QString, Text);
+    const std::string MasterFile = FKtv->Path("KTV/DataBase/Total.mdb").toStdString();
+    if (Master.startsWith("create")) {
+        MakeLibrary(3);
+        RunSql(MasterFile, "drop table Songs;" + Master.toStdString());
+    } else {
+        MakeLibrary(3, Master.toUtf8().constData());
+    }
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
+    StartRun(Form);
+    QTRY_COMPARE_WITH_TIMEOUT(Form->Step(), 5, 20000);
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
+    const TBoxRequest& Box = FBoxes->Shown()[0];
+    QCOMPARE(Box.Kind, TBoxKind::Error);
+    QCOMPARE(Box.Title, QString("  错误"));
+    const QString Expected = Text.contains("%1") ? Text.arg(FKtv->Path("KTV/DataBase/Total.mdb")) : Text;
+    QVERIFY2(Box.Text.startsWith(Expected), qPrintable(Box.Text));
+    QVERIFY2(Box.Text.size() > Expected.size() + 5, qPrintable(Box.Text)); // the error's own text
+    QCOMPARE(Host.Messages.size(), std::size_t(1));
+}
+
+// Step 5's write fails: an error box naming the file; the step stays 4 and Finish retries.
+void TestMain::ToolFileWriteFailureIsShownAndRetried() {
+    MakeLibrary(2);
+    const std::filesystem::path ToolFile = FKtv->Path("KTV/Tools/Tools.ini").toStdString();
+    std::filesystem::create_directories(ToolFile); // a folder where the file must go
+    TProbe* Form = Make();
+    StartRun(Form);
+    QTRY_VERIFY_WITH_TIMEOUT(!FBoxes->Shown().empty(), 20000);
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
+    QCOMPARE(FBoxes->Shown()[0].Title, QString("  错误"));
+    QVERIFY2(FBoxes->Shown()[0].Text.startsWith(
+                 QString("无法保存向导设置文件“%1”。\r").arg(FKtv->Path("KTV/Tools/Tools.ini"))),
+             qPrintable(FBoxes->Shown()[0].Text));
+    QCOMPARE(Form->Step(), 4);
+    QCOMPARE(Form->Title(), QString("第5步：完成索引"));
+    QVERIFY(Form->btnNext->isEnabled());
+    // Closing now asks the working-step question; the operator stays.
+    FBoxes->Answer(TBoxAnswer::No);
+    Form->close();
+    QVERIFY(FForm);
+    QCOMPARE(FBoxes->Shown().back().Text, QString("向导任务正在执行，您确实要退出该向导吗？"));
+    std::filesystem::remove(ToolFile);
+    Next(Form); // Finish enters step 5 again and writes
+    QCOMPARE(Form->Step(), 5);
+    QVERIFY(std::filesystem::is_regular_file(ToolFile));
+    Next(Form);
+    QTRY_VERIFY(!FForm);
+}
+
+// Closed during the indexing, the program returns only once the worker has stopped: nothing
+// is written after RunCorvena returned.
+void TestMain::ProgramWaitsForAStoppingWorker() {
+    MakeLibrary(400);
+    const QString Local = FKtv->Path("KTV/DataBase/Ktv.mdb");
+    QTimer Driver;
+    bool Started = false;
+    QObject::connect(&Driver, &QTimer::timeout, [&] {
+        for (QWidget* Window : QApplication::topLevelWidgets()) {
+            auto* Form = static_cast<TProbe*>(qobject_cast<TMainForm*>(Window));
+            if (Form == nullptr)
+                continue;
+            if (!Started) {
+                Started = true;
+                StartRun(Form);
+            } else if (Form->Step() == 4 && Form->ProgressBar->value() > 20) {
+                FBoxes->Answer(TBoxAnswer::Yes);
+                Form->close();
+            }
+        }
+    });
+    Driver.start(1);
+    QCOMPARE(RunCorvena({"corvena"}, FKtv->Program()), 0);
+    Driver.stop();
+    const int Songs = CountRows(Local, "Songs");
+    QVERIFY2(Songs > 0 && Songs < 400, qPrintable(QString::number(Songs)));
+    QTest::qWait(300);
+    QCOMPARE(CountRows(Local, "Songs"), Songs);
 }
 
 void TestMain::Screenshots() {
