@@ -5,6 +5,8 @@
 #      WM_WIZ_INDEXED; Finish then ends the program with status 0;
 #   2. the host sends WM_WIZ_CLOSE on step 1: the wizard ends at once, without a question.
 #   corvena_host_x11.sh CORVENA TESTHOST KTVDEMO
+# CORVENA_HOST_TEST_COUNT sets the library's size (300 songs by default); the run's time is
+# printed.
 set -euo pipefail
 if [ "${CORVENA_ON_XVFB:-}" != 1 ]; then
     exec env CORVENA_ON_XVFB=1 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" "$@"
@@ -16,7 +18,7 @@ cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -r
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; cat "$work"/*.log >&2 2>/dev/null || true; exit 1; }
 
-"$ktvdemo" --out "$work/demo" --count 300 --seed 7 >/dev/null
+"$ktvdemo" --out "$work/demo" --count "${CORVENA_HOST_TEST_COUNT:-300}" --seed 7 >/dev/null
 mkdir -p "$work/demo/Tools"
 cp "$corvena" "$work/demo/Tools/corvena"
 # The song folder as if remembered from an earlier run; the master comes from Configure.ini.
@@ -39,7 +41,7 @@ ended_within() { # PID TENTHS
 }
 
 # 1. A whole run.
-"$testhost" wait "$work/host1.txt" 120 >"$work/host1.id" 2>"$work/host1.log" &
+"$testhost" wait "$work/host1.txt" 900 >"$work/host1.id" 2>"$work/host1.log" &
 host=$!; pids+=("$host")
 for _ in $(seq 1 50); do [ -s "$work/host1.id" ] && break; sleep 0.1; done
 hostwin=$(head -n 1 "$work/host1.id")
@@ -51,8 +53,10 @@ xdotool windowfocus --sync "$main"
 xdotool key --window "$main" alt+n   # step 1 -> 2
 sleep 0.5
 xdotool key --window "$main" alt+n   # step 2 -> 3: search, then indexing
+started=$(date +%s.%N)
 status=0
 wait "$host" || status=$?
+elapsed=$(echo "$(date +%s.%N) - $started" | bc)
 [ "$status" = 0 ] || fail "the host got no WM_WIZ_INDEXED (status $status)"
 grep -qx '1127 0 0' "$work/host1.txt" || fail "unexpected host messages: $(cat "$work/host1.txt")"
 [ "$(wc -l <"$work/host1.txt")" = 1 ] || fail "more than one host message: $(cat "$work/host1.txt")"
@@ -65,7 +69,7 @@ ended_within "$wiz" 100 || fail "Finish did not end the wizard"
 status=0; wait "$wiz" || status=$?
 [ "$status" = 0 ] || fail "the wizard ended with status $status"
 grep -q '^CorvenSongPath=' "$work/demo/Tools/Tools.ini" || fail "the choices were not saved"
-echo "ok: indexed $songs songs, the host got WM_WIZ_INDEXED once, Finish ended the wizard"
+echo "ok: indexed $songs songs in $elapsed s, the host got WM_WIZ_INDEXED once, Finish ended the wizard"
 
 # 2. The host closes the wizard on step 1.
 "$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena2.log" 2>&1 &
