@@ -1,0 +1,184 @@
+// Closing the wizard at a random moment of the search or of the indexing, over and over: by the
+// operator (the question answered Yes) or by the host (WM_WIZ_CLOSE from another thread). No
+// round may crash or hang, each ends within 5 seconds, and every song row written is whole.
+//   CORVENA_CLOSE_ROUNDS (default 12) and CORVENA_CLOSE_SEED choose the rounds.
+#include "Main.h"
+#include "MessageBoxes.h"
+#include "TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <fstream>
+#include <random>
+
+class TStressForm : public TMainForm {
+public:
+    using TMainForm::TMainForm;
+    using TMainForm::btnNext;
+    using TMainForm::edtSongPath;
+    using TMainForm::edtTotalPath;
+    using TMainForm::FThrdSearchFile;
+    using TMainForm::FThrdSongIndex;
+
+    std::function<void(unsigned, TWParam, TLParam)> AfterMessage;
+
+protected:
+    TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
+        const TLParam Result = TMainForm::WndProc(AMsg, AWParam, ALParam);
+        if (AfterMessage)
+            AfterMessage(AMsg, AWParam, ALParam);
+        return Result;
+    }
+};
+
+class TestCloseStress : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void CloseAtRandomMoments();
+
+private:
+    static constexpr int FileCount = 2000;
+    TTempDir FDir;
+    std::string FEmptyLocal;
+};
+
+namespace {
+
+bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs) {
+    QEventLoop Loop;
+    QTimer Poll;
+    QObject::connect(&Poll, &QTimer::timeout, &Loop, [&] {
+        if (ACondition())
+            Loop.quit();
+    });
+    QTimer::singleShot(ATimeoutMs, &Loop, &QEventLoop::quit);
+    Poll.start(2);
+    if (!ACondition())
+        Loop.exec();
+    return ACondition();
+}
+
+int EnvInt(const char* AName, int ADefault) {
+    bool Ok = false;
+    const int Value = qEnvironmentVariableIntValue(AName, &Ok);
+    return Ok ? Value : ADefault;
+}
+
+} // namespace
+
+// KTV/Tools (the program), KTV/Configure.ini naming KTV/DataBase/Ktv.mdb, a master of 2,000
+// songs and their files in 8 folders below KTV/Songs.
+void TestCloseStress::initTestCase() {
+    const auto Root = FDir.Path() / "KTV";
+    std::filesystem::create_directories(Root / "Tools");
+    std::filesystem::create_directories(Root / "DataBase");
+    FEmptyLocal = MakeDatabase(FDir, "empty.mdb", TSchemaKind::Local);
+    RunSql(FEmptyLocal, "insert into DiscoTypes (TypeID, TypeName) values (7, 'Disco')");
+    const std::string Master = MakeDatabase(FDir, "KTV/DataBase/Total.mdb", TSchemaKind::Master);
+    std::string Rows;
+    for (int I = 1; I <= FileCount; ++I) {
+        const std::string Name = std::to_string(20000 + I);
+        const auto Folder = Root / "Songs" / std::to_string(I % 8);
+        std::filesystem::create_directories(Folder);
+        std::ofstream(Folder / (Name + ".mpg"));
+        Rows += "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName, "
+                "TypeName, PublishDate, CharsCount) values ('" + Name + "', '歌" + Name + "', '" +
+                Name + ".mpg', '歌手', '国语', '" + (I % 3 == 0 ? "Disco" : "流行") + "', 44197.5, 2);";
+    }
+    RunSql(Master, Rows);
+    std::ofstream(Root / "Configure.ini") << "[DataBase]\nLocal=" << (Root / "DataBase" / "Ktv.mdb").string() << "\n";
+}
+
+void TestCloseStress::CloseAtRandomMoments() {
+    const int Rounds = EnvInt("CORVENA_CLOSE_ROUNDS", 12);
+    const auto Seed = static_cast<unsigned>(EnvInt("CORVENA_CLOSE_SEED", 1));
+    std::mt19937 Random(Seed);
+    const auto Root = FDir.Path() / "KTV";
+    const std::string Local = (Root / "DataBase" / "Ktv.mdb").string();
+    const QString SavedDir = QDir::currentPath();
+    TScriptedBoxes Boxes;
+    qint64 Slowest = 0;
+    int DuringSearch = 0, DuringIndex = 0, ByHost = 0;
+
+    for (int Round = 0; Round < Rounds; ++Round) {
+        std::filesystem::remove(Local + "-wal");
+        std::filesystem::remove(Local + "-shm");
+        std::filesystem::copy_file(FEmptyLocal, Local, std::filesystem::copy_options::overwrite_existing);
+        const bool InSearch = Random() % 2 == 0;
+        const bool FromHost = Random() % 2 == 0;
+        // The search sends a progress for every entry (files and the two dot entries of
+        // each folder); the indexing one per file.
+        const TWParam At = 1 + Random() % (FileCount - 1);
+        (InSearch ? DuringSearch : DuringIndex)++;
+        ByHost += FromHost ? 1 : 0;
+
+        QPointer<TStressForm> Form = new TStressForm({"corvena"}, QString::fromStdString((Root / "Tools" / "corvena").string()));
+        Form->show();
+        QPointer<QThread> SearchWorker, IndexWorker;
+        QElapsedTimer SinceClose;
+        std::unique_ptr<QThread> Host;
+        bool Closing = false;
+        Form->AfterMessage = [&](unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+            if (Closing || AMsg != WM_WIZ_PROGRESS || (ALParam == 0) != InSearch || AWParam < At)
+                return;
+            Closing = true;
+            SearchWorker = Form->FThrdSearchFile;
+            IndexWorker = Form->FThrdSongIndex;
+            SinceClose.start();
+            if (FromHost) {
+                const TWindowHandle Handle = Form->Handle();
+                Host.reset(QThread::create([Handle] { SendMessageW(Handle, WM_WIZ_CLOSE, 0, 0); }));
+                Host->start();
+            } else {
+                Boxes.Answer(TBoxAnswer::Yes);
+                Form->close();
+            }
+        };
+        Form->edtSongPath->setText(QString::fromStdString((Root / "Songs").string()));
+        Form->btnNext->click();
+        Form->edtTotalPath->setText(QString::fromStdString((Root / "DataBase" / "Total.mdb").string()));
+        Form->btnNext->click();
+        QCOMPARE(Form->Step(), 3);
+
+        const bool Ended = RunUntil(
+            [&] {
+                return Closing && Form.isNull() && (!SearchWorker || SearchWorker->isFinished()) &&
+                       (!IndexWorker || IndexWorker->isFinished());
+            },
+            5000);
+        QVERIFY2(Ended, qPrintable(QString("round %1 (%2 at %3, %4) did not end within 5 s")
+                                      .arg(Round)
+                                      .arg(InSearch ? "search" : "indexing")
+                                      .arg(At)
+                                      .arg(FromHost ? "host" : "Yes")));
+        Slowest = std::max(Slowest, SinceClose.elapsed());
+        if (Host)
+            QVERIFY(Host->wait(5000));
+        // Let the stopped workers release themselves.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+        const int Songs = std::stoi(QueryText(Local, "select count(*) from Songs"));
+        const int Whole = std::stoi(QueryText(
+            Local, "select count(*) from Songs where SongName like '歌%' and SongNumber <> '' and "
+                   "FilePath like '%.mpg' and SingerName = '歌手' and PublishDate = 44197.5 and "
+                   "LanguageID is not null and TypeID is not null"));
+        QCOMPARE(Whole, Songs);
+        if (InSearch)
+            QCOMPARE(Songs, 0);
+        else
+            QVERIFY2(Songs <= static_cast<int>(At), qPrintable(QString("%1 > %2").arg(Songs).arg(At)));
+        QDir::setCurrent(SavedDir);
+    }
+    qInfo("%d rounds (seed %u): %d closed during the search, %d during the indexing, %d by the "
+          "host; slowest close %lld ms",
+          Rounds, Seed, DuringSearch, DuringIndex, ByHost, static_cast<long long>(Slowest));
+}
+
+QTEST_MAIN(TestCloseStress)
+#include "TestCloseStress.moc"
