@@ -10,3 +10,4 @@ QT_QPA_PLATFORM=offscreen ctest --preset release -j "$(nproc)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$(nproc)"
 QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$(nproc)"
+bash scripts/fuzz.sh 30
