@@ -348,6 +348,12 @@ public:
 
 private:
     TLParam Handle(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+        if (AMsg == WM_WIZ_STATUS && AWParam == 0 && FSearch) {
+            // The search's last status follows its walk, on this thread, while the worker
+            // still waits for it: the figures are final then, and the worker is alive.
+            FSearchResult.Seen = FSearch->DidCount();
+            FSearchResult.NotCollected = FSearch->NotCollected();
+        }
         if (AMsg != WM_WIZ_PROGRESS)
             return 0;
         if (ALParam == 0) {
@@ -368,17 +374,14 @@ private:
             FWorker->requestInterruption();
     }
 
-    // Starts AWorker and runs the event loop until it has finished; AFinished runs on the
-    // worker's thread as it finishes, before the worker releases itself.
-    template <typename TFinished>
-    void RunWorker(QThread* AWorker, TFinished AFinished) {
+    // Starts AWorker and runs the event loop until it has finished. The worker may be deleted
+    // (its release is queued to this thread) as soon as it has finished: nothing here touches
+    // it from then on.
+    void RunWorker(QThread* AWorker) {
         QEventLoop Loop;
         QObject::connect(
             AWorker, &QThread::finished, AWorker,
-            [&Loop, AFinished] {
-                AFinished();
-                QMetaObject::invokeMethod(&Loop, &QEventLoop::quit, Qt::QueuedConnection);
-            },
+            [&Loop] { QMetaObject::invokeMethod(&Loop, &QEventLoop::quit, Qt::QueuedConnection); },
             Qt::DirectConnection);
         FWorker = AWorker;
         FStarted.emplace_back(AWorker);
@@ -392,17 +395,15 @@ private:
     }
 
     TSearchResult RunSearch(const TStringListRef& AFiles) {
-        TSearchResult Result;
         FProgress.StartPhase(false);
         // The search collects every file, and its walk runs on this thread inside the worker's
         // blocking call, letting the events through (a signal's wake-up among them).
         auto* Worker = new TFileSearchThrd(true, FHandle, FSongsDir, QStringLiteral(".*"), AFiles);
-        RunWorker(Worker, [Worker, &Result] {
-            Result.Seen = Worker->DidCount();
-            Result.NotCollected = Worker->NotCollected();
-        });
+        FSearch = Worker;
+        RunWorker(Worker);
+        FSearch = nullptr;
         FProgress.EndPhase();
-        return Result;
+        return FSearchResult;
     }
 
     TSongIdxReportRef RunIndex(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
@@ -411,7 +412,7 @@ private:
         auto* Worker = new TSongIdxThrd(FHandle, std::move(ACnnLocal), std::move(ACnnTotal), AFiles,
                                         !FOptions.OnlyAdd);
         TSongIdxReportRef Report = Worker->Report();
-        RunWorker(Worker, [] {});
+        RunWorker(Worker);
         FProgress.EndPhase();
         return Report;
     }
@@ -534,6 +535,8 @@ private:
     QObject FWindow;
     TWindowHandle FHandle = 0;
     QPointer<QThread> FWorker;
+    QPointer<TFileSearchThrd> FSearch;
+    TSearchResult FSearchResult;
     std::vector<QPointer<QThread>> FStarted;
     bool FSearchInterrupted = false;
     double FSearchSeconds = 0;
