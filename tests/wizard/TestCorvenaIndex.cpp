@@ -299,6 +299,40 @@ TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     EXPECT_EQ(Songs(), 0);
 }
 
+TEST_F(CorvenaIndex, AFileThatFailsGivesStatus1) {
+    MakeLibrary(3);
+    RunSql(FMaster, "update Songs set CharsCount = 'seven' where FilePath = '002.mpg'");
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    EXPECT_EQ(Result.Status, 1) << Result.Err;
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Figures(Json).at("failed"), 1);
+    EXPECT_EQ(Figures(Json).at("inserted"), 2); // 001 twice; 003 has no name
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FSongs + "/B/C/002.mpg");
+    const std::string Error = Errors[0]["error"].toString().toStdString();
+    EXPECT_FALSE(Error.empty());
+    EXPECT_NE(Result.Out.find(FSongs + "/B/C/002.mpg: " + Error), std::string::npos) << Result.Out;
+}
+
+// Without --local, the database the wizard would open: Local of Configure.ini one folder above
+// the program, a relative name taken from the program's folder.
+TEST_F(CorvenaIndex, LocalDefaultsToTheWizardsDatabase) {
+    MakeLibrary(3);
+    const fs::path Program = FDir.Path() / "Tools" / "corvena-index";
+    fs::create_directories(Program.parent_path());
+    fs::copy_file(CORVENA_INDEX_PROGRAM, Program);
+    std::ofstream(FDir.File("Configure.ini"), std::ios::binary) << "[DataBase]\nLocal=../Ktv.mdb\n";
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.setWorkingDirectory(QStringLiteral("/"));
+    Process.start(QString::fromStdString(Program.string()),
+                  ToArguments({"--songs", FSongs, "--master", FMaster, "--quiet"}));
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    EXPECT_EQ(Process.exitCode(), 0) << Process.readAllStandardError().toStdString();
+    EXPECT_EQ(Songs(), 3);
+}
+
 // A slow run stopped by a signal: the songs saved stay whole, and the summary says so.
 struct TStop {
     const char* Name;
