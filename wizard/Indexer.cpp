@@ -60,7 +60,15 @@ bool InstallSignalHandlers() {
     Action.sa_handler = OnSignal;
     sigemptyset(&Action.sa_mask);
     Action.sa_flags = SA_RESTART;
-    return sigaction(SIGINT, &Action, nullptr) == 0 && sigaction(SIGTERM, &Action, nullptr) == 0;
+    for (const int Signal : {SIGINT, SIGTERM}) {
+        // A signal ignored from the start (a background job of a script, nohup) stays ignored.
+        struct sigaction Old {};
+        if (sigaction(Signal, nullptr, &Old) != 0)
+            return false;
+        if (Old.sa_handler != SIG_IGN && sigaction(Signal, &Action, nullptr) != 0)
+            return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
