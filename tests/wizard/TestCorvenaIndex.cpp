@@ -1,0 +1,397 @@
+// The headless indexer through the real program, on small libraries made here, with no
+// display in its environment.
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TResult {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+QProcessEnvironment CleanEnvironment(int AFileDelayMs = 0) {
+    QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+    for (const char* Name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "CORVENA_INDEX_FILE_DELAY_MS"})
+        Environment.remove(QString::fromLatin1(Name));
+    if (AFileDelayMs > 0)
+        Environment.insert(QStringLiteral("CORVENA_INDEX_FILE_DELAY_MS"), QString::number(AFileDelayMs));
+    return Environment;
+}
+
+QStringList ToArguments(const std::vector<std::string>& AArguments) {
+    QStringList Result;
+    for (const std::string& Argument : AArguments)
+        Result << QString::fromStdString(Argument);
+    return Result;
+}
+
+TResult RunProgram(const std::vector<std::string>& AArguments) {
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(AArguments));
+    EXPECT_TRUE(Process.waitForFinished(60000));
+    TResult Result;
+    Result.Status = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+    Result.Out = Process.readAllStandardOutput().toStdString();
+    Result.Err = Process.readAllStandardError().toStdString();
+    return Result;
+}
+
+std::string ReadFile(const std::string& AFileName) {
+    std::ifstream In(AFileName, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+void Touch(const fs::path& APath) {
+    fs::create_directories(APath.parent_path());
+    std::ofstream(APath, std::ios::binary).put('\0');
+}
+
+QJsonObject ReadJson(const std::string& AFileName) {
+    QJsonParseError Error{};
+    const QJsonDocument Document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(AFileName)), &Error);
+    EXPECT_EQ(Error.error, QJsonParseError::NoError) << AFileName;
+    return Document.object();
+}
+
+// The integer figures of the summary, by key; the other keys are checked apart.
+std::map<std::string, int> Figures(const QJsonObject& AJson) {
+    std::map<std::string, int> Result;
+    for (auto It = AJson.begin(); It != AJson.end(); ++It)
+        if (It.value().isDouble() && !It.key().endsWith(QLatin1String("_seconds")))
+            Result[It.key().toStdString()] = It.value().toInt(-1);
+    return Result;
+}
+
+std::set<std::string> Lines(const std::string& AText) {
+    std::set<std::string> Result;
+    std::istringstream In(AText);
+    for (std::string Line; std::getline(In, Line);)
+        Result.insert(Line);
+    return Result;
+}
+
+// A library: the master knows COUNT songs NNN.mpg (song 3 has no name); the folder holds them
+// spread over two folders, a copy of 001 in another letter case elsewhere, two files the master
+// does not know and one whose name is not UTF-8.
+class CorvenaIndex : public ::testing::Test {
+protected:
+    void MakeLibrary(int ACount) {
+        FMaster = MakeDatabase(FDir, "Total.mdb", TSchemaKind::Master);
+        FLocal = MakeDatabase(FDir, "Ktv.mdb", TSchemaKind::Local);
+        FSongs = FDir.File("Songs");
+        std::string Rows;
+        for (int I = 1; I <= ACount; ++I) {
+            char Name[16];
+            std::snprintf(Name, sizeof Name, "%03d.mpg", I);
+            Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) + "', '" +
+                    (I == 3 ? std::string() : "歌曲" + std::to_string(I)) + "', '" + Name +
+                    "', '歌手', '国语', '情歌', '', 'GQ', 'MPEG', 36000, 2, 0, 0, 0)";
+            Touch(fs::path(FSongs) / (I % 2 ? "A" : "B/C") / Name);
+        }
+        RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName,"
+                        " TypeName, Special, PYCode, MediaType, PublishDate, CharsCount, Track, Sound,"
+                        " DemandTimes) values " + Rows);
+        Touch(fs::path(FSongs) / "A2/001.MPG");
+        Touch(fs::path(FSongs) / "readme.txt");
+        Touch(fs::path(FSongs) / "B/999.mpg");
+        Touch(fs::path(FSongs) / std::string("bad\xff.mpg"));
+    }
+
+    std::vector<std::string> Arguments(std::vector<std::string> AMore = {}) const {
+        std::vector<std::string> Result{"--songs", FSongs, "--master", FMaster, "--local", FLocal,
+                                        "--unmatched", Unmatched(), "--summary-json", JsonFile()};
+        Result.insert(Result.end(), AMore.begin(), AMore.end());
+        return Result;
+    }
+
+    std::string Unmatched() const { return FDir.File("unmatched.txt"); }
+    std::string JsonFile() const { return FDir.File("summary.json"); }
+    int Songs() const { return std::stoi(QueryText(FLocal, "select count(*) from Songs")); }
+    // The program may hold the file for a moment (switching it to WAL at the start).
+    int SongsWhileRunning() const {
+        try {
+            return Songs();
+        } catch (const std::runtime_error&) {
+            return -1;
+        }
+    }
+    int BrokenSongs() const {
+        return std::stoi(QueryText(FLocal, "select count(*) from Songs where ifnull(SongName, '') = ''"
+                                           " or ifnull(FilePath, '') = '' or ifnull(SongNumber, '') = ''"));
+    }
+
+    TTempDir FDir;
+    std::string FMaster, FLocal, FSongs;
+};
+
+TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
+    MakeLibrary(6);
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+    EXPECT_EQ(Result.Err, "");
+
+    const QJsonObject Json = ReadJson(JsonFile());
+    const QStringList KeyList = Json.keys();
+    const std::set<QString> Keys(KeyList.begin(), KeyList.end());
+    EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
+                                       "updated", "kept", "unmatched", "without_name", "failed", "interrupted",
+                                       "search_seconds", "index_seconds", "errors"}));
+    // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
+    const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
+                                              {"matched", 7},     {"inserted", 6},        {"updated", 0},
+                                              {"kept", 0},        {"unmatched", 2},       {"without_name", 1},
+                                              {"failed", 0}};
+    EXPECT_EQ(Figures(Json), Expected);
+    EXPECT_EQ(Json["interrupted"], QJsonValue(false));
+    EXPECT_TRUE(Json["errors"].isArray() && Json["errors"].toArray().isEmpty());
+    EXPECT_GE(Json["search_seconds"].toDouble(-1), 0);
+    EXPECT_GT(Json["index_seconds"].toDouble(-1), 0);
+
+    EXPECT_EQ(QueryText(FLocal, "select group_concat(SongName || '@' || substr(FilePath, length('" + FSongs +
+                                    "') + 2), ',') from (select * from Songs order by SongName, FilePath)"),
+              "歌曲1@A/001.mpg,歌曲1@A2/001.MPG,歌曲2@B/C/002.mpg,歌曲4@B/C/004.mpg,歌曲5@A/005.mpg,"
+              "歌曲6@B/C/006.mpg");
+    EXPECT_EQ(BrokenSongs(), 0);
+
+    const std::string List = ReadFile(Unmatched());
+    ASSERT_FALSE(List.empty());
+    EXPECT_EQ(List.back(), '\n');
+    EXPECT_EQ(Lines(List), (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/B/999.mpg"}));
+
+    for (const char* Words : {"files seen:           10", "not collected:        1", "bad\\xFF.mpg",
+                              "new songs:            6", "without a song name:  1", "interrupted:          no",
+                              "search time:", "index time:"})
+        EXPECT_NE(Result.Out.find(Words), std::string::npos) << Words << "\n" << Result.Out;
+}
+
+struct TSecondRun {
+    const char* Option; // "" for a run that rewrites
+    int Updated;
+    int Kept;
+};
+
+class CorvenaIndexSecondRun : public CorvenaIndex, public ::testing::WithParamInterface<TSecondRun> {};
+
+TEST_P(CorvenaIndexSecondRun, RewritesOrKeepsTheSongsOfTheFirst) {
+    MakeLibrary(6);
+    const TResult First = RunProgram(Arguments({"--quiet"}));
+    ASSERT_EQ(First.Status, 0) << First.Err;
+    std::vector<std::string> More{"--quiet"};
+    if (*GetParam().Option != '\0')
+        More.emplace_back(GetParam().Option);
+    const TResult Result = RunProgram(Arguments(More));
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("inserted"), 0);
+    EXPECT_EQ(Figure.at("updated"), GetParam().Updated);
+    EXPECT_EQ(Figure.at("kept"), GetParam().Kept);
+    EXPECT_EQ(Songs(), 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexSecondRun,
+                         ::testing::Values(TSecondRun{"--only-add", 0, 6}, TSecondRun{"", 6, 0}));
+
+// Refused runs: exit 2, one line naming the file, and nothing written anywhere.
+struct TRefusal {
+    const char* Name;
+    const char* Names; // what the error line must name
+    void (*Spoil)(std::vector<std::string>& AArguments, const TTempDir& ADir);
+};
+
+void SetArgument(std::vector<std::string>& AArguments, const std::string& AOption, const std::string& AValue) {
+    for (std::size_t I = 0; I + 1 < AArguments.size(); ++I)
+        if (AArguments[I] == AOption)
+            AArguments[I + 1] = AValue;
+}
+
+std::string TextFile(const TTempDir& ADir, const char* AName) {
+    const std::string Name = ADir.File(AName);
+    std::ofstream(Name, std::ios::binary) << "this is no database\n";
+    return Name;
+}
+
+const TRefusal Refusals[] = {
+    {"MissingFolder", "NoSuchFolder",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--songs", D.File("NoSuchFolder")); }},
+    {"FolderIsAFile", "notes.txt",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--songs", TextFile(D, "notes.txt")); }},
+    {"MissingMaster", "Gone.mdb",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--master", D.File("Gone.mdb")); }},
+    {"MasterIsNoDatabase", "Text.mdb",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--master", TextFile(D, "Text.mdb")); }},
+    {"LocalIsNoDatabase", "Text.mdb",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--local", TextFile(D, "Text.mdb")); }},
+    {"MissingLocal", "Gone.mdb",
+     [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--local", D.File("Gone.mdb")); }},
+    {"UnknownOption", "--fast", [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("--fast"); }},
+    {"NoMaster", "--master", [](std::vector<std::string>& A, const TTempDir&) { A.erase(A.begin() + 2, A.begin() + 4); }},
+};
+
+class CorvenaIndexRefusal : public CorvenaIndex, public ::testing::WithParamInterface<TRefusal> {};
+
+TEST_P(CorvenaIndexRefusal, WritesNothing) {
+    MakeLibrary(3);
+    std::vector<std::string> Arguments = CorvenaIndex::Arguments();
+    GetParam().Spoil(Arguments, FDir);
+    const std::string LocalBefore = ReadFile(FLocal);
+    const auto LocalTime = fs::last_write_time(FLocal);
+    // Every file of the folder with its size and time.
+    const auto Listing = [this] {
+        std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> Files;
+        for (const auto& Entry : fs::directory_iterator(FDir.Path()))
+            if (Entry.is_regular_file())
+                Files[Entry.path().filename().string()] = {Entry.file_size(), Entry.last_write_time()};
+        return Files;
+    };
+    const auto Before = Listing();
+
+    const TResult Result = RunProgram(Arguments);
+    EXPECT_EQ(Result.Status, 2);
+    EXPECT_EQ(Result.Out, "");
+    const std::string FirstLine = Result.Err.substr(0, Result.Err.find('\n'));
+    EXPECT_EQ(FirstLine.rfind("corvena-index: ", 0), 0u) << Result.Err;
+    EXPECT_NE(FirstLine.find(GetParam().Names), std::string::npos) << Result.Err;
+    EXPECT_EQ(ReadFile(FLocal), LocalBefore);
+    EXPECT_EQ(fs::last_write_time(FLocal), LocalTime);
+    EXPECT_EQ(Listing(), Before); // no list, no JSON, no journal files, nothing touched
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexRefusal, ::testing::ValuesIn(Refusals),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
+    MakeLibrary(3);
+    FMaster = FDir.File("Other.mdb");
+    RunSql(FMaster, "create table Singers (SingerName text)");
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    EXPECT_EQ(Result.Status, 1) << Result.Err;
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Figures(Json).at("inserted"), 0);
+    EXPECT_EQ(Figures(Json).at("files_collected"), 6);
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FMaster);
+    EXPECT_NE(Errors[0]["error"].toString().indexOf(QLatin1String("Songs")), -1) << Errors[0]["error"].toString().toStdString();
+    EXPECT_NE(Result.Out.find("could not start:"), std::string::npos) << Result.Out;
+    EXPECT_EQ(Songs(), 0);
+}
+
+TEST_F(CorvenaIndex, AFileThatFailsGivesStatus1) {
+    MakeLibrary(3);
+    RunSql(FMaster, "update Songs set CharsCount = 'seven' where FilePath = '002.mpg'");
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    EXPECT_EQ(Result.Status, 1) << Result.Err;
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Figures(Json).at("failed"), 1);
+    EXPECT_EQ(Figures(Json).at("inserted"), 2); // 001 twice; 003 has no name
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FSongs + "/B/C/002.mpg");
+    const std::string Error = Errors[0]["error"].toString().toStdString();
+    EXPECT_FALSE(Error.empty());
+    EXPECT_NE(Result.Out.find(FSongs + "/B/C/002.mpg: " + Error), std::string::npos) << Result.Out;
+}
+
+// Without --local, the database the wizard would open: Local of Configure.ini one folder above
+// the program, a relative name taken from the program's folder.
+TEST_F(CorvenaIndex, LocalDefaultsToTheWizardsDatabase) {
+    MakeLibrary(3);
+    const fs::path Program = FDir.Path() / "Tools" / "corvena-index";
+    fs::create_directories(Program.parent_path());
+    fs::copy_file(CORVENA_INDEX_PROGRAM, Program);
+    std::ofstream(FDir.File("Configure.ini"), std::ios::binary) << "[DataBase]\nLocal=../Ktv.mdb\n";
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.setWorkingDirectory(QStringLiteral("/"));
+    Process.start(QString::fromStdString(Program.string()),
+                  ToArguments({"--songs", FSongs, "--master", FMaster, "--quiet"}));
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    EXPECT_EQ(Process.exitCode(), 0) << Process.readAllStandardError().toStdString();
+    EXPECT_EQ(Songs(), 3);
+}
+
+// A slow run stopped by a signal: the songs saved stay whole, and the summary says so.
+struct TStop {
+    const char* Name;
+    int Signal;
+    bool AfterProgressLine; // else once a few songs are saved
+};
+
+class CorvenaIndexStop : public CorvenaIndex, public ::testing::WithParamInterface<TStop> {};
+
+TEST_P(CorvenaIndexStop, EndsWith130AndWholeRows) {
+    constexpr int Count = 40;
+    MakeLibrary(Count);
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment(250));
+    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Arguments()));
+    ASSERT_TRUE(Process.waitForStarted());
+    QByteArray Err;
+    QElapsedTimer Timer;
+    Timer.start();
+    // Not a terminal: the first progress line comes after 5 seconds, not before.
+    for (;;) {
+        ASSERT_LT(Timer.elapsed(), 30000) << "no progress";
+        ASSERT_EQ(Process.state(), QProcess::Running) << Err.toStdString();
+        Process.waitForReadyRead(50);
+        Err += Process.readAllStandardError();
+        if (GetParam().AfterProgressLine ? Err.contains("indexing file")
+                                         : SongsWhileRunning() >= 3)
+            break;
+    }
+    if (GetParam().AfterProgressLine) {
+        EXPECT_GE(Timer.elapsed(), 4500);
+        EXPECT_FALSE(Err.contains('\r'));
+        EXPECT_EQ(Err.count('\n'), 1) << Err.toStdString();
+    }
+    ::kill(static_cast<pid_t>(Process.processId()), GetParam().Signal);
+    ASSERT_TRUE(Process.waitForFinished(30000));
+    EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Process.exitCode(), 130);
+
+    const std::string Out = Process.readAllStandardOutput().toStdString();
+    EXPECT_NE(Out.find("interrupted:          yes"), std::string::npos) << Out;
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Json["interrupted"], QJsonValue(true));
+    const int Inserted = Figures(Json).at("inserted");
+    EXPECT_GT(Inserted, 0);
+    EXPECT_LT(Inserted, Count - 1);
+    EXPECT_EQ(Songs(), Inserted);
+    EXPECT_EQ(BrokenSongs(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexStop,
+                         ::testing::Values(TStop{"SigintAfterAProgressLine", SIGINT, true},
+                                           TStop{"SigtermWhileSaving", SIGTERM, false}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication App(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,715 @@
+#include "Indexer.h"
+
+#include "AccessImport.h"
+#include "Config.h"
+#include "ThrdFileSearch.h"
+#include "ThrdSongIdx.h"
+#include "WinMessages.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+constexpr const char* ProgramName = "corvena-index";
+// Lines of the text summary that list paths with their reason or error.
+constexpr std::size_t SummaryListed = 5;
+
+// ---------------------------------------------------------------------------------------------
+// Signals: the handler only sets the flag and wakes the main thread through a pipe; the main
+// thread asks the running worker to stop.
+
+std::atomic<bool> Signalled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+int SignalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int) {
+    const int Saved = errno;
+    Signalled.store(true);
+    const char Byte = 1;
+    if (write(SignalPipe[1], &Byte, 1) < 0) {
+        // The pipe is full: a wake-up is pending already.
+    }
+    errno = Saved;
+}
+
+bool InstallSignalHandlers() {
+    if (SignalPipe[0] < 0 && pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction Action {};
+    Action.sa_handler = OnSignal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESTART;
+    for (const int Signal : {SIGINT, SIGTERM}) {
+        // A signal ignored from the start (a background job of a script, nohup) stays ignored.
+        struct sigaction Old {};
+        if (sigaction(Signal, nullptr, &Old) != 0)
+            return false;
+        if (Old.sa_handler != SIG_IGN && sigaction(Signal, &Action, nullptr) != 0)
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers
+
+std::string OneLine(std::string AText) {
+    std::replace_if(AText.begin(), AText.end(), [](char C) { return C == '\n' || C == '\r'; }, ' ');
+    return AText;
+}
+
+std::string Quoted(const QString& AText) {
+    std::string Result(1, '"');
+    Result += AText.toStdString();
+    Result += '"';
+    return Result;
+}
+
+std::string Seconds(double AValue) {
+    char Text[32];
+    std::snprintf(Text, sizeof Text, "%.2f s", AValue);
+    return Text;
+}
+
+std::string Clock(double ASeconds) {
+    const long Total = static_cast<long>(ASeconds + 0.5);
+    char Text[32];
+    if (Total >= 3600)
+        std::snprintf(Text, sizeof Text, "%ld:%02ld:%02ld", Total / 3600, Total / 60 % 60, Total % 60);
+    else
+        std::snprintf(Text, sizeof Text, "%ld:%02ld", Total / 60, Total % 60);
+    return Text;
+}
+
+std::string JsonString(const std::string& AText) {
+    // Invalid UTF-8 would make the document unreadable: such bytes become U+FFFD.
+    const QByteArray Utf8 = QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())).toUtf8();
+    std::string Result = "\"";
+    for (const char Char : Utf8) {
+        const auto Byte = static_cast<unsigned char>(Char);
+        if (Char == '"' || Char == '\\') {
+            Result += '\\';
+            Result += Char;
+        } else if (Byte < 0x20) {
+            char Escape[8];
+            std::snprintf(Escape, sizeof Escape, "\\u%04x", Byte);
+            Result += Escape;
+        } else {
+            Result += Char;
+        }
+    }
+    return Result + "\"";
+}
+
+// "" when AFile can be written (created or replaced) without creating it now.
+std::string WritableProblem(const QString& AFile) {
+    const QFileInfo Info(AFile);
+    if (Info.exists()) {
+        if (Info.isDir())
+            return "it is a folder";
+        if (access(QFile::encodeName(AFile).constData(), W_OK) != 0)
+            return "it cannot be written";
+        return {};
+    }
+    const QFileInfo Folder(Info.absolutePath());
+    if (!Folder.isDir())
+        return "its folder does not exist";
+    if (access(QFile::encodeName(Folder.absoluteFilePath()).constData(), W_OK | X_OK) != 0)
+        return "its folder cannot be written";
+    return {};
+}
+
+bool WriteWhole(const QString& AFile, const std::string& AText, std::string& AError) {
+    QFile File(AFile);
+    if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        File.write(AText.data(), static_cast<qint64>(AText.size())) != static_cast<qint64>(AText.size()) ||
+        !File.flush()) {
+        AError = File.errorString().toStdString();
+        return false;
+    }
+    File.close();
+    return true;
+}
+
+// A new open connection, or the error that kept it closed.
+TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode AMode,
+                              std::string& AError) {
+    auto Connection = std::make_shared<TConnection>();
+    try {
+        Connection->SetMode(AMode);
+        Connection->SetConnectionString(AConnectionString);
+        Connection->SetConnected(true);
+    } catch (const std::exception& Error) {
+        AError = Error.what();
+        return nullptr;
+    }
+    return Connection;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Progress on standard error
+
+class TProgress {
+public:
+    explicit TProgress(bool AQuiet)
+        : FQuiet(AQuiet), FTerminal(isatty(STDERR_FILENO) == 1), FLastLine(TClock::now()) {}
+
+    void StartPhase(bool AIndex) {
+        FIndex = AIndex;
+        FPhaseStart = TClock::now();
+        FCurrent = 0;
+        FTotal = 0;
+        FShown = false;
+    }
+
+    void Search(int ASeen) {
+        FCurrent = ASeen;
+        Show(false);
+    }
+
+    void Index(int ACurrent, int ATotal) {
+        FCurrent = ACurrent;
+        FTotal = ATotal;
+        Show(false);
+    }
+
+    // The terminal's line shows the last state and is left standing.
+    void EndPhase() {
+        if (FQuiet || !FTerminal)
+            return;
+        Show(true);
+        std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    void Show(bool AForce) {
+        if (FQuiet)
+            return;
+        const auto Now = TClock::now();
+        // A terminal is redrawn at a rate the eye can follow; a log gets a line now and then.
+        const auto Every = FTerminal ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
+        if (!AForce && FShown && Now - FLastLine < Every)
+            return;
+        if (!AForce && !FTerminal && Now - FLastLine < Every)
+            return;
+        FLastLine = Now;
+        FShown = true;
+        const std::string Line = FTerminal ? TerminalLine(Now) : LogLine(Now);
+        if (FTerminal)
+            std::fprintf(stderr, "\r%s\033[K", Line.c_str());
+        else
+            std::fprintf(stderr, "%s: %s\n", ProgramName, Line.c_str());
+        std::fflush(stderr);
+    }
+
+    double Elapsed(TClock::time_point ANow) const {
+        return std::chrono::duration<double>(ANow - FPhaseStart).count();
+    }
+
+    // Files per second so far and the time left; false until there is a rate to go by.
+    bool Rate(TClock::time_point ANow, double& APerSecond, double& ALeft) const {
+        const double Done = std::max(FCurrent - 1, 0);
+        const double Time = Elapsed(ANow);
+        if (Time < 0.5 || Done <= 0)
+            return false;
+        APerSecond = Done / Time;
+        ALeft = (FTotal - Done) / APerSecond;
+        return true;
+    }
+
+    std::string TerminalLine(TClock::time_point ANow) const {
+        char Text[256];
+        if (!FIndex) {
+            std::snprintf(Text, sizeof Text, "Searching: %d files seen", FCurrent);
+            return Fit(Text);
+        }
+        constexpr int BarWidth = 24;
+        const int Filled = FTotal > 0 ? static_cast<int>(static_cast<long long>(FCurrent) * BarWidth / FTotal) : 0;
+        const std::string Bar = std::string(static_cast<std::size_t>(Filled), '#') +
+                                std::string(static_cast<std::size_t>(BarWidth - Filled), '-');
+        double PerSecond = 0;
+        double Left = 0;
+        std::string Speed = "-- files/s, --:-- left";
+        if (Rate(ANow, PerSecond, Left))
+            Speed = std::to_string(static_cast<long>(PerSecond + 0.5)) + " files/s, " + Clock(Left) + " left";
+        std::snprintf(Text, sizeof Text, "Indexing [%s] %d/%d %s", Bar.c_str(), FCurrent, FTotal,
+                      Speed.c_str());
+        return Fit(Text);
+    }
+
+    std::string LogLine(TClock::time_point ANow) const {
+        char Text[256];
+        if (!FIndex) {
+            std::snprintf(Text, sizeof Text, "searching, %d files seen", FCurrent);
+            return Text;
+        }
+        double PerSecond = 0;
+        double Left = 0;
+        std::string Speed;
+        if (Rate(ANow, PerSecond, Left))
+            Speed = ", " + std::to_string(static_cast<long>(PerSecond + 0.5)) + " files/s, " +
+                    Clock(Left) + " left";
+        const int Percent = FTotal > 0 ? static_cast<int>(static_cast<long long>(FCurrent) * 100 / FTotal) : 0;
+        std::snprintf(Text, sizeof Text, "indexing file %d of %d (%d%%)%s", FCurrent, FTotal, Percent,
+                      Speed.c_str());
+        return Text;
+    }
+
+    // A line wider than the terminal would wrap, and "\r" would then redraw only its end.
+    static std::string Fit(std::string ALine) {
+        winsize Size{};
+        if (ioctl(STDERR_FILENO, TIOCGWINSZ, &Size) == 0 && Size.ws_col > 1 &&
+            ALine.size() >= Size.ws_col)
+            ALine.resize(static_cast<std::size_t>(Size.ws_col) - 1);
+        return ALine;
+    }
+
+    bool FQuiet;
+    bool FTerminal;
+    bool FIndex = false;
+    bool FShown = false;
+    TClock::time_point FLastLine;
+    TClock::time_point FPhaseStart;
+    int FCurrent = 0;
+    int FTotal = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The run
+
+struct TSearchResult {
+    int Seen = 0;
+    std::vector<TNotCollected> NotCollected;
+};
+
+class TIndexRun {
+public:
+    TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir)
+        : FOptions(AOptions), FSongsDir(ASongsDir), FProgress(AOptions.Quiet) {
+        // Test hook, deliberately left out of --help: CORVENA_INDEX_FILE_DELAY_MS slows every
+        // indexed file by that many milliseconds. The worker waits for each progress message,
+        // so sleeping in the handler slows the run without touching the worker.
+        const QByteArray Delay = qgetenv("CORVENA_INDEX_FILE_DELAY_MS");
+        FFileDelay = std::chrono::milliseconds(std::max(0, Delay.toInt()));
+    }
+
+    // The databases are open; runs both workers and reports. Returns the exit status.
+    int Run(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal) {
+        FHandle = RegisterWindow(&FWindow, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+            return Handle(AMsg, AWParam, ALParam);
+        });
+        QSocketNotifier Wake(SignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&Wake, &QSocketNotifier::activated, &FWindow, [this] {
+            char Buffer[64];
+            while (read(SignalPipe[0], Buffer, sizeof Buffer) > 0) {
+            }
+            StopWorker();
+        });
+
+        auto Files = std::make_shared<QStringList>();
+        const auto SearchStart = TClock::now();
+        const TSearchResult Search = RunSearch(Files);
+        FSearchSeconds = std::chrono::duration<double>(TClock::now() - SearchStart).count();
+        FSearchInterrupted = Signalled.load();
+
+        auto Report = std::make_shared<TSongIdxReport>();
+        if (!FSearchInterrupted) {
+            const auto IndexStart = TClock::now();
+            Report = RunIndex(std::move(ACnnLocal), std::move(ACnnTotal), Files);
+            FIndexSeconds = std::chrono::duration<double>(TClock::now() - IndexStart).count();
+        }
+        UnregisterWindow(FHandle);
+        WaitForWorkers();
+
+        const bool Interrupted = FSearchInterrupted || Report->Interrupted;
+        int Status = Interrupted                                          ? IndexExitInterrupted
+                     : (!Report->RunError.empty() || Report->Failed > 0) ? IndexExitFailed
+                                                                          : IndexExitDone;
+        if (!WriteOutputs(Search, static_cast<int>(Files->size()), *Report, Interrupted) &&
+            Status == IndexExitDone)
+            Status = IndexExitFailed;
+        PrintSummary(Search, static_cast<int>(Files->size()), *Report, Interrupted);
+        return Status;
+    }
+
+private:
+    TLParam Handle(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+        if (AMsg == WM_WIZ_STATUS && AWParam == 0 && FSearch) {
+            // The search's last status follows its walk, on this thread, while the worker
+            // still waits for it: the figures are final then, and the worker is alive.
+            FSearchResult.Seen = FSearch->DidCount();
+            FSearchResult.NotCollected = FSearch->NotCollected();
+        }
+        if (AMsg != WM_WIZ_PROGRESS)
+            return 0;
+        if (ALParam == 0) {
+            FProgress.Search(static_cast<int>(AWParam));
+        } else {
+            if (FFileDelay.count() > 0)
+                std::this_thread::sleep_for(FFileDelay);
+            FProgress.Index(static_cast<int>(AWParam), static_cast<int>(ALParam));
+        }
+        // Seen here too, so the worker stops before the file this message announces.
+        if (Signalled.load())
+            StopWorker();
+        return 0;
+    }
+
+    void StopWorker() {
+        if (FWorker)
+            FWorker->requestInterruption();
+    }
+
+    // Starts AWorker and runs the event loop until it has finished. The worker may be deleted
+    // (its release is queued to this thread) as soon as it has finished: nothing here touches
+    // it from then on.
+    void RunWorker(QThread* AWorker) {
+        QEventLoop Loop;
+        QObject::connect(
+            AWorker, &QThread::finished, AWorker,
+            [&Loop] { QMetaObject::invokeMethod(&Loop, &QEventLoop::quit, Qt::QueuedConnection); },
+            Qt::DirectConnection);
+        FWorker = AWorker;
+        FStarted.emplace_back(AWorker);
+        AWorker->start(QThread::LowPriority);
+        // A signal that came before the worker ran stops it before its first entry (a request
+        // to a thread not yet running would be dropped).
+        if (Signalled.load())
+            AWorker->requestInterruption();
+        Loop.exec();
+        FWorker = nullptr;
+    }
+
+    TSearchResult RunSearch(const TStringListRef& AFiles) {
+        FProgress.StartPhase(false);
+        // The search collects every file, and its walk runs on this thread inside the worker's
+        // blocking call, letting the events through (a signal's wake-up among them).
+        auto* Worker = new TFileSearchThrd(true, FHandle, FSongsDir, QStringLiteral(".*"), AFiles);
+        FSearch = Worker;
+        RunWorker(Worker);
+        FSearch = nullptr;
+        FProgress.EndPhase();
+        return FSearchResult;
+    }
+
+    TSongIdxReportRef RunIndex(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
+                               const TStringListRef& AFiles) {
+        FProgress.StartPhase(true);
+        auto* Worker = new TSongIdxThrd(FHandle, std::move(ACnnLocal), std::move(ACnnTotal), AFiles,
+                                        !FOptions.OnlyAdd);
+        TSongIdxReportRef Report = Worker->Report();
+        RunWorker(Worker);
+        FProgress.EndPhase();
+        return Report;
+    }
+
+    void WaitForWorkers() {
+        for (const QPointer<QThread>& Worker : FStarted)
+            if (Worker)
+                Worker->wait();
+        FStarted.clear();
+        // Their own release was queued to this thread.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    bool WriteOutputs(const TSearchResult& ASearch, int ACollected, const TSongIdxReport& AReport,
+                      bool AInterrupted) {
+        bool Good = true;
+        std::string Error;
+        if (!FOptions.UnmatchedFile.isEmpty()) {
+            std::string Text;
+            for (const std::string& Path : AReport.Unmatched)
+                Text += Path + "\n";
+            if (!WriteWhole(FOptions.UnmatchedFile, Text, Error)) {
+                std::fprintf(stderr, "%s: cannot write the unmatched list %s: %s\n", ProgramName,
+                             Quoted(FOptions.UnmatchedFile).c_str(), OneLine(Error).c_str());
+                Good = false;
+            }
+        }
+        if (!FOptions.SummaryJsonFile.isEmpty()) {
+            const std::string Json = SummaryJson(ASearch, ACollected, AReport, AInterrupted);
+            if (!WriteWhole(FOptions.SummaryJsonFile, Json, Error)) {
+                std::fprintf(stderr, "%s: cannot write the summary %s: %s\n", ProgramName,
+                             Quoted(FOptions.SummaryJsonFile).c_str(), OneLine(Error).c_str());
+                Good = false;
+            }
+        }
+        return Good;
+    }
+
+    std::string SummaryJson(const TSearchResult& ASearch, int ACollected, const TSongIdxReport& AReport,
+                            bool AInterrupted) const {
+        char Times[96];
+        std::snprintf(Times, sizeof Times, "  \"search_seconds\": %.3f,\n  \"index_seconds\": %.3f,\n",
+                      FSearchSeconds, FIndexSeconds);
+        const auto Count = [](const char* AKey, std::size_t AValue) {
+            return std::string("  \"") + AKey + "\": " + std::to_string(AValue) + ",\n";
+        };
+        const auto Size = [](int AValue) { return static_cast<std::size_t>(std::max(AValue, 0)); };
+        std::string Json = "{\n";
+        Json += Count("files_seen", Size(ASearch.Seen));
+        Json += Count("files_collected", Size(ACollected));
+        Json += Count("not_collected", ASearch.NotCollected.size());
+        Json += Count("matched", Size(AReport.Matched));
+        Json += Count("inserted", Size(AReport.Inserted));
+        Json += Count("updated", Size(AReport.Updated));
+        Json += Count("kept", Size(AReport.Kept));
+        Json += Count("unmatched", AReport.Unmatched.size());
+        Json += Count("without_name", Size(AReport.WithoutName));
+        Json += Count("failed", Size(AReport.Failed));
+        Json += std::string("  \"interrupted\": ") + (AInterrupted ? "true" : "false") + ",\n";
+        Json += Times;
+        Json += "  \"errors\": [";
+        const auto Errors = ErrorList(AReport);
+        for (std::size_t I = 0; I < Errors.size(); ++I)
+            Json += std::string(I == 0 ? "\n" : ",\n") + "    {\"path\": " + JsonString(Errors[I].Path) +
+                    ", \"error\": " + JsonString(Errors[I].Error) + "}";
+        Json += Errors.empty() ? "]\n}\n" : "\n  ]\n}\n";
+        return Json;
+    }
+
+    // The files' errors; a run that could not start has none, and names the master instead.
+    std::vector<TSongIdxFailure> ErrorList(const TSongIdxReport& AReport) const {
+        if (AReport.Failures.empty() && !AReport.RunError.empty())
+            return {TSongIdxFailure{FOptions.Master.toStdString(), AReport.RunError}};
+        return AReport.Failures;
+    }
+
+    void PrintSummary(const TSearchResult& ASearch, int ACollected, const TSongIdxReport& AReport,
+                      bool AInterrupted) const {
+        const auto Line = [](const char* ALabel, const std::string& AValue) {
+            std::printf("  %-22s%s\n", ALabel, AValue.c_str());
+        };
+        const auto Number = [&](const char* ALabel, std::size_t AValue) { Line(ALabel, std::to_string(AValue)); };
+        const auto Size = [](int AValue) { return static_cast<std::size_t>(std::max(AValue, 0)); };
+
+        std::printf("Summary of indexing %s:\n", Quoted(FSongsDir).c_str());
+        Number("files seen:", Size(ASearch.Seen));
+        Number("files collected:", Size(ACollected));
+        Number("not collected:", ASearch.NotCollected.size());
+        for (std::size_t I = 0; I < ASearch.NotCollected.size() && I < SummaryListed; ++I)
+            std::printf("      %s: %s\n", ASearch.NotCollected[I].Path.toStdString().c_str(),
+                        ASearch.NotCollected[I].Reason.toStdString().c_str());
+        if (ASearch.NotCollected.size() > SummaryListed)
+            std::printf("      and %zu more\n", ASearch.NotCollected.size() - SummaryListed);
+        Line("files indexed:", std::to_string(AReport.Files) + " of " + std::to_string(ACollected));
+        Number("matched:", Size(AReport.Matched));
+        Number("new songs:", Size(AReport.Inserted));
+        Number("rewritten:", Size(AReport.Updated));
+        Number("kept:", Size(AReport.Kept));
+        Number("unmatched:", AReport.Unmatched.size());
+        Number("without a song name:", Size(AReport.WithoutName));
+        Number("failed:", Size(AReport.Failed));
+        for (std::size_t I = 0; I < AReport.Failures.size() && I < SummaryListed; ++I)
+            std::printf("      %s: %s\n", AReport.Failures[I].Path.c_str(),
+                        OneLine(AReport.Failures[I].Error).c_str());
+        if (static_cast<std::size_t>(std::max(AReport.Failed, 0)) > SummaryListed)
+            std::printf("      and %zu more\n", static_cast<std::size_t>(AReport.Failed) - SummaryListed);
+        if (!AReport.RunError.empty())
+            Line(AReport.Files == 0 && AReport.Failures.empty() ? "could not start:" : "stopped by:",
+                 OneLine(AReport.RunError));
+        Line("interrupted:", AInterrupted ? "yes" : "no");
+        Line("search time:", Seconds(FSearchSeconds));
+        Line("index time:", Seconds(FIndexSeconds));
+        std::fflush(stdout);
+    }
+
+    const TIndexOptions& FOptions;
+    QString FSongsDir;
+    TProgress FProgress;
+    std::chrono::milliseconds FFileDelay{0};
+    QObject FWindow;
+    TWindowHandle FHandle = 0;
+    QPointer<QThread> FWorker;
+    QPointer<TFileSearchThrd> FSearch;
+    TSearchResult FSearchResult;
+    std::vector<QPointer<QThread>> FStarted;
+    bool FSearchInterrupted = false;
+    double FSearchSeconds = 0;
+    double FIndexSeconds = 0;
+};
+
+int Refuse(const std::string& AText) {
+    std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
+    return IndexExitRefused;
+}
+
+} // namespace
+
+std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AOptions) {
+    AOptions = TIndexOptions{};
+    struct TValueOption {
+        const char* Name;
+        QString TIndexOptions::*Field;
+        bool Seen;
+    };
+    TValueOption Values[] = {{"--songs", &TIndexOptions::SongsDir, false},
+                             {"--master", &TIndexOptions::Master, false},
+                             {"--local", &TIndexOptions::Local, false},
+                             {"--unmatched", &TIndexOptions::UnmatchedFile, false},
+                             {"--summary-json", &TIndexOptions::SummaryJsonFile, false}};
+    for (qsizetype I = 0; I < AArguments.size(); ++I) {
+        QString Argument = AArguments[I];
+        if (Argument == QLatin1String("--help") || Argument == QLatin1String("-h")) {
+            AOptions.Help = true;
+            continue;
+        }
+        if (Argument == QLatin1String("--only-add")) {
+            AOptions.OnlyAdd = true;
+            continue;
+        }
+        if (Argument == QLatin1String("--quiet")) {
+            AOptions.Quiet = true;
+            continue;
+        }
+        QString Value;
+        bool HasValue = false;
+        if (const qsizetype Equals = Argument.indexOf(u'='); Argument.startsWith(QLatin1String("--")) && Equals > 0) {
+            Value = Argument.mid(Equals + 1);
+            Argument.truncate(Equals);
+            HasValue = true;
+        }
+        const auto Found = std::find_if(std::begin(Values), std::end(Values), [&](const TValueOption& AOption) {
+            return Argument == QLatin1String(AOption.Name);
+        });
+        if (Found == std::end(Values)) {
+            if (Argument.startsWith(u'-'))
+                return "unknown option " + Argument.toStdString();
+            return "unexpected argument " + Quoted(Argument);
+        }
+        if (!HasValue) {
+            if (I + 1 >= AArguments.size())
+                return std::string(Found->Name) + " needs a value";
+            Value = AArguments[++I];
+        }
+        if (Found->Seen)
+            return std::string(Found->Name) + " is given twice";
+        if (Value.isEmpty())
+            return std::string(Found->Name) + " needs a value";
+        Found->Seen = true;
+        AOptions.*(Found->Field) = Value;
+    }
+    if (AOptions.Help)
+        return {};
+    if (AOptions.SongsDir.isEmpty())
+        return "--songs is required";
+    if (AOptions.Master.isEmpty())
+        return "--master is required";
+    return {};
+}
+
+QString IndexUsage() {
+    return QStringLiteral(
+        "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add]\n"
+        "                     [--unmatched FILE] [--summary-json FILE] [--quiet]\n"
+        "\n"
+        "Indexes a song folder as the Corvena wizard does, without a display: collects every file\n"
+        "below DIR, looks each file name up in the master catalogue and writes the songs it finds\n"
+        "into the local song database.\n"
+        "\n"
+        "  --songs DIR          the song folder (blanks and control characters at either end are\n"
+        "                       dropped, as in the wizard)\n"
+        "  --master FILE        the master catalogue (SQLite, or an Access .mdb/.accdb file, read only)\n"
+        "  --local FILE         the local song database, written; by default the one the wizard\n"
+        "                       would open: Local in [DataBase] of Configure.ini one folder above\n"
+        "                       this program\n"
+        "  --only-add           leave songs already in the local database alone (default: rewrite)\n"
+        "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
+        "                       a line (UTF-8, \"\\n\"), in the order indexed\n"
+        "  --summary-json FILE  write the summary as one JSON object with the keys files_seen,\n"
+        "                       files_collected, not_collected, matched, inserted, updated, kept,\n"
+        "                       unmatched, without_name, failed (integers), interrupted (true or\n"
+        "                       false), search_seconds, index_seconds (numbers) and errors (a list\n"
+        "                       of at most 100 {\"path\", \"error\"} objects)\n"
+        "  --quiet              print no progress\n"
+        "  -h, --help           show this text\n"
+        "\n"
+        "Progress goes to standard error: on a terminal one line redrawn in place (the phase, the\n"
+        "count and, while indexing, a bar with files per second and the time left); otherwise a\n"
+        "plain line at most every 5 seconds. The summary goes to standard output: files seen,\n"
+        "collected and not collected (with the reasons), matched, new songs, rewritten, kept,\n"
+        "unmatched, without a song name, failed (with the first errors), whether the run was\n"
+        "interrupted, and the search and index times.\n"
+        "\n"
+        "SIGINT (Ctrl+C) or SIGTERM stops the run before the next file: every song already saved\n"
+        "stays, and the summary and the JSON are still written, with interrupted true.\n"
+        "\n"
+        "Exit status:\n"
+        "  0    the run completed (files without a song in the master are no failure)\n"
+        "  1    the run completed but files failed, or it could not start or a database stopped\n"
+        "       working (for example the master has no Songs table)\n"
+        "  2    bad arguments, or a folder or database that cannot be opened; nothing is written\n"
+        "  130  interrupted by SIGINT or SIGTERM\n");
+}
+
+int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) {
+    TIndexOptions Options;
+    if (const std::string Error = ParseIndexArguments(AArguments.mid(1), Options); !Error.empty()) {
+        Refuse(Error);
+        std::fprintf(stderr, "Try '%s --help'.\n", ProgramName);
+        return IndexExitRefused;
+    }
+    if (Options.Help) {
+        std::fputs(IndexUsage().toStdString().c_str(), stdout);
+        return IndexExitDone;
+    }
+
+    const QString SongsDir = QString::fromStdString(std::string(TrimControls(Options.SongsDir.toStdString())));
+    const QFileInfo SongsInfo(SongsDir);
+    if (!SongsInfo.exists())
+        return Refuse("the song folder " + Quoted(SongsDir) + " does not exist");
+    if (!SongsInfo.isDir())
+        return Refuse("the song folder " + Quoted(SongsDir) + " is not a folder");
+
+    QString Local = Options.Local;
+    if (Local.isEmpty()) {
+        // The wizard resolves the configured name against its own folder.
+        const std::string Program = AProgramFile.toStdString();
+        Local = QDir(QString::fromStdString(GetProgramDir(Program)))
+                    .absoluteFilePath(QString::fromStdString(ReadLocalFileName(Program)));
+    }
+
+    for (const QString* Output : {&Options.UnmatchedFile, &Options.SummaryJsonFile})
+        if (!Output->isEmpty())
+            if (const std::string Problem = WritableProblem(*Output); !Problem.empty())
+                return Refuse("cannot write " + Quoted(*Output) + ": " + Problem);
+
+    // The master first: it is only read, so a master that fails leaves the local file untouched.
+    InstallAccessReader();
+    std::string Error;
+    TConnectionRef CnnTotal =
+        OpenConnection(TotalConnectionString(Options.Master.toStdString()), TConnectMode::ShareDenyNone, Error);
+    if (!CnnTotal)
+        return Refuse("master catalogue " + Quoted(Options.Master) + ": " + Error);
+    TConnectionRef CnnLocal =
+        OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
+    if (!CnnLocal)
+        return Refuse("local song database " + Quoted(Local) + ": " + Error);
+
+    if (!InstallSignalHandlers())
+        return Refuse("cannot install the signal handlers");
+    TIndexRun Run(Options, SongsDir);
+    return Run.Run(std::move(CnnLocal), std::move(CnnTotal));
+}

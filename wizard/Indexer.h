@@ -1,0 +1,38 @@
+// corvena-index: the wizard's file search and song index run from the command line, for
+// scripts, SSH sessions and machines without a display. The same two workers run on the same
+// kind of connections as in the wizard; progress goes to standard error, a summary to standard
+// output, and the exit status tells a script how the run went.
+//
+// Runs on the main thread of a QCoreApplication: no window system is touched.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+inline constexpr int IndexExitDone = 0;          // completed (unmatched files are no failure)
+inline constexpr int IndexExitFailed = 1;        // files failed, or the run could not start
+inline constexpr int IndexExitRefused = 2;       // bad arguments, a database or folder not opened
+inline constexpr int IndexExitInterrupted = 130; // SIGINT or SIGTERM
+
+struct TIndexOptions {
+    QString SongsDir;
+    QString Master;
+    QString Local; // empty: the local database the wizard would open
+    QString UnmatchedFile;
+    QString SummaryJsonFile;
+    bool OnlyAdd = false;
+    bool Quiet = false;
+    bool Help = false;
+};
+
+// Reads the arguments after the program name; returns the error text ("" when they are good).
+std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AOptions);
+
+// The --help text.
+QString IndexUsage();
+
+// The whole program: AArguments as QCoreApplication::arguments() gives them, AProgramFile the
+// program's own file (where Configure.ini is looked for). Returns the exit status.
+int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile);
