@@ -830,13 +830,19 @@ void TestMain::ProgramWaitsForAStoppingWorker() {
     bool Started = false;
     QObject::connect(&Driver, &QTimer::timeout, [&] {
         for (QWidget* Window : QApplication::topLevelWidgets()) {
-            auto* Form = static_cast<TProbe*>(qobject_cast<TMainForm*>(Window));
+            auto* Form = qobject_cast<TMainForm*>(Window);
             if (Form == nullptr)
                 continue;
+            // The program's own window: reached through its controls' names.
+            const auto Edit = [Form](const char* AName) { return Form->findChild<QLineEdit*>(AName); };
+            auto* NextButton = Form->findChild<QPushButton*>("btnNext");
             if (!Started) {
                 Started = true;
-                StartRun(Form);
-            } else if (Form->Step() == 4 && Form->ProgressBar->value() > 20) {
+                Edit("edtSongPath")->setText(FKtv->Path("KTV/Songs"));
+                NextButton->click();
+                Edit("edtTotalPath")->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
+                NextButton->click();
+            } else if (Form->Step() == 4 && Form->findChild<QProgressBar*>("ProgressBar")->value() > 20) {
                 FBoxes->Answer(TBoxAnswer::Yes);
                 Form->close();
             }
