@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything (the plug-in's 32-bit and Windows builds too)
 # and runs every test; then runs the native tests again under the address and
-# undefined-behaviour sanitizers, which catch lifetime faults the plain build would survive.
+# undefined-behaviour sanitizers, which catch lifetime faults the plain build would survive; the
+# tests with threads under the thread sanitizer; and each fuzz target for 30 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,4 +11,8 @@ QT_QPA_PLATFORM=offscreen ctest --preset release -j "$(nproc)"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$(nproc)"
 QT_QPA_PLATFORM=offscreen ctest --preset asan -j "$(nproc)"
+# The tests with threads under the thread sanitizer (label "threads").
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$(nproc)" --target thread_tests
+QT_QPA_PLATFORM=offscreen ctest --preset tsan -j "$(nproc)" -L threads
 bash scripts/fuzz.sh 30

@@ -387,10 +387,7 @@ private:
     // it from then on.
     void RunWorker(QThread* AWorker) {
         QEventLoop Loop;
-        QObject::connect(
-            AWorker, &QThread::finished, AWorker,
-            [&Loop] { QMetaObject::invokeMethod(&Loop, &QEventLoop::quit, Qt::QueuedConnection); },
-            Qt::DirectConnection);
+        QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit, Qt::QueuedConnection);
         FWorker = AWorker;
         FStarted.emplace_back(AWorker);
         AWorker->start(QThread::LowPriority);
