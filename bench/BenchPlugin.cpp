@@ -3,8 +3,12 @@
 //   bench_plugin [SONGS] [CALLS]     (defaults: 100000 songs, 2000 calls per path)
 // Insert path: a new file, no song number (so the greatest number is read), the language
 // looked up by name. Update path: a file already present, its number given and its type
-// looked up by name.
+// looked up by name. Each path is then run as a raw SQLite loop of the same statements, in the
+// same order, with the same values: once compiling them in every call (a plug-in cannot keep
+// statements on the host's connection between calls) and once compiling them only once.
+#include "Catalogue.h"
 #include "Schema.h"
+#include "Varnel.h"
 #include "VelTestSupport.h"
 
 #include <sqlite3.h>
@@ -72,17 +76,140 @@ void Fill(sqlite3* ADb, int ASongs) {
     Exec(ADb, "commit");
 }
 
-// Microseconds per call of AMake(I) for I in 0 .. ACalls-1; every call must succeed.
-template <typename TMake> double Time(T2DBFunc AFunc, sqlite3* ADb, int ACalls, TMake AMake) {
+// Microseconds spent calling _2DB with AMake(I) for I in AFrom .. ATo-1; every call must succeed.
+template <typename TMake>
+double Time(T2DBFunc AFunc, sqlite3* ADb, int AFrom, int ATo, TMake AMake) {
     TVelStringPool Pool;
     const TVodSoft Soft{1, Pool.Make(u"Bench"), nullptr, nullptr};
     const auto Start = std::chrono::steady_clock::now();
-    for (int I = 0; I < ACalls; ++I)
+    for (int I = AFrom; I < ATo; ++I)
         if (AFunc(Soft, ADb, AMake(Pool, I)) != 0)
             throw std::runtime_error("_2DB failed on call " + std::to_string(I));
     const std::chrono::duration<double, std::micro> Spent =
         std::chrono::steady_clock::now() - Start;
-    return Spent.count() / ACalls;
+    return Spent.count();
+}
+
+// The plug-in's statements on the raw SQLite API.
+class TRawCall {
+public:
+    explicit TRawCall(sqlite3* ADb) : FDb(ADb) {
+        Prepare(FLanguage, SqlSelectLanguage);
+        Prepare(FType, SqlSelectSongType);
+        Prepare(FMax, "select max(songnumber) from songs");
+        Prepare(FExists, SqlSongExists);
+        Prepare(FInsert, SqlSongInsert);
+        Prepare(FUpdate, SqlSongUpdate);
+    }
+    ~TRawCall() {
+        for (sqlite3_stmt* Stmt : {FLanguage, FType, FMax, FExists, FInsert, FUpdate})
+            sqlite3_finalize(Stmt);
+    }
+    TRawCall(const TRawCall&) = delete;
+    TRawCall& operator=(const TRawCall&) = delete;
+
+    // A new song, its language looked up by name and its number the greatest plus one.
+    void Insert(const std::string& AName, const std::string& APath, const std::string& ASinger,
+                const std::string& ALanguage, int ATypeID, double ADate) {
+        const int LanguageID = Lookup(FLanguage, ALanguage);
+        long long Greatest = 0;
+        if (sqlite3_step(FMax) == SQLITE_ROW)
+            Greatest = sqlite3_column_int64(FMax, 0);
+        sqlite3_reset(FMax);
+        const std::string Number = std::to_string(Greatest < VelSongNumberFloor ? VelSongNumberFloor : Greatest + 1);
+        const bool Exists = Present(APath);
+        sqlite3_stmt* Song = Exists ? FUpdate : FInsert;
+        Bind(Song, Number, AName, APath, ASinger, LanguageID, ATypeID, ADate);
+    }
+    // A song already there, its number given and its type looked up by name.
+    void Update(const std::string& ANumber, const std::string& AName, const std::string& APath,
+                int ALanguageID, const std::string& AType, double ADate) {
+        const int TypeID = Lookup(FType, AType);
+        const bool Exists = Present(APath);
+        Bind(Exists ? FUpdate : FInsert, ANumber, AName, APath, std::string(), ALanguageID, TypeID,
+             ADate);
+    }
+
+private:
+    void Prepare(sqlite3_stmt*& AStmt, const char* ASQL) {
+        if (sqlite3_prepare_v2(FDb, ASQL, -1, &AStmt, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(FDb));
+    }
+    static void Text(sqlite3_stmt* AStmt, const char* AName, const std::string& AValue) {
+        sqlite3_bind_text(AStmt, sqlite3_bind_parameter_index(AStmt, AName), AValue.data(),
+                          static_cast<int>(AValue.size()), SQLITE_TRANSIENT);
+    }
+    static void Int(sqlite3_stmt* AStmt, const char* AName, int AValue) {
+        sqlite3_bind_int(AStmt, sqlite3_bind_parameter_index(AStmt, AName), AValue);
+    }
+    int Lookup(sqlite3_stmt* AStmt, const std::string& AName) {
+        Text(AStmt, AStmt == FLanguage ? ":LanguageName" : ":TypeName", AName);
+        const int ID = sqlite3_step(AStmt) == SQLITE_ROW ? sqlite3_column_int(AStmt, 0) : 0;
+        sqlite3_reset(AStmt);
+        if (ID == 0)
+            throw std::runtime_error("the bench's names are all present");
+        return ID;
+    }
+    bool Present(const std::string& APath) {
+        Text(FExists, ":FilePath", APath);
+        const bool Result = sqlite3_step(FExists) == SQLITE_ROW;
+        sqlite3_reset(FExists);
+        return Result;
+    }
+    void Bind(sqlite3_stmt* ASong, const std::string& ANumber, const std::string& AName,
+              const std::string& APath, const std::string& ASinger, int ALanguageID, int ATypeID,
+              double ADate) {
+        const std::string Empty;
+        Text(ASong, ":SongNumber", ANumber);
+        Text(ASong, ":SongName", AName);
+        Text(ASong, ":FilePath", APath);
+        Text(ASong, ":SingerName", ASinger);
+        Text(ASong, ":PYCode", Empty);
+        Int(ASong, ":CharsCount", 0);
+        Int(ASong, ":StrokesNumber", 0);
+        Int(ASong, ":LanguageID", ALanguageID);
+        Int(ASong, ":TypeID", ATypeID);
+        Text(ASong, ":Special", Empty);
+        Int(ASong, ":Track", 0);
+        Int(ASong, ":Sound", 0);
+        Int(ASong, ":IsNew", 0);
+        Int(ASong, ":DemandTimes", 0);
+        Text(ASong, ":MediaType", Empty);
+        Int(ASong, ":FileSize", 0);
+        sqlite3_bind_double(ASong, sqlite3_bind_parameter_index(ASong, ":PublishDate"), ADate);
+        const int Result = sqlite3_step(ASong);
+        sqlite3_reset(ASong);
+        if (Result != SQLITE_DONE || sqlite3_changes(FDb) == 0)
+            throw std::runtime_error("the raw song statement failed");
+    }
+
+    sqlite3* FDb;
+    sqlite3_stmt* FLanguage = nullptr;
+    sqlite3_stmt* FType = nullptr;
+    sqlite3_stmt* FMax = nullptr;
+    sqlite3_stmt* FExists = nullptr;
+    sqlite3_stmt* FInsert = nullptr;
+    sqlite3_stmt* FUpdate = nullptr;
+};
+
+// Microseconds spent running ACall(Raw, I) for I in AFrom .. ATo-1, the statements compiled in
+// every call or once for all.
+template <typename TCall>
+double TimeRaw(sqlite3* ADb, int AFrom, int ATo, bool APerCall, TCall ACall) {
+    const auto Start = std::chrono::steady_clock::now();
+    if (APerCall) {
+        for (int I = AFrom; I < ATo; ++I) {
+            TRawCall Raw(ADb);
+            ACall(Raw, I);
+        }
+    } else {
+        TRawCall Raw(ADb);
+        for (int I = AFrom; I < ATo; ++I)
+            ACall(Raw, I);
+    }
+    const std::chrono::duration<double, std::micro> Spent =
+        std::chrono::steady_clock::now() - Start;
+    return Spent.count();
 }
 
 } // namespace
@@ -115,7 +242,8 @@ int main(int argc, char** argv) {
         Exec(Db, "pragma journal_mode=WAL; pragma synchronous=NORMAL");
         Fill(Db, Songs);
 
-        const double Insert = Time(Func, Db, Calls, [Songs](TVelStringPool& APool, int AI) {
+        // Insert: new files, numbered on from the songs already there (each side its own).
+        const auto MakeInsert = [Songs](TVelStringPool& APool, int AI) {
             TVelSongInfo Info{};
             Info.SongName = APool.Make(U16("New song " + std::to_string(AI)));
             Info.FilePath = APool.Make(U16(SongPath(Songs + AI)));
@@ -124,25 +252,61 @@ int main(int argc, char** argv) {
             Info.TypeID = 3;
             Info.PublishDate = 45000.5;
             return Info;
-        });
-        // Spread over the whole table, path in another letter case.
-        const double Update = Time(Func, Db, Calls, [Songs, Calls](TVelStringPool& APool, int AI) {
-            const int Index = static_cast<int>(static_cast<long long>(AI) * Songs / Calls);
-            std::string Path = SongPath(Index);
+        };
+        const auto RawInsertCall = [Songs, Calls](TRawCall& ARaw, int AI) {
+            ARaw.Insert("New song " + std::to_string(AI), SongPath(Songs + Calls + AI), "歌手", "粤语",
+                        3, 45000.5);
+        };
+        // Update: spread over the whole table, path in another letter case.
+        const auto UpdateIndex = [Songs, Calls](int AI) {
+            return static_cast<int>(static_cast<long long>(AI) * Songs / Calls);
+        };
+        const auto UpperPath = [](int AIndex) {
+            std::string Path = SongPath(AIndex);
             Path.replace(Path.size() - 3, 3, "MPG");
+            return Path;
+        };
+        const auto MakeUpdate = [&](TVelStringPool& APool, int AI) {
+            const int Index = UpdateIndex(AI);
             TVelSongInfo Info{};
             Info.SongNumber = APool.Make(U16(std::to_string(80000000 + Index)));
             Info.SongName = APool.Make(U16("Renamed " + std::to_string(AI)));
-            Info.FilePath = APool.Make(U16(Path));
+            Info.FilePath = APool.Make(U16(UpperPath(Index)));
             Info.LanguageID = 2;
             Info.TypeName = APool.Make(u"摇滚");
             Info.PublishDate = 45000.5;
             return Info;
-        });
-        std::printf("Varnel _2DB on %d songs (WAL, synchronous=NORMAL), %d calls each:\n"
-                    "  insert (number generated, language looked up): %.1f us/call\n"
-                    "  update (type looked up):                       %.1f us/call\n",
-                    Songs, Calls, Insert, Update);
+        };
+        const auto RawUpdateCall = [&](TRawCall& ARaw, int AI) {
+            const int Index = UpdateIndex(AI);
+            ARaw.Update(std::to_string(80000000 + Index), "Renamed " + std::to_string(AI),
+                        UpperPath(Index), 2, "摇滚", 45000.5);
+        };
+
+        // The three sides take turns in rounds, so a change in the machine's load or in the
+        // files' size falls on all of them alike. The raw inserts add files after _2DB's.
+        constexpr int Rounds = 8;
+        double Insert = 0, Update = 0, RawInsert[2] = {0, 0}, RawUpdate[2] = {0, 0};
+        for (int Round = 0; Round < Rounds; ++Round) {
+            const int From = Calls * Round / Rounds, To = Calls * (Round + 1) / Rounds;
+            Insert += Time(Func, Db, From, To, MakeInsert);
+            RawInsert[0] += TimeRaw(Db, From, To, true, RawInsertCall);
+            RawInsert[1] += TimeRaw(Db, From + Calls, To + Calls, false, RawInsertCall);
+            Update += Time(Func, Db, From, To, MakeUpdate);
+            RawUpdate[0] += TimeRaw(Db, From, To, true, RawUpdateCall);
+            RawUpdate[1] += TimeRaw(Db, From, To, false, RawUpdateCall);
+        }
+        for (double* Total : {&Insert, &Update, &RawInsert[0], &RawInsert[1], &RawUpdate[0], &RawUpdate[1]})
+            *Total /= Calls;
+        std::printf("Varnel _2DB on %d songs (WAL, synchronous=NORMAL), %d calls each, against raw\n"
+                    "SQLite running the same statements (compiled per call / once for all):\n"
+                    "  insert (number generated, language looked up): %6.1f us/call   raw %6.1f / %6.1f"
+                    "   _2DB/raw %.2f / %.2f\n"
+                    "  update (type looked up):                       %6.1f us/call   raw %6.1f / %6.1f"
+                    "   _2DB/raw %.2f / %.2f\n",
+                    Songs, Calls, Insert, RawInsert[0], RawInsert[1], Insert / RawInsert[0],
+                    Insert / RawInsert[1], Update, RawUpdate[0], RawUpdate[1], Update / RawUpdate[0],
+                    Update / RawUpdate[1]);
     } catch (const std::exception& AError) {
         std::fprintf(stderr, "bench_plugin: %s\n", AError.what());
         Result = 1;

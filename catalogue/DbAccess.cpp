@@ -387,6 +387,8 @@ TQuery::~TQuery() = default;
 void TQuery::SetSQL(const std::string& ASQL) {
     Close();
     FStmt.reset();
+    FParamsRead = false;
+    FFieldsRead = false;
     FSQL = ASQL;
 }
 
@@ -424,21 +426,41 @@ sqlite3_stmt* TQuery::Statement() {
     return FStmt.get();
 }
 
-std::vector<int> TQuery::ParamIndexes(std::string_view AName) {
+const std::vector<int>& TQuery::ParamIndexes(std::string_view AName) {
     sqlite3_stmt* Stmt = Statement();
     if (FActive)
         Close();
     sqlite3_reset(Stmt);
-    std::vector<int> Indexes;
-    const int Count = sqlite3_bind_parameter_count(Stmt);
-    for (int I = 1; I <= Count; ++I) {
-        const char* Name = sqlite3_bind_parameter_name(Stmt, I);
-        if (Name != nullptr && Name[0] != '\0' && SameText(Name + 1, AName))
-            Indexes.push_back(I);
+    // The names are read once per compiled statement: asking SQLite for every name on every
+    // binding made binding a statement quadratic in its parameters.
+    if (!FParamsRead) {
+        FParams.clear();
+        const int Count = sqlite3_bind_parameter_count(Stmt);
+        for (int I = 1; I <= Count; ++I) {
+            const char* Name = sqlite3_bind_parameter_name(Stmt, I);
+            if (Name == nullptr || Name[0] == '\0')
+                continue;
+            const std::string_view Bare(Name + 1);
+            const auto Same = std::find_if(FParams.begin(), FParams.end(),
+                                           [Bare](const TParam& P) { return SameText(P.Name, Bare); });
+            if (Same != FParams.end())
+                Same->Indexes.push_back(I);
+            else
+                FParams.push_back(TParam{std::string(Bare), {I}});
+        }
+        FParamsRead = true;
+        FParamHint = 0;
     }
-    if (Indexes.empty())
-        Fail("Unknown parameter " + Quoted(std::string(AName)));
-    return Indexes;
+    // Callers bind in the statement's order: the search starts after the last name found.
+    const std::size_t Count = FParams.size();
+    for (std::size_t Step = 0; Step < Count; ++Step) {
+        const std::size_t At = (FParamHint + Step) % Count;
+        if (SameText(FParams[At].Name, AName)) {
+            FParamHint = At + 1;
+            return FParams[At].Indexes;
+        }
+    }
+    Fail("Unknown parameter " + Quoted(std::string(AName)));
 }
 
 void TQuery::SetText(std::string_view AName, const std::string& AValue) {
@@ -463,7 +485,7 @@ void TQuery::SetNull(std::string_view AName) {
 }
 
 void TQuery::SetDate(std::string_view AName, TDateTime AValue) {
-    const auto Indexes = ParamIndexes(AName);
+    const auto& Indexes = ParamIndexes(AName);
     CheckDateTime(AValue);
     for (const int I : Indexes)
         sqlite3_bind_double(FStmt.get(), I, AValue);
@@ -474,10 +496,17 @@ void TQuery::Open() {
     Close();
     sqlite3_reset(Stmt);
     const int Columns = sqlite3_column_count(Stmt);
-    FFields.clear();
-    for (int I = 0; I < Columns; ++I) {
-        const char* Name = sqlite3_column_name(Stmt, I);
-        FFields.push_back({Name ? Name : "", KindOfDeclType(sqlite3_column_decltype(Stmt, I))});
+    // The field list belongs to the compiled statement: it is read again only after SQLite
+    // has compiled the statement anew (after a change of the schema).
+    const int Compiles = sqlite3_stmt_status(Stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (!FFieldsRead || Compiles != FFieldsCompiles) {
+        FFields.clear();
+        for (int I = 0; I < Columns; ++I) {
+            const char* Name = sqlite3_column_name(Stmt, I);
+            FFields.push_back({Name ? Name : "", KindOfDeclType(sqlite3_column_decltype(Stmt, I))});
+        }
+        FFieldsRead = true;
+        FFieldsCompiles = Compiles;
     }
     {
         sqlite3* Db = FConnection.Handle();

@@ -155,12 +155,17 @@ private:
         std::string Name;
         TFieldKind Kind = TFieldKind::Untyped;
     };
+    // A parameter name (without its mark) and every position it stands at.
+    struct TParam {
+        std::string Name;
+        std::vector<int> Indexes;
+    };
 
     static TFieldKind KindOfDeclType(const char* ADeclType);
     static TValue ReadCell(sqlite3_stmt* AStmt, int AColumn);
 
     sqlite3_stmt* Statement();
-    std::vector<int> ParamIndexes(std::string_view AName);
+    const std::vector<int>& ParamIndexes(std::string_view AName);
     int FieldIndex(std::string_view AName) const;
     const TValue& Value(int AIndex) const;
     std::int32_t AsInteger(int AIndex) const;
@@ -178,6 +183,12 @@ private:
     std::string FTable; // the table of a "select * from TABLE" result, for Append
     bool FAppending = false;
     std::vector<std::pair<int, TValue>> FPending;
+    // Read from the compiled statement on first use; SetSQL drops them with it.
+    bool FParamsRead = false;
+    std::vector<TParam> FParams;
+    std::size_t FParamHint = 0;
+    bool FFieldsRead = false;
+    int FFieldsCompiles = 0;
 };
 
 // OLE Automation date helpers.

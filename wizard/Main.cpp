@@ -432,6 +432,10 @@ void TMainForm::FormClose() {
 
 void TMainForm::SetSearchCount(const QString& AText) {
     lblsRight->setText(AText);
+    FitSearchCount();
+}
+
+void TMainForm::FitSearchCount() {
     lblsRight->adjustSize();
     lblsRight->move(466 - lblsRight->width(), 180);
 }
@@ -450,7 +454,21 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     }
     case WM_WIZ_PROGRESS:
         if (ALParam == 0) {
-            SetSearchCount(QString::number(AWParam));
+            // Sizing the label lays its text out, which costs more than the walk does per
+            // entry: it is fitted once per pass of the event loop, before the repaint, so it
+            // shows just the same. The right edge stays where it is meanwhile.
+            lblsRight->setText(QString::number(AWParam));
+            if (!FSearchCountQueued) {
+                FSearchCountQueued = true;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, Label = QPointer<QLabel>(lblsRight)] {
+                        FSearchCountQueued = false;
+                        if (Label)
+                            FitSearchCount();
+                    },
+                    Qt::QueuedConnection);
+            }
         } else {
             ProgressBar->setMaximum(static_cast<int>(ALParam));
             ProgressBar->setValue(static_cast<int>(AWParam));

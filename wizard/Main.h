@@ -107,6 +107,8 @@ protected:
 private:
     void BuildPages();
     void SetSearchCount(const QString& AText);
+    // Sizes the count label to its text and puts its right edge in place.
+    void FitSearchCount();
     // Shows an error box, puts the focus on AEdit (when given) and refuses the step.
     void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit);
     // Starts a worker at lower priority with ThreadDone as its completion handler.
@@ -126,6 +128,8 @@ private:
     bool FReleased = false;
     // True while the close question is on screen.
     bool FAsking = false;
+    // A fit of the count label is queued.
+    bool FSearchCountQueued = false;
 };
 
 // The program: creates the window, shows it and runs the event loop until it is closed; then

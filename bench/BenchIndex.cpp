@@ -1,0 +1,567 @@
+// Search and indexing of a whole demo library against their raw limits, in one run:
+//   bench_index [COUNT] [SEED]     (defaults: 100000 songs, seed 1)
+// 1 `find -L SONGS -type f` (the second of two runs, so the cache is warm for everyone),
+// 2 the file search without a window (on a QCoreApplication, in a child process),
+// 3 the file search in the wizard window (offscreen), counting the count label's repaints,
+// 4 a raw SQLite loop running per file the statements the index worker runs, each compiled
+//   once and committing on its own, in WAL with synchronous=NORMAL,
+// 5 the index worker over the list the search collected, reporting to the window (and once
+//   more without one, to tell the database side from the messages),
+// 6 the peak resident memory of this process.
+// 4 and 5 take turns over tenths of the list, each side going on in its own fresh copy of the
+// empty local database; they must write the same number of Songs and Discos rows (the exit
+// status is 1 otherwise).
+#include "Config.h"
+#include "Main.h"
+#include "ThrdFileSearch.h"
+#include "ThrdSongIdx.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point AStart) {
+    return std::chrono::duration<double>(TClock::now() - AStart).count();
+}
+
+// Runs AArgs (a program found on PATH or a full path) with its output going to AOutput
+// ("" for /dev/null); true when it exited with 0.
+bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std::string()) {
+    std::vector<char*> Argv;
+    for (const std::string& Arg : AArgs)
+        Argv.push_back(const_cast<char*>(Arg.c_str()));
+    Argv.push_back(nullptr);
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 1, AOutput.empty() ? "/dev/null" : AOutput.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t Child = 0;
+    const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
+    posix_spawn_file_actions_destroy(&Actions);
+    if (Error != 0)
+        return false;
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 2: the search on a core application of its own, in a child process (a process has one
+// application object, and 3 needs a widget one).
+
+struct TSearchResult {
+    double Seconds = 0;
+    long Files = 0;
+};
+
+TSearchResult SearchWithoutWindow(const std::string& ASongs) {
+    int Pipe[2];
+    if (pipe(Pipe) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t Child = fork();
+    if (Child < 0)
+        throw std::runtime_error("fork failed");
+    if (Child == 0) {
+        close(Pipe[0]);
+        int Argc = 1;
+        char Name[] = "bench_index";
+        char* Argv[] = {Name, nullptr};
+        TSearchResult Result;
+        {
+            QCoreApplication App(Argc, Argv);
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs),
+                                               QStringLiteral(".*"), nullptr);
+            const auto Start = TClock::now();
+            Search->SearchFiles();
+            Result.Seconds = SecondsSince(Start);
+            Result.Files = static_cast<long>(Search->Files()->size());
+            delete Search;
+        }
+        const bool Written = write(Pipe[1], &Result, sizeof Result) == sizeof Result;
+        _exit(Written ? 0 : 1);
+    }
+    close(Pipe[1]);
+    TSearchResult Result;
+    const bool Read = read(Pipe[0], &Result, sizeof Result) == sizeof Result;
+    close(Pipe[0]);
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    if (!Read || !WIFEXITED(Status) || WEXITSTATUS(Status) != 0)
+        throw std::runtime_error("the search without a window failed");
+    return Result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// 3 and 5: the wizard window.
+
+class TBenchForm : public TMainForm {
+public:
+    using TMainForm::TMainForm;
+    using TMainForm::lblsRight;
+    using TMainForm::pnl3;
+    using TMainForm::pnl4;
+};
+
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject* AObject, QEvent* AEvent) override {
+        if (AEvent->type() == QEvent::Paint)
+            ++Paints;
+        return QObject::eventFilter(AObject, AEvent);
+    }
+};
+
+// Starts AWorker as the window does and runs the event loop until it has finished.
+double RunWorker(QThread* AWorker) {
+    QEventLoop Loop;
+    QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit);
+    const auto Start = TClock::now();
+    AWorker->start(QThread::LowPriority);
+    Loop.exec();
+    return SecondsSince(Start);
+}
+
+// ---------------------------------------------------------------------------------------------
+// 4: the raw loop.
+
+void Check(int AResult, sqlite3* ADb, const char* AWhat) {
+    if (AResult != SQLITE_OK && AResult != SQLITE_ROW && AResult != SQLITE_DONE)
+        throw std::runtime_error(std::string(AWhat) + ": " + sqlite3_errmsg(ADb));
+}
+
+sqlite3* OpenRaw(const std::string& AFile, bool AReadOnly) {
+    sqlite3* Db = nullptr;
+    Check(sqlite3_open_v2(AFile.c_str(), &Db, AReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
+                          nullptr),
+          Db, AFile.c_str());
+    if (!AReadOnly)
+        Check(sqlite3_exec(Db, "pragma journal_mode=WAL; pragma synchronous=NORMAL", nullptr,
+                           nullptr, nullptr),
+              Db, "pragma");
+    return Db;
+}
+
+// One statement compiled once; parameters bound by name, looked up at compile time.
+class TRawStmt {
+public:
+    TRawStmt(sqlite3* ADb, const char* ASQL) : FDb(ADb) {
+        Check(sqlite3_prepare_v2(ADb, ASQL, -1, &FStmt, nullptr), ADb, ASQL);
+    }
+    ~TRawStmt() { sqlite3_finalize(FStmt); }
+    TRawStmt(const TRawStmt&) = delete;
+    TRawStmt& operator=(const TRawStmt&) = delete;
+
+    int Param(const char* AName) const {
+        const int Index = sqlite3_bind_parameter_index(FStmt, AName);
+        if (Index == 0)
+            throw std::runtime_error(std::string("no parameter ") + AName);
+        return Index;
+    }
+    int Column(const char* AName) const {
+        for (int I = 0; I < sqlite3_column_count(FStmt); ++I)
+            if (strcasecmp(sqlite3_column_name(FStmt, I), AName) == 0)
+                return I;
+        throw std::runtime_error(std::string("no column ") + AName);
+    }
+    void Text(int AIndex, const std::string& AValue) {
+        sqlite3_bind_text(FStmt, AIndex, AValue.data(), static_cast<int>(AValue.size()), SQLITE_STATIC);
+    }
+    void Int(int AIndex, int AValue) { sqlite3_bind_int(FStmt, AIndex, AValue); }
+    void Double(int AIndex, double AValue) { sqlite3_bind_double(FStmt, AIndex, AValue); }
+    void OptionalID(int AIndex, bool AHas, int AValue) {
+        if (AHas)
+            sqlite3_bind_int(FStmt, AIndex, AValue);
+        else
+            sqlite3_bind_null(FStmt, AIndex);
+    }
+    bool Step() {
+        const int Result = sqlite3_step(FStmt);
+        Check(Result, FDb, sqlite3_sql(FStmt));
+        return Result == SQLITE_ROW;
+    }
+    void Exec() {
+        while (Step()) {
+        }
+        sqlite3_reset(FStmt);
+    }
+    void Reset() { sqlite3_reset(FStmt); }
+    void ColumnText(int AColumn, std::string& AOut) const {
+        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, AColumn));
+        if (Text == nullptr)
+            AOut.clear();
+        else
+            AOut.assign(Text, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, AColumn)));
+    }
+    int ColumnInt(int AColumn) const { return sqlite3_column_int(FStmt, AColumn); }
+    double ColumnDouble(int AColumn) const { return sqlite3_column_double(FStmt, AColumn); }
+
+private:
+    sqlite3* FDb;
+    sqlite3_stmt* FStmt = nullptr;
+};
+
+// The parameter numbers of a song or disco statement, found once.
+struct TSongParams {
+    explicit TSongParams(const TRawStmt& AStmt)
+        : SongNumber(AStmt.Param(":SongNumber")), SongName(AStmt.Param(":SongName")),
+          FilePath(AStmt.Param(":FilePath")), SingerName(AStmt.Param(":SingerName")),
+          PYCode(AStmt.Param(":PYCode")), CharsCount(AStmt.Param(":CharsCount")),
+          StrokesNumber(AStmt.Param(":StrokesNumber")), LanguageID(AStmt.Param(":LanguageID")),
+          TypeID(AStmt.Param(":TypeID")), Special(AStmt.Param(":Special")),
+          Track(AStmt.Param(":Track")), Sound(AStmt.Param(":Sound")), IsNew(AStmt.Param(":IsNew")),
+          DemandTimes(AStmt.Param(":DemandTimes")), MediaType(AStmt.Param(":MediaType")),
+          FileSize(AStmt.Param(":FileSize")), PublishDate(AStmt.Param(":PublishDate")) {}
+    int SongNumber, SongName, FilePath, SingerName, PYCode, CharsCount, StrokesNumber, LanguageID,
+        TypeID, Special, Track, Sound, IsNew, DemandTimes, MediaType, FileSize, PublishDate;
+};
+
+struct TDiscoParams {
+    explicit TDiscoParams(const TRawStmt& AStmt)
+        : DiscoName(AStmt.Param(":DiscoName")), FilePath(AStmt.Param(":FilePath")),
+          Player(AStmt.Param(":Player")), PYCode(AStmt.Param(":PYCode")),
+          CharsCount(AStmt.Param(":CharsCount")), LanguageID(AStmt.Param(":LanguageID")),
+          TypeID(AStmt.Param(":TypeID")), Track(AStmt.Param(":Track")), Sound(AStmt.Param(":Sound")) {}
+    int DiscoName, FilePath, Player, PYCode, CharsCount, LanguageID, TypeID, Track, Sound;
+};
+
+// A name table's lookup with the insert the access layer posts for a name not there yet.
+class TRawLookup {
+public:
+    TRawLookup(sqlite3* ADb, const char* ASelect, const char* AInsert, const char* AParam,
+               const char* AIDColumn)
+        : FSelect(ADb, ASelect), FInsert(ADb, AInsert != nullptr ? AInsert : "select 1"),
+          FHasInsert(AInsert != nullptr), FParam(FSelect.Param(AParam)),
+          FID(FSelect.Column(AIDColumn)) {}
+
+    // Absent (false) for an empty name; otherwise the identifier, 0 for a name not there and
+    // not added.
+    bool Find(const std::string& AName, int& AID) {
+        if (AName.empty())
+            return false;
+        FSelect.Text(FParam, AName);
+        if (FSelect.Step()) {
+            AID = FSelect.ColumnInt(FID);
+            FSelect.Reset();
+            return true;
+        }
+        FSelect.Reset();
+        AID = 0;
+        if (FHasInsert) {
+            FInsert.Text(1, AName);
+            if (!FInsert.Step())
+                throw std::runtime_error("the insert returned no row");
+            AID = FInsert.ColumnInt(0);
+            FInsert.Exec();
+        }
+        return true;
+    }
+
+private:
+    TRawStmt FSelect;
+    TRawStmt FInsert;
+    bool FHasInsert;
+    int FParam;
+    int FID;
+};
+
+double RawLoop(const std::string& ALocal, const std::string& ATotal,
+               const std::vector<std::string>& AFiles, bool AOverWrite) {
+    sqlite3* Local = OpenRaw(ALocal, false);
+    sqlite3* Total = OpenRaw(ATotal, true);
+    double Seconds = 0;
+    {
+        TRawStmt Master(Total, SqlMasterSong);
+        const int MasterPath = Master.Param(":FilePath");
+        const int CNumber = Master.Column("SongNumber"), CName = Master.Column("SongName"),
+                  CSinger = Master.Column("SingerName"), CLanguage = Master.Column("LanguageName"),
+                  CType = Master.Column("TypeName"), CSpecial = Master.Column("Special"),
+                  CDate = Master.Column("PublishDate"), CPY = Master.Column("PYCode"),
+                  CChars = Master.Column("CharsCount"), CTrack = Master.Column("Track"),
+                  CSound = Master.Column("Sound"), CMedia = Master.Column("MediaType"),
+                  CDemand = Master.Column("DemandTimes");
+        // The inserts as the access layer posts an appended row.
+        TRawLookup Languages(Local, SqlSelectLanguage,
+                             "insert into \"Languages\" (\"LanguageName\") values (?) returning *",
+                             ":LanguageName", "LanguageID");
+        TRawLookup Types(Local, SqlSelectSongType,
+                         "insert into \"SongTypes\" (\"TypeName\") values (?) returning *",
+                         ":TypeName", "TypeID");
+        TRawLookup DiscoTypes(Local, SqlSelectDiscoType, nullptr, ":TypeName", "TypeID");
+        TRawStmt Exists(Local, SqlSongExists);
+        const int ExistsPath = Exists.Param(":FilePath");
+        TRawStmt Insert(Local, SqlSongInsert), Update(Local, SqlSongUpdate);
+        TRawStmt DiscoInsert(Local, SqlDiscoInsert), DiscoUpdate(Local, SqlDiscoUpdate);
+        const TSongParams InsertParams(Insert), UpdateParams(Update);
+        const TDiscoParams DiscoInsertParams(DiscoInsert), DiscoUpdateParams(DiscoUpdate);
+
+        std::string Name, Number, SongName, Singer, Language, Type, Special, PY, Media;
+        const auto Start = TClock::now();
+        for (const std::string& Path : AFiles) {
+            const std::size_t Slash = Path.rfind('/');
+            Name.assign(Path, Slash == std::string::npos ? 0 : Slash + 1);
+            Master.Text(MasterPath, Name);
+            if (!Master.Step()) {
+                Master.Reset();
+                continue;
+            }
+            Master.ColumnText(CNumber, Number);
+            Master.ColumnText(CName, SongName);
+            Master.ColumnText(CSinger, Singer);
+            Master.ColumnText(CLanguage, Language);
+            Master.ColumnText(CType, Type);
+            Master.ColumnText(CSpecial, Special);
+            const double Date = Master.ColumnDouble(CDate);
+            Master.ColumnText(CPY, PY);
+            const int Chars = Master.ColumnInt(CChars), Track = Master.ColumnInt(CTrack),
+                      Sound = Master.ColumnInt(CSound), Demand = Master.ColumnInt(CDemand);
+            Master.ColumnText(CMedia, Media);
+            Master.Reset();
+            int LanguageID = 0, TypeID = 0;
+            const bool HasLanguage = Languages.Find(Language, LanguageID);
+            const bool HasType = Types.Find(Type, TypeID);
+            if (SongName.empty())
+                continue;
+
+            Exists.Text(ExistsPath, Path);
+            const bool Present = Exists.Step();
+            Exists.Reset();
+            if (Present && !AOverWrite)
+                continue;
+            TRawStmt& Song = Present ? Update : Insert;
+            const TSongParams& P = Present ? UpdateParams : InsertParams;
+            Song.Text(P.SongNumber, Number);
+            Song.Text(P.SongName, SongName);
+            Song.Text(P.FilePath, Path);
+            Song.Text(P.SingerName, Singer);
+            Song.Text(P.PYCode, PY);
+            Song.Int(P.CharsCount, Chars);
+            Song.Int(P.StrokesNumber, 0);
+            Song.OptionalID(P.LanguageID, HasLanguage, LanguageID);
+            Song.OptionalID(P.TypeID, HasType, TypeID);
+            Song.Text(P.Special, Special);
+            Song.Int(P.Track, Track);
+            Song.Int(P.Sound, Sound);
+            Song.Int(P.IsNew, 0);
+            Song.Int(P.DemandTimes, Demand);
+            Song.Text(P.MediaType, Media);
+            Song.Int(P.FileSize, 0);
+            Song.Double(P.PublishDate, Date);
+            Song.Exec();
+            if (Type.empty())
+                continue;
+            int DiscoTypeID = 0;
+            DiscoTypes.Find(Type, DiscoTypeID);
+            if (DiscoTypeID == 0)
+                continue;
+            TRawStmt& Disco = Present ? DiscoUpdate : DiscoInsert;
+            const TDiscoParams& D = Present ? DiscoUpdateParams : DiscoInsertParams;
+            Disco.Text(D.DiscoName, SongName);
+            Disco.Text(D.FilePath, Path);
+            Disco.Text(D.Player, Singer);
+            Disco.Text(D.PYCode, PY);
+            Disco.Int(D.CharsCount, Chars);
+            Disco.OptionalID(D.LanguageID, HasLanguage, LanguageID);
+            Disco.Int(D.TypeID, DiscoTypeID);
+            Disco.Int(D.Track, Track);
+            Disco.Int(D.Sound, Sound);
+            Disco.Exec();
+        }
+        Seconds = SecondsSince(Start);
+    }
+    sqlite3_close(Total);
+    sqlite3_close(Local);
+    return Seconds;
+}
+
+long CountRows(const std::string& AFile, const char* ATable) {
+    sqlite3* Db = OpenRaw(AFile, true);
+    TRawStmt Count(Db, (std::string("select count(*) from ") + ATable).c_str());
+    Count.Step();
+    const long Result = Count.ColumnInt(0);
+    Count.Reset();
+    sqlite3_close(Db);
+    return Result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const long Count = argc > 1 ? std::atol(argv[1]) : 100000;
+    const std::string Seed = argc > 2 ? argv[2] : "1";
+    if (Count <= 0 || argc > 3) {
+        std::fprintf(stderr, "usage: bench_index [COUNT] [SEED]\n");
+        return 2;
+    }
+    const fs::path Dir = fs::temp_directory_path() / ("corvena-bench-" + std::to_string(getpid()));
+    fs::remove_all(Dir);
+    const fs::path Demo = Dir / "KTV";
+    const std::string Songs = (Demo / "Songs").string();
+    int Result = 0;
+    try {
+        const auto Made = TClock::now();
+        if (!Run({KTVDEMO_PROGRAM, "--out", Demo.string(), "--count", std::to_string(Count),
+                  "--seed", Seed}))
+            throw std::runtime_error("ktvdemo failed");
+        std::printf("Demo library of %ld songs (seed %s) made in %.1f s\n", Count, Seed.c_str(),
+                    SecondsSince(Made));
+
+        // 1
+        double Find = 0;
+        for (int Pass = 0; Pass < 2; ++Pass) {
+            const auto Start = TClock::now();
+            if (!Run({"find", "-L", Songs, "-type", "f"}))
+                throw std::runtime_error("find failed");
+            Find = SecondsSince(Start);
+        }
+        // 2
+        const TSearchResult Bare = SearchWithoutWindow(Songs);
+
+        // 3
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        int Argc = 1;
+        QApplication App(Argc, argv);
+        const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
+        const std::string Total = (Demo / "DataBase" / "Total.mdb").string();
+        auto Files = std::make_shared<QStringList>();
+        double InWindow = 0, Raw = 0, Worker = 0, Headless = 0;
+        int Paints = 0;
+        std::size_t Listed = 0;
+        TSongIdxReport Report; // the runs with the window, added up
+        {
+            TBenchForm Form(QStringList{QStringLiteral("corvena")},
+                            QString::fromStdString((Demo / "Tools" / "corvena").string()));
+            Form.show();
+            if (!QTest::qWaitForWindowExposed(&Form))
+                throw std::runtime_error("the window was never shown");
+            Form.pnl3->show();
+            Form.pnl3->raise();
+            QCoreApplication::processEvents();
+            TPaintCounter Counter;
+            Form.lblsRight->installEventFilter(&Counter);
+            InWindow = RunWorker(new TFileSearchThrd(true, Form.Handle(), QString::fromStdString(Songs),
+                                                     QStringLiteral(".*"), Files));
+            Paints = Counter.Paints;
+            Form.lblsRight->removeEventFilter(&Counter);
+            Listed = static_cast<std::size_t>(Files->size());
+
+            // 4 and 5 take turns over slices of the list the search collected, so a change in
+            // the machine's load falls on both alike; each side goes on in its own database.
+            // The worker runs once reporting to the window's progress bar as in the wizard, and
+            // once without a window, to tell the database side from the messages' round trips.
+            Form.pnl4->show();
+            Form.pnl4->raise();
+            for (const char* Copy : {"raw.mdb", "worker.mdb", "headless.mdb"})
+                fs::copy_file(Local, Dir / Copy);
+            constexpr qsizetype Slices = 10;
+            for (qsizetype Slice = 0; Slice < Slices; ++Slice) {
+                const qsizetype From = Files->size() * Slice / Slices;
+                const qsizetype To = Files->size() * (Slice + 1) / Slices;
+                auto Part = std::make_shared<QStringList>(Files->mid(From, To - From));
+                {
+                    std::vector<std::string> Paths;
+                    Paths.reserve(static_cast<std::size_t>(Part->size()));
+                    for (const QString& File : *Part)
+                        Paths.push_back(File.toStdString());
+                    Raw += RawLoop((Dir / "raw.mdb").string(), Total, Paths, true);
+                }
+                for (const char* Copy : {"worker.mdb", "headless.mdb"}) {
+                    const bool WithWindow = std::strcmp(Copy, "worker.mdb") == 0;
+                    auto CnnLocal = std::make_shared<TConnection>();
+                    CnnLocal->SetConnectionString(LocalConnectionString((Dir / Copy).string()));
+                    CnnLocal->SetConnected(true);
+                    auto CnnTotal = std::make_shared<TConnection>();
+                    CnnTotal->SetMode(TConnectMode::ShareDenyNone);
+                    CnnTotal->SetConnectionString(TotalConnectionString(Total));
+                    CnnTotal->SetConnected(true);
+                    auto* Index =
+                        new TSongIdxThrd(WithWindow ? Form.Handle() : 0, CnnLocal, CnnTotal, Part, true);
+                    const TSongIdxReportRef Part5 = Index->Report();
+                    (WithWindow ? Worker : Headless) += RunWorker(Index);
+                    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                    if (WithWindow) {
+                        Report.Matched += Part5->Matched;
+                        Report.Inserted += Part5->Inserted;
+                        Report.Failed += Part5->Failed;
+                        Report.Unmatched.insert(Report.Unmatched.end(), Part5->Unmatched.begin(),
+                                                Part5->Unmatched.end());
+                    }
+                    if (Report.RunError.empty())
+                        Report.RunError = Part5->RunError;
+                }
+            }
+        }
+
+        rusage Usage{};
+        getrusage(RUSAGE_SELF, &Usage);
+        const double PeakMB = static_cast<double>(Usage.ru_maxrss) / 1024.0;
+
+        const auto Rows = [&Dir](const char* AFile, const char* ATable) {
+            return CountRows((Dir / AFile).string(), ATable);
+        };
+        const long RawSongs = Rows("raw.mdb", "Songs"), RawDiscos = Rows("raw.mdb", "Discos");
+        const long WorkerSongs = Rows("worker.mdb", "Songs"), WorkerDiscos = Rows("worker.mdb", "Discos");
+        const bool HeadlessSame = Rows("headless.mdb", "Songs") == WorkerSongs &&
+                                  Rows("headless.mdb", "Discos") == WorkerDiscos;
+        const double N = static_cast<double>(Listed);
+
+        std::printf("%zu files\n", Listed);
+        std::printf("  1 find -L SONGS -type f        %7.3f s\n", Find);
+        std::printf("  2 search, no window            %7.3f s   %5.2fx find   (%ld files)\n",
+                    Bare.Seconds, Bare.Seconds / Find, Bare.Files);
+        std::printf("  3 search in the window         %7.3f s   %5.2fx find   (%d repaints of the"
+                    " count, %.0f a second)\n",
+                    InWindow, InWindow / Find, Paints, Paints / InWindow);
+        std::printf("  4 raw SQLite loop              %7.3f s   %7.0f files/s\n", Raw, N / Raw);
+        std::printf("  5 index worker                 %7.3f s   %7.0f files/s   %5.2fx raw\n", Worker,
+                    N / Worker, Worker / Raw);
+        std::printf("    (the same without a window   %7.3f s   %7.0f files/s   %5.2fx raw)\n",
+                    Headless, N / Headless, Headless / Raw);
+        std::printf("  6 peak resident memory         %7.1f MB\n", PeakMB);
+        std::printf("Rows written: raw %ld songs, %ld discos; worker %ld songs, %ld discos"
+                    " (matched %d, new %d, unmatched %zu, failed %d%s%s)\n",
+                    RawSongs, RawDiscos, WorkerSongs, WorkerDiscos, Report.Matched,
+                    Report.Inserted, Report.Unmatched.size(), Report.Failed,
+                    Report.RunError.empty() ? "" : ", ", Report.RunError.c_str());
+        if (Bare.Files != static_cast<long>(Listed) || RawSongs != WorkerSongs ||
+            RawDiscos != WorkerDiscos || !HeadlessSame || !Report.RunError.empty()) {
+            std::fprintf(stderr, "bench_index: the two sides differ\n");
+            Result = 1;
+        }
+    } catch (const std::exception& AError) {
+        std::fprintf(stderr, "bench_index: %s\n", AError.what());
+        Result = 1;
+    }
+    fs::remove_all(Dir);
+    return Result;
+}
