@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QImageReader>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
@@ -511,7 +512,11 @@ void TestMain::ProgressAnimation() {
     QVERIFY2(Movie->isValid(), "the animation is missing from the resources");
     QCOMPARE(Movie->frameCount(), 92);
     QCOMPARE(Movie->loopCount(), -1);
-    QCOMPARE(Movie->nextFrameDelay(), 100);
+    // The stored frame time, read from the file itself: a movie's next delay is what is left
+    // of it, which a loaded machine can shorten.
+    QImageReader Reader(QStringLiteral(":/wizard/progress.gif"));
+    QCOMPARE(Reader.imageCount(), 92);
+    QCOMPARE(Reader.nextImageDelay(), 100);
     QCOMPARE(Form->imgProgress->geometry(), QRect(91, 199, 375, 22));
     QCOMPARE(Movie->currentImage().size(), QSize(375, 22));
 }
