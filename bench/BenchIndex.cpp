@@ -13,6 +13,7 @@
 // status is 1 otherwise).
 #include "Config.h"
 #include "Main.h"
+#include "QtTestSupport.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 
@@ -130,17 +131,6 @@ public:
     using TMainForm::pnl4;
 };
 
-class TPaintCounter : public QObject {
-public:
-    int Paints = 0;
-
-protected:
-    bool eventFilter(QObject* AObject, QEvent* AEvent) override {
-        if (AEvent->type() == QEvent::Paint)
-            ++Paints;
-        return QObject::eventFilter(AObject, AEvent);
-    }
-};
 
 // Starts AWorker as the window does and runs the event loop until it has finished.
 double RunWorker(QThread* AWorker) {

@@ -4,6 +4,7 @@
 //   CORVENA_CLOSE_ROUNDS (default 12) and CORVENA_CLOSE_SEED choose the rounds.
 #include "Main.h"
 #include "MessageBoxes.h"
+#include "QtTestSupport.h"
 #include "TestSupport.h"
 
 #include <QElapsedTimer>
@@ -49,20 +50,6 @@ private:
 };
 
 namespace {
-
-bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs) {
-    QEventLoop Loop;
-    QTimer Poll;
-    QObject::connect(&Poll, &QTimer::timeout, &Loop, [&] {
-        if (ACondition())
-            Loop.quit();
-    });
-    QTimer::singleShot(ATimeoutMs, &Loop, &QEventLoop::quit);
-    Poll.start(2);
-    if (!ACondition())
-        Loop.exec();
-    return ACondition();
-}
 
 int EnvInt(const char* AName, int ADefault) {
     bool Ok = false;

@@ -2,6 +2,7 @@
 #include "FileDialogs.h"
 #include "Main.h"
 #include "MessageBoxes.h"
+#include "QtTestSupport.h"
 #include "TestSupport.h"
 
 #include <QCheckBox>
@@ -551,22 +552,6 @@ void TestMain::ProgramRunsUntilItsWindowCloses() {
 }
 
 namespace {
-
-// Runs a real event loop until ACondition holds or ATimeoutMs passed. QTRY_* waits sleep between
-// event rounds, which would make every synchronous message of a worker wait for the sleep.
-bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs = 20000) {
-    QEventLoop Loop;
-    QTimer Poll;
-    QObject::connect(&Poll, &QTimer::timeout, &Loop, [&] {
-        if (ACondition())
-            Loop.quit();
-    });
-    QTimer::singleShot(ATimeoutMs, &Loop, &QEventLoop::quit);
-    Poll.start(5);
-    if (!ACondition())
-        Loop.exec();
-    return ACondition();
-}
 
 // What the host link received.
 struct THostSpy {

@@ -2,6 +2,7 @@
 // twice: on a QCoreApplication, and with THRDFILESEARCH_GUI on a QApplication whose window is
 // a shown label that repaints as the count changes.
 #include "TestSupport.h"
+#include "QtTestSupport.h"
 #include "ThrdFileSearch.h"
 #include "WinMessages.h"
 
@@ -524,19 +525,6 @@ void TestThrdFileSearch::HeadlessRunWithoutAThread() {
 }
 
 #ifdef THRDFILESEARCH_GUI
-namespace {
-class TPaintCounter : public QObject {
-public:
-    int Paints = 0;
-
-protected:
-    bool eventFilter(QObject* AObject, QEvent* AEvent) override {
-        if (AEvent->type() == QEvent::Paint)
-            ++Paints;
-        return QObject::eventFilter(AObject, AEvent);
-    }
-};
-} // namespace
 
 void TestThrdFileSearch::RepaintsAreCoalesced() {
     TTempDir Dir;
