@@ -1,6 +1,7 @@
 // Bad inputs through the wizard window, one row each: an error box (at step 2 when a database
 // cannot be opened, before the last step when the run fails) or a run that saves what it can,
 // and nothing already saved lost.
+#include "BadInputsSupport.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "TestSupport.h"
@@ -10,23 +11,17 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
-#include <sqlite3.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <mutex>
-#include <random>
-#include <sstream>
 #include <sys/mount.h>
-#include <thread>
 
 namespace fs = std::filesystem;
+using namespace badinputs;
 
 class TProbe : public TMainForm {
 public:
@@ -38,26 +33,6 @@ public:
 };
 
 namespace {
-
-std::string ReadFile(const std::string& AFileName) {
-    std::ifstream In(AFileName, std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-void WriteFile(const fs::path& APath, const std::string& AText) {
-    fs::create_directories(APath.parent_path());
-    std::ofstream(APath, std::ios::binary) << AText;
-}
-
-std::string Escaped(std::string AText) {
-    for (std::size_t At = AText.find('\''); At != std::string::npos; At = AText.find('\'', At + 2))
-        AText.insert(At, 1, '\'');
-    return AText;
-}
-
-int Shell(const std::string& ACommand) { return std::system((ACommand + " >/dev/null 2>&1").c_str()); }
 
 bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs = 30000) {
     QEventLoop Loop;
@@ -72,41 +47,6 @@ bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs = 30000) {
         Loop.exec();
     return ACondition();
 }
-
-// Another program holding a write transaction on the file until released.
-class TWriter {
-public:
-    explicit TWriter(const std::string& AFileName) {
-        FThread = std::thread([this, AFileName] {
-            sqlite3* Db = nullptr;
-            sqlite3_open_v2(AFileName.c_str(), &Db, SQLITE_OPEN_READWRITE, nullptr);
-            const bool Holding = sqlite3_exec(Db, "begin immediate", nullptr, nullptr, nullptr) == SQLITE_OK;
-            std::unique_lock Lock(FMutex);
-            FState = Holding ? 1 : -1;
-            FChanged.notify_all();
-            FChanged.wait_for(Lock, std::chrono::seconds(8), [this] { return FState == 2; });
-            sqlite3_exec(Db, "commit", nullptr, nullptr, nullptr);
-            sqlite3_close(Db);
-        });
-        std::unique_lock Lock(FMutex);
-        FChanged.wait(Lock, [this] { return FState != 0; });
-    }
-    ~TWriter() {
-        {
-            const std::lock_guard Lock(FMutex);
-            FState = 2;
-        }
-        FChanged.notify_all();
-        FThread.join();
-    }
-    bool Holding() const { return FState == 1; }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    int FState = 0;
-    std::thread FThread;
-};
 
 // KTV/Tools/corvena (the program), KTV/Configure.ini naming KTV/DataBase/Ktv.mdb, the master
 // KTV/DataBase/Total.mdb with six songs NNN.mpg, those files in KTV/Songs/A, and one song
@@ -159,23 +99,8 @@ struct TLibrary {
     int Count = 0;
 };
 
-std::string RandomBytes(std::size_t ASize) {
-    std::mt19937 Random(16);
-    std::string Bytes(ASize, '\0');
-    for (char& Byte : Bytes)
-        Byte = static_cast<char>(Random() & 0xFF);
-    return Bytes;
-}
-
 void SetMaster(TLibrary& L, const char* ASet) {
     RunSql(L.Master, std::string("update Songs set ") + ASet + " where FilePath = '002.mpg'");
-}
-
-std::string LongRelative() {
-    std::string Relative = "Songs";
-    for (char Letter = 'a'; Relative.size() < 3700; ++Letter)
-        Relative += "/" + std::string(250, Letter);
-    return Relative + "/" + std::string(255 - 8, 'z') + "deep.mpg";
 }
 
 // The spoilers by name; a row of the table names one.
