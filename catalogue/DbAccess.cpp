@@ -5,9 +5,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
