@@ -7,14 +7,19 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 namespace {
+
+// How long a statement waits for another program's lock before it fails.
+constexpr int BusyTimeoutMs = 5000;
 
 std::atomic<TAccessReader>& AccessReader() {
     static std::atomic<TAccessReader> Reader{nullptr};
@@ -310,13 +315,31 @@ void TConnection::Open() {
         sqlite3_close_v2(Handle);
         throw TDatabaseError("Cannot open database " + Quoted(Name) + ": " + Message, Code);
     }
+    // SQLite falls back to reading when the file cannot be opened for writing (an immutable
+    // file, a read-only mount); every save would then fail.
+    if (!ReadOnly && sqlite3_db_readonly(Handle, "main") == 1) {
+        sqlite3_close_v2(Handle);
+        throw TDatabaseError("Cannot open database " + Quoted(Name) +
+                                 ": the file cannot be written (it is read-only)",
+                             SQLITE_READONLY);
+    }
     // Another program (the song-request host) may hold the file for a moment.
-    sqlite3_busy_timeout(Handle, 5000);
+    sqlite3_busy_timeout(Handle, BusyTimeoutMs);
     const char* Setup = ReadOnly ? "select count(*) from sqlite_master"
                                  : "pragma journal_mode=WAL; pragma synchronous=NORMAL;"
                                    "select count(*) from sqlite_master";
     char* Message = nullptr;
-    if (sqlite3_exec(Handle, Setup, nullptr, nullptr, &Message) != SQLITE_OK) {
+    // Switching to WAL fails at once, without the busy handler, while another connection
+    // writes: it is retried for as long as the busy timeout would have waited.
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
+    int SetupResult = SQLITE_OK;
+    while ((SetupResult = sqlite3_exec(Handle, Setup, nullptr, nullptr, &Message)) == SQLITE_BUSY &&
+           std::chrono::steady_clock::now() < Deadline) {
+        sqlite3_free(Message);
+        Message = nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (SetupResult != SQLITE_OK) {
         const std::string Text = Message ? Message : sqlite3_errmsg(Handle);
         const int Code = sqlite3_extended_errcode(Handle);
         sqlite3_free(Message);

@@ -22,6 +22,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -313,6 +314,9 @@ public:
         // so sleeping in the handler slows the run without touching the worker.
         const QByteArray Delay = qgetenv("CORVENA_INDEX_FILE_DELAY_MS");
         FFileDelay = std::chrono::milliseconds(std::max(0, Delay.toInt()));
+        // CORVENA_INDEX_ENTRY_DELAY_MS does the same for every entry of the folder walk.
+        const QByteArray EntryDelay = qgetenv("CORVENA_INDEX_ENTRY_DELAY_MS");
+        FEntryDelay = std::chrono::milliseconds(std::max(0, EntryDelay.toInt()));
     }
 
     // The databases are open; runs both workers and reports. Returns the exit status.
@@ -365,6 +369,8 @@ private:
         if (AMsg != WM_WIZ_PROGRESS)
             return 0;
         if (ALParam == 0) {
+            if (FEntryDelay.count() > 0)
+                std::this_thread::sleep_for(FEntryDelay);
             FProgress.Search(static_cast<int>(AWParam));
         } else {
             if (FFileDelay.count() > 0)
@@ -537,6 +543,7 @@ private:
     QString FSongsDir;
     TProgress FProgress;
     std::chrono::milliseconds FFileDelay{0};
+    std::chrono::milliseconds FEntryDelay{0};
     QObject FWindow;
     TWindowHandle FHandle = 0;
     QPointer<QThread> FWorker;
@@ -679,6 +686,12 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) 
         return Refuse("the song folder " + Quoted(SongsDir) + " does not exist");
     if (!SongsInfo.isDir())
         return Refuse("the song folder " + Quoted(SongsDir) + " is not a folder");
+    // A folder that cannot be listed would give an empty run that looks like a success.
+    if (const int Fd = open(QFile::encodeName(SongsDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        Fd < 0)
+        return Refuse("the song folder " + Quoted(SongsDir) + " cannot be read: " + std::strerror(errno));
+    else
+        close(Fd);
 
     QString Local = Options.Local;
     if (Local.isEmpty()) {
@@ -692,6 +705,14 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) 
         if (!Output->isEmpty())
             if (const std::string Problem = WritableProblem(*Output); !Problem.empty())
                 return Refuse("cannot write " + Quoted(*Output) + ": " + Problem);
+
+    // A connection string ends its data source at the first ";": such a name would open
+    // another file, or fail naming a file that does not exist.
+    for (const auto& [What, File] : {std::pair{"master catalogue", Options.Master},
+                                     std::pair{"local song database", Local}})
+        if (File.contains(u';'))
+            return Refuse(std::string(What) + " " + Quoted(File) +
+                          ": cannot be opened: a database file name must not contain \";\"");
 
     // The master first: it is only read, so a master that fails leaves the local file untouched.
     InstallAccessReader();

@@ -357,6 +357,13 @@ void TMainForm::ShowIndexFailures() {
         ErrorBox(this, ErrorTitle,
                  QStringLiteral("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
                      .arg(edtTotalPath->text(), QString::fromStdString(Report.RunError)));
+    else if (!Report.RunError.empty())
+        // A database stopped working: the files after this one were not indexed at all.
+        ErrorBox(this, ErrorTitle,
+                 QStringLiteral("数据库出错，索引在第 %1 个文件（共 %2 个）处停止。\r%3")
+                     .arg(Report.Files)
+                     .arg(FSongFiles ? FSongFiles->size() : 0)
+                     .arg(QString::fromStdString(Report.RunError)));
     else if (Report.Failed > 0)
         ErrorBox(this, ErrorTitle,
                  QStringLiteral("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
