@@ -30,9 +30,7 @@ class TReceiver;
 struct TRegistration {
     QThread* Thread = nullptr;
     std::shared_ptr<TMessageHandler> Handler;
-    // Lives on the window's thread; messages from other threads are posted to it. Only deleted
-    // after the registration has left the map, and posts happen under the registry's lock, so
-    // no post ever reaches a deleted receiver.
+    // The receiver of the window's thread; messages from other threads are posted to it.
     TReceiver* Receiver = nullptr;
     std::uint64_t Serial = 0;
     std::set<TPendingCallRef> Pending;
@@ -42,6 +40,9 @@ struct TRegistry {
     std::mutex Lock;
     std::condition_variable CallDone;
     std::map<TWindowHandle, TRegistration> Windows;
+    // One receiver per thread that has windows, kept for the program's life: windows come and
+    // go, and a receiver that is never deleted can never receive a post after its deletion.
+    std::map<QThread*, TReceiver*> Receivers;
     // Handles of windows that have gone: their messages are dropped, never sent to the host.
     std::set<TWindowHandle> Retired;
     THostLink HostLink;
@@ -109,7 +110,6 @@ public:
 
 void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
     auto& R = Registry();
-    TReceiver* Receiver = nullptr;
     {
         std::lock_guard Guard(R.Lock);
         const auto Found = R.Windows.find(AHandle);
@@ -118,25 +118,27 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
         // Senders waiting for this window get 0 back.
         for (const TPendingCallRef& Call : Found->second.Pending)
             Call->Done = true;
-        Receiver = Found->second.Receiver;
         R.Windows.erase(Found);
         R.Retired.insert(AHandle);
     }
     R.CallDone.notify_all();
-    Receiver->deleteLater();
 }
 
 } // namespace
 
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle) {
     auto& R = Registry();
-    auto* Receiver = new TReceiver;
-    Receiver->moveToThread(AWindow->thread());
+    QThread* const Thread = AWindow->thread();
     TWindowHandle Handle = AHandle;
     std::uint64_t Serial = 0;
-    TReceiver* Replaced = nullptr;
+    bool Replaced = false;
     {
         std::lock_guard Guard(R.Lock);
+        TReceiver*& Receiver = R.Receivers[Thread];
+        if (Receiver == nullptr) {
+            Receiver = new TReceiver;
+            Receiver->moveToThread(Thread);
+        }
         if (Handle == 0) {
             while (R.Windows.count(R.NextHandle) != 0)
                 ++R.NextHandle;
@@ -146,19 +148,16 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
         if (Found != R.Windows.end()) {
             for (const TPendingCallRef& Call : Found->second.Pending)
                 Call->Done = true;
-            Replaced = Found->second.Receiver;
+            Replaced = true;
             R.Windows.erase(Found);
         }
         R.Retired.erase(Handle);
         Serial = R.NextSerial++;
-        R.Windows[Handle] =
-            TRegistration{AWindow->thread(),
-                          std::make_shared<TMessageHandler>(std::move(AHandler)), Receiver, Serial, {}};
+        R.Windows[Handle] = TRegistration{Thread, std::make_shared<TMessageHandler>(std::move(AHandler)),
+                                          Receiver, Serial, {}};
     }
-    if (Replaced != nullptr) {
+    if (Replaced)
         R.CallDone.notify_all();
-        Replaced->deleteLater();
-    }
     // Only this registration ends with this window, not a later one under the same handle.
     QObject::connect(AWindow, &QObject::destroyed, [Handle, Serial] { Unregister(Handle, Serial); });
     return Handle;

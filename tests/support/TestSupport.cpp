@@ -33,6 +33,8 @@ struct TDb {
     explicit TDb(const std::string& AFileName) {
         if (sqlite3_open_v2(AFileName.c_str(), &Handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
             throw std::runtime_error("cannot open " + AFileName);
+        // Checks may read while a program under test writes.
+        sqlite3_busy_timeout(Handle, 5000);
     }
     ~TDb() { sqlite3_close(Handle); }
 };
@@ -54,9 +56,13 @@ std::string QueryText(const std::string& AFileName, const std::string& ASql) {
     if (sqlite3_prepare_v2(Db.Handle, ASql.c_str(), -1, &Stmt, nullptr) != SQLITE_OK)
         throw std::runtime_error(std::string(sqlite3_errmsg(Db.Handle)) + " in " + ASql);
     std::string Result;
-    if (sqlite3_step(Stmt) == SQLITE_ROW && sqlite3_column_type(Stmt, 0) != SQLITE_NULL)
+    const int Step = sqlite3_step(Stmt);
+    if (Step == SQLITE_ROW && sqlite3_column_type(Stmt, 0) != SQLITE_NULL)
         Result = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0));
+    const std::string Error = sqlite3_errmsg(Db.Handle);
     sqlite3_finalize(Stmt);
+    if (Step != SQLITE_ROW && Step != SQLITE_DONE)
+        throw std::runtime_error(Error + " in " + ASql);
     return Result;
 }
 
