@@ -50,9 +50,10 @@ struct TRegistry {
     std::uint64_t NextSerial = 1;
 };
 
+// Never destroyed: receivers and senders may outlive every static destructor.
 TRegistry& Registry() {
-    static TRegistry Instance;
-    return Instance;
+    static TRegistry* const Instance = new TRegistry;
+    return *Instance;
 }
 
 class TCallEvent : public QEvent {
