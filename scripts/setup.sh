@@ -21,4 +21,4 @@ $SUDO apt-get install -y -q --no-install-recommends \
     fonts-wqy-microhei xvfb xauth xdotool \
     g++-multilib libsqlite3-dev:i386 qemu-user \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-    mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux
+    mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc
