@@ -26,8 +26,6 @@ std::atomic<TAccessReader>& AccessReader() {
     return Reader;
 }
 
-std::string_view Trim(std::string_view AText) { return TrimControls(AText); }
-
 // Releases a temporary statement on every path.
 struct TStmtGuard {
     sqlite3_stmt* Stmt = nullptr;
@@ -219,8 +217,8 @@ std::string ConnectionStringValue(std::string_view AConnectionString, std::strin
         const auto Equals = Part.find('=');
         if (Equals == std::string_view::npos)
             continue;
-        if (SameText(Trim(Part.substr(0, Equals)), AKey)) {
-            std::string_view Value = Trim(Part.substr(Equals + 1));
+        if (SameText(TrimControls(Part.substr(0, Equals)), AKey)) {
+            std::string_view Value = TrimControls(Part.substr(Equals + 1));
             if (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
                 Value.back() == Value.front())
                 Value = Value.substr(1, Value.size() - 2);
@@ -398,7 +396,6 @@ TQuery::TValue TQuery::ReadCell(sqlite3_stmt* AStmt, int AColumn) {
     }
 }
 
-
 void TQuery::TStmtDeleter::operator()(sqlite3_stmt* AStmt) const noexcept {
     sqlite3_finalize(AStmt);
 }
@@ -440,7 +437,7 @@ sqlite3_stmt* TQuery::Statement() {
         }
         if (Stmt == nullptr)
             Fail("The statement is empty");
-        if (Tail != nullptr && !Trim(Tail).empty()) {
+        if (Tail != nullptr && !TrimControls(Tail).empty()) {
             sqlite3_finalize(Stmt);
             Fail("Only one statement may be given");
         }
@@ -530,6 +527,18 @@ void TQuery::Open() {
         }
         FFieldsRead = true;
         FFieldsCompiles = Compiles;
+        // "select * from TABLE ..." results accept appended rows.
+        FTable.clear();
+        std::string_view Rest = TrimControls(FSQL);
+        std::array<std::string_view, 4> Words{};
+        for (auto& Word : Words) {
+            const auto End = Rest.find_first_of(" \t\r\n");
+            Word = Rest.substr(0, End);
+            Rest = End == std::string_view::npos ? std::string_view() : TrimControls(Rest.substr(End));
+        }
+        if (SameText(Words[0], "select") && Words[1] == "*" && SameText(Words[2], "from") &&
+            !Words[3].empty() && Words[3].find_first_of(",()") == std::string_view::npos)
+            FTable = std::string(Words[3]);
     }
     {
         sqlite3* Db = FConnection.Handle();
@@ -553,18 +562,6 @@ void TQuery::Open() {
         sqlite3_reset(Stmt);
     }
 
-    // "select * from TABLE ..." results accept appended rows.
-    FTable.clear();
-    std::string_view Rest = Trim(FSQL);
-    std::array<std::string_view, 4> Words{};
-    for (auto& Word : Words) {
-        const auto End = Rest.find_first_of(" \t\r\n");
-        Word = Rest.substr(0, End);
-        Rest = End == std::string_view::npos ? std::string_view() : Trim(Rest.substr(End));
-    }
-    if (SameText(Words[0], "select") && Words[1] == "*" && SameText(Words[2], "from") &&
-        !Words[3].empty() && Words[3].find_first_of(",()") == std::string_view::npos)
-        FTable = std::string(Words[3]);
     FCurrent = 0;
     FActive = true;
 }

@@ -42,6 +42,14 @@ std::string TotalConnectionString(const std::string& AFileName) {
     return JetProvider + AFileName + ";Persist Security Info=false;";
 }
 
+std::shared_ptr<TConnection> OpenConnection(const std::string& AConnectionString, TConnectMode AMode) {
+    auto Connection = std::make_shared<TConnection>();
+    Connection->SetMode(AMode);
+    Connection->SetConnectionString(AConnectionString);
+    Connection->SetConnected(true);
+    return Connection;
+}
+
 TWizardChoices ReadWizardChoices(const std::string& AProgramFile) {
     const TIniFile Tools(GetToolFileName(AProgramFile));
     TWizardChoices Result;

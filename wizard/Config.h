@@ -4,7 +4,10 @@
 // resolve against the program directory, which the wizard makes its current directory.
 #pragma once
 
+#include "DbAccess.h"
 #include "TextRules.h"
+
+#include <memory>
 
 #include <string>
 
@@ -37,6 +40,11 @@ std::string DefaultLocalFileName(const std::string& AProgramFile);
 // catalogue (without one); the file name goes in as it is.
 std::string LocalConnectionString(const std::string& AFileName);
 std::string TotalConnectionString(const std::string& AFileName);
+
+// A new connection opened with AConnectionString in AMode. A new object each time, so whoever
+// still holds an earlier connection keeps it as it was. Throws TDatabaseError when it cannot
+// be opened.
+std::shared_ptr<TConnection> OpenConnection(const std::string& AConnectionString, TConnectMode AMode);
 
 // What the wizard shows on its first two pages and remembers after a finished run.
 struct TWizardChoices {

@@ -156,16 +156,12 @@ bool WriteWhole(const QString& AFile, const std::string& AText, std::string& AEr
 // A new open connection, or the error that kept it closed.
 TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode AMode,
                               std::string& AError) {
-    auto Connection = std::make_shared<TConnection>();
     try {
-        Connection->SetMode(AMode);
-        Connection->SetConnectionString(AConnectionString);
-        Connection->SetConnected(true);
+        return OpenConnection(AConnectionString, AMode);
     } catch (const std::exception& Error) {
         AError = Error.what();
         return nullptr;
     }
-    return Connection;
 }
 
 // ---------------------------------------------------------------------------------------------

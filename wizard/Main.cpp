@@ -98,19 +98,6 @@ std::vector<QPointer<QThread>>& StartedWorkers() {
     return Workers;
 }
 
-// A new connection opened with AConnectionString, or null when it cannot be opened. A new object
-// each time: whoever still holds the previous connection keeps it as it was.
-TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode AMode) {
-    auto Connection = std::make_shared<TConnection>();
-    try {
-        Connection->SetMode(AMode);
-        Connection->SetConnectionString(AConnectionString);
-        Connection->SetConnected(true);
-    } catch (const TDatabaseError&) {
-        return nullptr;
-    }
-    return Connection;
-}
 
 } // namespace
 
@@ -274,12 +261,12 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
         // Confirmed again after a failure: both connections start afresh with today's names.
         const auto Connect = [&](TConnectionRef& ATarget, const std::string& AConnectionString,
                                  TConnectMode AMode, const QString& AError, QLineEdit* AEdit) {
-            TConnectionRef Connection = OpenConnection(AConnectionString, AMode);
-            if (!Connection) {
+            try {
+                ATarget = OpenConnection(AConnectionString, AMode);
+            } catch (const TDatabaseError&) {
                 Refuse(Canceled, AError, AEdit);
                 return false;
             }
-            ATarget = std::move(Connection);
             return true;
         };
         if (Connect(cnnLocal, LocalConnectionString(LocalFile.toStdString()), TConnectMode::Default,

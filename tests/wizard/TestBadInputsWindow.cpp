@@ -4,6 +4,7 @@
 #include "BadInputsSupport.h"
 #include "Main.h"
 #include "MessageBoxes.h"
+#include "QtTestSupport.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -34,19 +35,6 @@ public:
 
 namespace {
 
-bool RunUntil(const std::function<bool()>& ACondition, int ATimeoutMs = 30000) {
-    QEventLoop Loop;
-    QTimer Poll;
-    QObject::connect(&Poll, &QTimer::timeout, &Loop, [&] {
-        if (ACondition())
-            Loop.quit();
-    });
-    QTimer::singleShot(ATimeoutMs, &Loop, &QEventLoop::quit);
-    Poll.start(5);
-    if (!ACondition())
-        Loop.exec();
-    return ACondition();
-}
 
 // KTV/Tools/corvena (the program), KTV/Configure.ini naming KTV/DataBase/Ktv.mdb, the master
 // KTV/DataBase/Total.mdb with six songs NNN.mpg, those files in KTV/Songs/A, and one song
@@ -277,7 +265,7 @@ void TestBadInputsWindow::BadInput() {
     Timer.start();
     FForm->btnNext->click();
     if (Step == 5)
-        QVERIFY(RunUntil([&] { return FForm->Step() == 5; }));
+        QVERIFY(RunUntil([&] { return FForm->Step() == 5; }, 30000));
     QCOMPARE(FForm->Step(), Step);
     // One busy timeout at most.
     QVERIFY2(Timer.elapsed() < 15000, qPrintable(QString::number(Timer.elapsed())));
