@@ -73,6 +73,20 @@ void TSongIdxThrd::LookUpMaster(TQuery& Q, const std::string& APath, TKtvSongInf
     AInfo.DemandTimes = Q.FieldAsInteger("DemandTimes");
 }
 
+void TSongIdxThrd::CountWrite(TSongWrite AWrite) {
+    switch (AWrite) {
+    case TSongWrite::Kept:
+        ++FReport->Kept;
+        break;
+    case TSongWrite::Inserted:
+        ++FReport->Inserted;
+        break;
+    case TSongWrite::Updated:
+        ++FReport->Updated;
+        break;
+    }
+}
+
 bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError) {
     std::string Text;
     bool Unusable = false;
@@ -147,24 +161,20 @@ void TSongIdxThrd::IndexSongs() {
                 FReport->Interrupted = true;
                 break;
             }
+            TSongWrite Write = TSongWrite::Kept;
+            bool Failed = false;
+            bool Ends = false;
             try {
-                TSongWrite Write = TSongWrite::Kept;
                 SaveSong(R, FOverWrite, &Write);
-                switch (Write) {
-                case TSongWrite::Kept:
-                    ++FReport->Kept;
-                    break;
-                case TSongWrite::Inserted:
-                    ++FReport->Inserted;
-                    break;
-                case TSongWrite::Updated:
-                    ++FReport->Updated;
-                    break;
-                }
             } catch (...) {
-                if (FileFailed(Path, std::current_exception()))
-                    break;
+                Failed = true;
+                Ends = FileFailed(Path, std::current_exception());
             }
+            // A song row written before a later step failed (the disco mirror) still counts.
+            if (!Failed || Write != TSongWrite::Kept)
+                CountWrite(Write);
+            if (Ends)
+                break;
         }
         Q.reset();
     }

@@ -79,6 +79,7 @@ private:
     // Records the file's error; true when it means the database has stopped working and the
     // run must end.
     bool FileFailed(const std::string& APath, std::exception_ptr AError);
+    void CountWrite(TSongWrite AWrite);
 
     TSongIdxReportRef FReport;
 };

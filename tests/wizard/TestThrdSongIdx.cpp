@@ -286,6 +286,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "files=0 matched=0 new=0 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
                    "stopped=0 runerror=1",
                    "", "no such table: Songs"},
+        TIndexCase{"FailedDiscoMirrorStillCountsTheSong",
+                   "create trigger NoDisco before insert on Discos begin select raise(abort, 'no discos'); end",
+                   "", {"/s/abc.mpg"}, false, false, "S1 S2 P1/1 S3 done", "舞曲一@/s/abc.mpg#2/1", "",
+                   "1=国语,2=粤语 | 1=DJ",
+                   "files=1 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] "
+                   "failed=1[/s/abc.mpg] stopped=0 runerror=0",
+                   "no discos", ""},
         TIndexCase{"EmptyList", "", "", {}, false, false, "S1 S2 S3 done", "", "", "1=国语 | ",
                    "files=0 matched=0 new=0 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
                    "stopped=0 runerror=0",
