@@ -12,7 +12,7 @@ bash scripts/build.sh
 rm -rf demo
 build/release/tools/ktvdemo --out demo --count "$count" --seed "$seed"
 
-index=(build/release/wizard/corvena-index --songs demo/Songs --master demo/DataBase/Total.mdb
+index=(build/release/index/corvena-index --songs demo/Songs --master demo/DataBase/Total.mdb
        --local demo/DataBase/Ktv.mdb)
 echo
 echo "== Indexing demo/Songs: each file name is looked up in demo/DataBase/Total.mdb and the songs"

@@ -21,4 +21,6 @@ $SUDO apt-get install -y -q --no-install-recommends \
     fonts-wqy-microhei xvfb xauth xdotool \
     g++-multilib libsqlite3-dev:i386 qemu-user \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-    mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc
+    mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n ccache \
+    lintian desktop-file-utils fakeroot dpkg-dev file

@@ -9,7 +9,7 @@ export QT_QPA_PLATFORM=offscreen
 echo "== window messages: a worker sends while its window goes and comes back ($rounds rounds, 10 runs)"
 for run in $(seq 1 10); do
     start=$(date +%s.%N)
-    CORVENA_STRESS_ROUNDS=$rounds build/release/tests/wizard/test_winmessages \
+    CORVENA_STRESS_ROUNDS=$rounds build/release/tests/core/test_winmessages \
         WindowsComingAndGoingUnderAWorkersSends 2>&1 | grep -E 'rounds,|FAIL' || { echo "run $run failed"; exit 1; }
     echo "   run $run: $(echo "$(date +%s.%N) - $start" | bc) s"
 done
