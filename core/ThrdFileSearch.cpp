@@ -140,6 +140,7 @@ void TFileSearchThrd::SearchFiles() {
     SendStatus(QStringLiteral("正在搜索文件..."));
     ProcessEvents();
     SearchDir(FSearchPath);
+    *FReport = TFileSearchReport{FDidCount, FNotCollected, isInterruptionRequested()};
     SendStatus(QStringLiteral("搜索文件已完成!"));
 }
 

@@ -43,6 +43,17 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 QString EscapeInvalidUtf8(std::string_view ABytes);
 bool IsValidUtf8(std::string_view ABytes);
 
+// What a search found, for a run without a window. Filled by SearchFiles on the thread that
+// walks (the creator's), before the closing status; the creator takes it before the start and
+// reads it once the worker has finished, without touching the worker.
+struct TFileSearchReport {
+    int Seen = 0; // files seen (collected or not)
+    std::vector<TNotCollected> NotCollected;
+    bool Interrupted = false; // a termination request ended the walk early
+};
+
+using TFileSearchReportRef = std::shared_ptr<TFileSearchReport>;
+
 class TFileSearchThrd : public QThread {
     Q_OBJECT
 public:
@@ -63,6 +74,7 @@ public:
     TStringListRef Files() const { return FFiles; }
     int DidCount() const { return FDidCount; }
     const std::vector<TNotCollected>& NotCollected() const { return FNotCollected; }
+    TFileSearchReportRef Report() const { return FReport; }
 
 protected:
     void run() override;
@@ -91,5 +103,6 @@ private:
     QStringList* FWalkFiles = nullptr;
     std::vector<TFolderId> FOpenFolders; // the folders from the root down to the current one
     std::vector<TNotCollected> FNotCollected;
+    TFileSearchReportRef FReport = std::make_shared<TFileSearchReport>();
     std::chrono::steady_clock::time_point FLastEvents;
 };

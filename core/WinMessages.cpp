@@ -27,6 +27,15 @@ using TPendingCallRef = std::shared_ptr<TPendingCall>;
 
 class TReceiver;
 
+// Calls of a SenderThread handler running now: its registration ends only once they are over.
+struct TDirectCalls {
+    int Running = 0;
+};
+
+// The registration whose SenderThread handler this thread is running, if any: a handler that
+// unregisters its own window must not wait for itself.
+thread_local const TDirectCalls* CurrentDirect = nullptr;
+
 struct TRegistration {
     QThread* Thread = nullptr;
     std::shared_ptr<TMessageHandler> Handler;
@@ -34,6 +43,8 @@ struct TRegistration {
     TReceiver* Receiver = nullptr;
     std::uint64_t Serial = 0;
     std::set<TPendingCallRef> Pending;
+    // Set for a SenderThread registration only.
+    std::shared_ptr<TDirectCalls> Direct;
 };
 
 struct TRegistry {
@@ -109,25 +120,38 @@ public:
     }
 };
 
+// Waits (the lock held by AGuard) until the SenderThread calls of ADirect running on other
+// threads have returned: the handler's owner may free what it uses once unregistered.
+void WaitForDirectCalls(std::unique_lock<std::mutex>& AGuard, const std::shared_ptr<TDirectCalls>& ADirect) {
+    if (!ADirect)
+        return;
+    const int Own = CurrentDirect == ADirect.get() ? 1 : 0;
+    Registry().CallDone.wait(AGuard, [&] { return ADirect->Running <= Own; });
+}
+
 void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
     auto& R = Registry();
     {
-        std::lock_guard Guard(R.Lock);
+        std::unique_lock Guard(R.Lock);
         const auto Found = R.Windows.find(AHandle);
         if (Found == R.Windows.end() || (ASerial != 0 && Found->second.Serial != ASerial))
             return;
         // Senders waiting for this window get 0 back.
         for (const TPendingCallRef& Call : Found->second.Pending)
             Call->Done = true;
+        const std::shared_ptr<TDirectCalls> Direct = Found->second.Direct;
         R.Windows.erase(Found);
         R.Retired.insert(AHandle);
+        R.CallDone.notify_all();
+        WaitForDirectCalls(Guard, Direct);
     }
     R.CallDone.notify_all();
 }
 
 } // namespace
 
-TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle) {
+TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle,
+                             TDelivery ADelivery) {
     auto& R = Registry();
     QThread* const Thread = AWindow->thread();
     TWindowHandle Handle = AHandle;
@@ -155,7 +179,9 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
         R.Retired.erase(Handle);
         Serial = R.NextSerial++;
         R.Windows[Handle] = TRegistration{Thread, std::make_shared<TMessageHandler>(std::move(AHandler)),
-                                          Receiver, Serial, {}};
+                                          Receiver, Serial, {},
+                                          ADelivery == TDelivery::SenderThread ? std::make_shared<TDirectCalls>()
+                                                                               : nullptr};
     }
     if (Replaced)
         R.CallDone.notify_all();
@@ -192,6 +218,27 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
         return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;
     }
     TRegistration& Window = Found->second;
+    if (const std::shared_ptr<TDirectCalls> Direct = Window.Direct) {
+        // Counted while it runs, so that unregistering waits for it.
+        const std::shared_ptr<TMessageHandler> Handler = Window.Handler;
+        ++Direct->Running;
+        Guard.unlock();
+        struct TDone {
+            std::shared_ptr<TDirectCalls> Calls;
+            const TDirectCalls* Outer;
+            ~TDone() {
+                CurrentDirect = Outer;
+                auto& Reg = Registry();
+                {
+                    std::lock_guard Guard(Reg.Lock);
+                    --Calls->Running;
+                }
+                Reg.CallDone.notify_all();
+            }
+        } Done{Direct, CurrentDirect};
+        CurrentDirect = Direct.get();
+        return (*Handler)(AMsg, AWParam, ALParam);
+    }
     if (Window.Thread == QThread::currentThread()) {
         // The window can only go on this very thread, so it is alive for the call.
         const std::shared_ptr<TMessageHandler> Handler = Window.Handler;

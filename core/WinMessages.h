@@ -30,9 +30,17 @@ using TMessageHandler = std::function<TLParam(unsigned AMsg, TWParam AWParam, TL
 using THostLink = std::function<TLParam(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam,
                                         TLParam ALParam)>;
 
+// Where a registered handler runs. A window's handler runs on the window's thread; a sink
+// without a window (the headless program) may declare its handler thread-safe, and then every
+// message is a direct call on the sender's thread: no hop and no wait per message.
+enum class TDelivery { WindowThread, SenderThread };
+
 // Registers AWindow's handler under AHandle (0 picks a fresh handle) and returns the handle.
 // The registration ends by itself when AWindow is destroyed.
-TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle = 0);
+TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle = 0,
+                             TDelivery ADelivery = TDelivery::WindowThread);
+// Once this returns, no handler call of the registration runs on another thread any more
+// (a SenderThread handler's calls in flight are waited for).
 void UnregisterWindow(TWindowHandle AHandle);
 
 // Delivers the message and waits until it has been handled; returns the handler's result.

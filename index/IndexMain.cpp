@@ -3,7 +3,16 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 int main(int argc, char** argv) {
     QCoreApplication App(argc, argv);
-    return RunCorvenaIndex(QCoreApplication::arguments(), QCoreApplication::applicationFilePath());
+    TIndexHooks Hooks;
+#ifdef CORVENA_INDEX_TEST_HOOKS
+    // Only in corvena-index-testhooks, the build the tests run: the shipped program never
+    // reads these.
+    Hooks.FileDelayMs = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_FILE_DELAY_MS"));
+    Hooks.EntryDelayMs = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_ENTRY_DELAY_MS"));
+#endif
+    return RunCorvenaIndex(QCoreApplication::arguments(), QCoreApplication::applicationFilePath(), Hooks);
 }

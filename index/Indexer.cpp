@@ -6,10 +6,14 @@
 #include "ThrdSongIdx.h"
 #include "WinMessages.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -19,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -103,24 +108,9 @@ std::string Clock(double ASeconds) {
     return Text;
 }
 
-std::string JsonString(const std::string& AText) {
-    // Invalid UTF-8 would make the document unreadable: such bytes become U+FFFD.
-    const QByteArray Utf8 = QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())).toUtf8();
-    std::string Result = "\"";
-    for (const char Char : Utf8) {
-        const auto Byte = static_cast<unsigned char>(Char);
-        if (Char == '"' || Char == '\\') {
-            Result += '\\';
-            Result += Char;
-        } else if (Byte < 0x20) {
-            char Escape[8];
-            std::snprintf(Escape, sizeof Escape, "\\u%04x", Byte);
-            Result += Escape;
-        } else {
-            Result += Char;
-        }
-    }
-    return Result + "\"";
+// Invalid UTF-8 would make the document unreadable: such bytes become U+FFFD.
+QString JsonText(const std::string& AText) {
+    return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()));
 }
 
 // "" when AFile can be written (created or replaced) without creating it now.
@@ -170,7 +160,8 @@ TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode
 class TProgress {
 public:
     explicit TProgress(bool AQuiet)
-        : FQuiet(AQuiet), FTerminal(isatty(STDERR_FILENO) == 1), FLastLine(TClock::now()) {}
+        : FQuiet(AQuiet), FTerminal(isatty(STDERR_FILENO) == 1),
+          FEscapes(qgetenv("TERM") != "dumb"), FLastLine(TClock::now()) {}
 
     void StartPhase(bool AIndex) {
         FIndex = AIndex;
@@ -213,10 +204,17 @@ private:
             return;
         FLastLine = Now;
         FShown = true;
-        const std::string Line = FTerminal ? TerminalLine(Now) : LogLine(Now);
-        if (FTerminal)
+        std::string Line = FTerminal ? TerminalLine(Now) : LogLine(Now);
+        if (FTerminal && FEscapes) {
             std::fprintf(stderr, "\r%s\033[K", Line.c_str());
-        else
+        } else if (FTerminal) {
+            // A dumb terminal knows no erase: blanks cover what a longer line left.
+            const std::size_t Length = Line.size();
+            if (Line.size() < FLastLength)
+                Line.append(FLastLength - Line.size(), ' ');
+            FLastLength = Length;
+            std::fprintf(stderr, "\r%s", Line.c_str());
+        } else
             std::fprintf(stderr, "%s: %s\n", ProgramName, Line.c_str());
         std::fflush(stderr);
     }
@@ -285,6 +283,8 @@ private:
 
     bool FQuiet;
     bool FTerminal;
+    bool FEscapes;
+    std::size_t FLastLength = 0;
     bool FIndex = false;
     bool FShown = false;
     TClock::time_point FLastLine;
@@ -296,30 +296,21 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The run
 
-struct TSearchResult {
-    int Seen = 0;
-    std::vector<TNotCollected> NotCollected;
-};
+using TSearchResult = TFileSearchReport;
 
 class TIndexRun {
 public:
-    TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir)
-        : FOptions(AOptions), FSongsDir(ASongsDir), FProgress(AOptions.Quiet) {
-        // Test hook, deliberately left out of --help: CORVENA_INDEX_FILE_DELAY_MS slows every
-        // indexed file by that many milliseconds. The worker waits for each progress message,
-        // so sleeping in the handler slows the run without touching the worker.
-        const QByteArray Delay = qgetenv("CORVENA_INDEX_FILE_DELAY_MS");
-        FFileDelay = std::chrono::milliseconds(std::max(0, Delay.toInt()));
-        // CORVENA_INDEX_ENTRY_DELAY_MS does the same for every entry of the folder walk.
-        const QByteArray EntryDelay = qgetenv("CORVENA_INDEX_ENTRY_DELAY_MS");
-        FEntryDelay = std::chrono::milliseconds(std::max(0, EntryDelay.toInt()));
-    }
+    TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, const TIndexHooks& AHooks)
+        : FOptions(AOptions), FSongsDir(ASongsDir), FProgress(AOptions.Quiet),
+          FFileDelay(std::max(0, AHooks.FileDelayMs)), FEntryDelay(std::max(0, AHooks.EntryDelayMs)) {}
 
     // The databases are open; runs both workers and reports. Returns the exit status.
     int Run(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal) {
-        FHandle = RegisterWindow(&FWindow, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) {
-            return Handle(AMsg, AWParam, ALParam);
-        });
+        // No window: every message is a call on the sender's thread (the index worker's per-file
+        // progress would otherwise wake this thread and wait for it, file after file).
+        FHandle = RegisterWindow(
+            &FWindow, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return Handle(AMsg, AWParam, ALParam); },
+            0, TDelivery::SenderThread);
         QSocketNotifier Wake(SignalPipe[0], QSocketNotifier::Read);
         QObject::connect(&Wake, &QSocketNotifier::activated, &FWindow, [this] {
             char Buffer[64];
@@ -355,13 +346,9 @@ public:
     }
 
 private:
+    // Runs on the sender's thread: this one for the search's walk, the index worker's own
+    // thread for its progress. Only FProgress is touched, and by one phase at a time.
     TLParam Handle(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
-        if (AMsg == WM_WIZ_STATUS && AWParam == 0 && FSearch) {
-            // The search's last status follows its walk, on this thread, while the worker
-            // still waits for it: the figures are final then, and the worker is alive.
-            FSearchResult.Seen = FSearch->DidCount();
-            FSearchResult.NotCollected = FSearch->NotCollected();
-        }
         if (AMsg != WM_WIZ_PROGRESS)
             return 0;
         if (ALParam == 0) {
@@ -373,9 +360,14 @@ private:
                 std::this_thread::sleep_for(FFileDelay);
             FProgress.Index(static_cast<int>(AWParam), static_cast<int>(ALParam));
         }
-        // Seen here too, so the worker stops before the file this message announces.
-        if (Signalled.load())
-            StopWorker();
+        // Seen here too, so the worker stops before the file this message announces. The
+        // index worker is the sender: it asks itself, the pointer to it belongs to this thread.
+        if (Signalled.load()) {
+            if (QThread::currentThread() == FMainThread)
+                StopWorker();
+            else
+                QThread::currentThread()->requestInterruption();
+        }
         return 0;
     }
 
@@ -406,11 +398,10 @@ private:
         // The search collects every file, and its walk runs on this thread inside the worker's
         // blocking call, letting the events through (a signal's wake-up among them).
         auto* Worker = new TFileSearchThrd(true, FHandle, FSongsDir, QStringLiteral(".*"), AFiles);
-        FSearch = Worker;
+        const TFileSearchReportRef Report = Worker->Report();
         RunWorker(Worker);
-        FSearch = nullptr;
         FProgress.EndPhase();
-        return FSearchResult;
+        return *Report;
     }
 
     TSongIdxReportRef RunIndex(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
@@ -460,33 +451,29 @@ private:
 
     std::string SummaryJson(const TSearchResult& ASearch, int ACollected, const TSongIdxReport& AReport,
                             bool AInterrupted) const {
-        char Times[96];
-        std::snprintf(Times, sizeof Times, "  \"search_seconds\": %.3f,\n  \"index_seconds\": %.3f,\n",
-                      FSearchSeconds, FIndexSeconds);
-        const auto Count = [](const char* AKey, std::size_t AValue) {
-            return std::string("  \"") + AKey + "\": " + std::to_string(AValue) + ",\n";
-        };
+        const auto Count = [](std::size_t AValue) { return QJsonValue(static_cast<qint64>(AValue)); };
         const auto Size = [](int AValue) { return static_cast<std::size_t>(std::max(AValue, 0)); };
-        std::string Json = "{\n";
-        Json += Count("files_seen", Size(ASearch.Seen));
-        Json += Count("files_collected", Size(ACollected));
-        Json += Count("not_collected", ASearch.NotCollected.size());
-        Json += Count("matched", Size(AReport.Matched));
-        Json += Count("inserted", Size(AReport.Inserted));
-        Json += Count("updated", Size(AReport.Updated));
-        Json += Count("kept", Size(AReport.Kept));
-        Json += Count("unmatched", AReport.Unmatched.size());
-        Json += Count("without_name", Size(AReport.WithoutName));
-        Json += Count("failed", Size(AReport.Failed));
-        Json += std::string("  \"interrupted\": ") + (AInterrupted ? "true" : "false") + ",\n";
-        Json += Times;
-        Json += "  \"errors\": [";
-        const auto Errors = ErrorList(AReport);
-        for (std::size_t I = 0; I < Errors.size(); ++I)
-            Json += std::string(I == 0 ? "\n" : ",\n") + "    {\"path\": " + JsonString(Errors[I].Path) +
-                    ", \"error\": " + JsonString(Errors[I].Error) + "}";
-        Json += Errors.empty() ? "]\n}\n" : "\n  ]\n}\n";
-        return Json;
+        // Milliseconds are enough, and keep the numbers short.
+        const auto Time = [](double ASeconds) { return QJsonValue(std::round(ASeconds * 1000) / 1000); };
+        QJsonObject Json;
+        Json["files_seen"] = Count(Size(ASearch.Seen));
+        Json["files_collected"] = Count(Size(ACollected));
+        Json["not_collected"] = Count(ASearch.NotCollected.size());
+        Json["matched"] = Count(Size(AReport.Matched));
+        Json["inserted"] = Count(Size(AReport.Inserted));
+        Json["updated"] = Count(Size(AReport.Updated));
+        Json["kept"] = Count(Size(AReport.Kept));
+        Json["unmatched"] = Count(AReport.Unmatched.size());
+        Json["without_name"] = Count(Size(AReport.WithoutName));
+        Json["failed"] = Count(Size(AReport.Failed));
+        Json["interrupted"] = AInterrupted;
+        Json["search_seconds"] = Time(FSearchSeconds);
+        Json["index_seconds"] = Time(FIndexSeconds);
+        QJsonArray Errors;
+        for (const TSongIdxFailure& Failure : ErrorList(AReport))
+            Errors.append(QJsonObject{{"path", JsonText(Failure.Path)}, {"error", JsonText(Failure.Error)}});
+        Json["errors"] = Errors;
+        return QJsonDocument(Json).toJson(QJsonDocument::Indented).toStdString();
     }
 
     // The files' errors; a run that could not start has none, and names the master instead.
@@ -538,13 +525,12 @@ private:
     const TIndexOptions& FOptions;
     QString FSongsDir;
     TProgress FProgress;
-    std::chrono::milliseconds FFileDelay{0};
-    std::chrono::milliseconds FEntryDelay{0};
+    std::chrono::milliseconds FFileDelay;
+    std::chrono::milliseconds FEntryDelay;
+    QThread* const FMainThread = QThread::currentThread();
     QObject FWindow;
     TWindowHandle FHandle = 0;
     QPointer<QThread> FWorker;
-    QPointer<TFileSearchThrd> FSearch;
-    TSearchResult FSearchResult;
     std::vector<QPointer<QThread>> FStarted;
     bool FSearchInterrupted = false;
     double FSearchSeconds = 0;
@@ -558,60 +544,122 @@ int Refuse(const std::string& AText) {
 
 } // namespace
 
+namespace {
+
+// Edits (insert, delete, replace, swap two neighbours) turning A into B.
+int EditDistance(const QString& A, const QString& B) {
+    const qsizetype N = A.size();
+    const qsizetype M = B.size();
+    std::vector<std::vector<int>> D(static_cast<std::size_t>(N + 1), std::vector<int>(static_cast<std::size_t>(M + 1)));
+    const auto At = [&D](qsizetype I, qsizetype J) -> int& {
+        return D[static_cast<std::size_t>(I)][static_cast<std::size_t>(J)];
+    };
+    for (qsizetype I = 0; I <= N; ++I)
+        At(I, 0) = static_cast<int>(I);
+    for (qsizetype J = 0; J <= M; ++J)
+        At(0, J) = static_cast<int>(J);
+    for (qsizetype I = 1; I <= N; ++I)
+        for (qsizetype J = 1; J <= M; ++J) {
+            At(I, J) = std::min({At(I - 1, J) + 1, At(I, J - 1) + 1, At(I - 1, J - 1) + (A[I - 1] == B[J - 1] ? 0 : 1)});
+            if (I > 1 && J > 1 && A[I - 1] == B[J - 2] && A[I - 2] == B[J - 1])
+                At(I, J) = std::min(At(I, J), At(I - 2, J - 2) + 1);
+        }
+    return At(N, M);
+}
+
+// The long option AName most likely meant ("" when none is close): a start of exactly one
+// option, or the nearest within two edits (one for short names).
+QString NearestOption(const QString& AName, const QStringList& ALongNames) {
+    QStringList Starting;
+    for (const QString& Name : ALongNames)
+        if (AName.size() >= 2 && Name.startsWith(AName))
+            Starting.append(Name);
+    if (Starting.size() == 1)
+        return Starting.front();
+    QString Best;
+    int BestDistance = AName.size() <= 4 ? 2 : 3;
+    for (const QString& Name : ALongNames)
+        if (const int Distance = EditDistance(AName, Name); Distance < BestDistance) {
+            BestDistance = Distance;
+            Best = Name;
+        }
+    return Best;
+}
+
+} // namespace
+
 std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AOptions) {
     AOptions = TIndexOptions{};
     struct TValueOption {
         const char* Name;
         QString TIndexOptions::*Field;
-        bool Seen;
     };
-    TValueOption Values[] = {{"--songs", &TIndexOptions::SongsDir, false},
-                             {"--master", &TIndexOptions::Master, false},
-                             {"--local", &TIndexOptions::Local, false},
-                             {"--unmatched", &TIndexOptions::UnmatchedFile, false},
-                             {"--summary-json", &TIndexOptions::SummaryJsonFile, false}};
-    for (qsizetype I = 0; I < AArguments.size(); ++I) {
-        QString Argument = AArguments[I];
-        if (Argument == QLatin1String("--help") || Argument == QLatin1String("-h")) {
-            AOptions.Help = true;
-            continue;
-        }
-        if (Argument == QLatin1String("--only-add")) {
-            AOptions.OnlyAdd = true;
-            continue;
-        }
-        if (Argument == QLatin1String("--quiet")) {
-            AOptions.Quiet = true;
-            continue;
-        }
-        QString Value;
-        bool HasValue = false;
-        if (const qsizetype Equals = Argument.indexOf(u'='); Argument.startsWith(QLatin1String("--")) && Equals > 0) {
-            Value = Argument.mid(Equals + 1);
-            Argument.truncate(Equals);
-            HasValue = true;
-        }
-        const auto Found = std::find_if(std::begin(Values), std::end(Values), [&](const TValueOption& AOption) {
-            return Argument == QLatin1String(AOption.Name);
-        });
-        if (Found == std::end(Values)) {
-            if (Argument.startsWith(u'-'))
-                return "unknown option " + Argument.toStdString();
-            return "unexpected argument " + Quoted(Argument);
-        }
-        if (!HasValue) {
-            if (I + 1 >= AArguments.size())
-                return std::string(Found->Name) + " needs a value";
-            Value = AArguments[++I];
-        }
-        if (Found->Seen)
-            return std::string(Found->Name) + " is given twice";
-        if (Value.isEmpty())
-            return std::string(Found->Name) + " needs a value";
-        Found->Seen = true;
-        AOptions.*(Found->Field) = Value;
+    const TValueOption Values[] = {{"songs", &TIndexOptions::SongsDir},
+                                   {"master", &TIndexOptions::Master},
+                                   {"local", &TIndexOptions::Local},
+                                   {"unmatched", &TIndexOptions::UnmatchedFile},
+                                   {"summary-json", &TIndexOptions::SummaryJsonFile}};
+    QCommandLineParser Parser;
+    // "-songs" is a mistyped long option, not five short ones.
+    Parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QStringList LongNames;
+    for (const TValueOption& Value : Values) {
+        Parser.addOption(QCommandLineOption(QString::fromLatin1(Value.Name), QString(), QStringLiteral("VALUE")));
+        LongNames.append(QString::fromLatin1(Value.Name));
     }
-    if (AOptions.Help)
+    const QCommandLineOption OnlyAdd(QStringLiteral("only-add"));
+    const QCommandLineOption Quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption Help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption Version(QStringList{QStringLiteral("V"), QStringLiteral("version")});
+    for (const QCommandLineOption& Flag : {OnlyAdd, Quiet, Help, Version}) {
+        Parser.addOption(Flag);
+        LongNames.append(Flag.names().back());
+    }
+
+    // The parser wants the program's name first.
+    if (!Parser.parse(QStringList{QString::fromLatin1(ProgramName)} + AArguments)) {
+        const QStringList Unknown = Parser.unknownOptionNames();
+        if (!Unknown.isEmpty()) {
+            // Named as it was written ("-songs" or "--mastr").
+            QString Written = QStringLiteral("--") + Unknown.front();
+            for (const QString& Argument : AArguments)
+                if (Argument.startsWith(u'-') &&
+                    Argument.section(u'=', 0, 0).mid(Argument.startsWith(QLatin1String("--")) ? 2 : 1) == Unknown.front()) {
+                    Written = Argument.section(u'=', 0, 0);
+                    break;
+                }
+            std::string Error = "unknown option " + Written.toStdString();
+            if (const QString Near = NearestOption(Unknown.front(), LongNames); !Near.isEmpty())
+                Error += " (did you mean --" + Near.toStdString() + "?)";
+            return Error;
+        }
+        for (const QCommandLineOption& Flag : {OnlyAdd, Quiet, Help, Version})
+            for (const QString& Argument : AArguments)
+                if (Argument.startsWith(QLatin1String("--") + Flag.names().back() + u'='))
+                    return "--" + Flag.names().back().toStdString() + " takes no value";
+        // A value option last, with nothing after it.
+        if (!AArguments.isEmpty())
+            for (const TValueOption& Value : Values)
+                if (AArguments.back() == QLatin1String("--") + QLatin1String(Value.Name))
+                    return "--" + std::string(Value.Name) + " needs a value";
+        return Parser.errorText().toStdString();
+    }
+    if (const QStringList Positional = Parser.positionalArguments(); !Positional.isEmpty())
+        return "unexpected argument " + Quoted(Positional.front());
+    AOptions.Help = Parser.isSet(Help);
+    AOptions.Version = Parser.isSet(Version);
+    AOptions.OnlyAdd = Parser.isSet(OnlyAdd);
+    AOptions.Quiet = Parser.isSet(Quiet);
+    for (const TValueOption& Value : Values) {
+        const QStringList Given = Parser.values(QString::fromLatin1(Value.Name));
+        if (Given.size() > 1)
+            return "--" + std::string(Value.Name) + " is given twice";
+        if (Given.size() == 1 && Given.front().isEmpty())
+            return "--" + std::string(Value.Name) + " needs a value";
+        if (Given.size() == 1)
+            AOptions.*(Value.Field) = Given.front();
+    }
+    if (AOptions.Help || AOptions.Version)
         return {};
     if (AOptions.SongsDir.isEmpty())
         return "--songs is required";
@@ -620,10 +668,13 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
     return {};
 }
 
+QString IndexVersion() { return QStringLiteral("corvena-index " CORVENA_VERSION); }
+
 QString IndexUsage() {
     return QStringLiteral(
         "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add]\n"
         "                     [--unmatched FILE] [--summary-json FILE] [--quiet]\n"
+        "       corvena-index --help | --version\n"
         "\n"
         "Indexes a song folder as the Corvena wizard does, without a display: collects every file\n"
         "below DIR, looks each file name up in the master catalogue and writes the songs it finds\n"
@@ -643,8 +694,9 @@ QString IndexUsage() {
         "                       unmatched, without_name, failed (integers), interrupted (true or\n"
         "                       false), search_seconds, index_seconds (numbers) and errors (a list\n"
         "                       of at most 100 {\"path\", \"error\"} objects)\n"
-        "  --quiet              print no progress\n"
+        "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
+        "  -V, --version        show the version\n"
         "\n"
         "Progress goes to standard error: on a terminal one line redrawn in place (the phase, the\n"
         "count and, while indexing, a bar with files per second and the time left); otherwise a\n"
@@ -664,7 +716,7 @@ QString IndexUsage() {
         "  130  interrupted by SIGINT or SIGTERM\n");
 }
 
-int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) {
+int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, const TIndexHooks& AHooks) {
     TIndexOptions Options;
     if (const std::string Error = ParseIndexArguments(AArguments.mid(1), Options); !Error.empty()) {
         Refuse(Error);
@@ -673,6 +725,10 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) 
     }
     if (Options.Help) {
         std::fputs(IndexUsage().toStdString().c_str(), stdout);
+        return IndexExitDone;
+    }
+    if (Options.Version) {
+        std::printf("%s\n", IndexVersion().toStdString().c_str());
         return IndexExitDone;
     }
 
@@ -724,6 +780,6 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile) 
 
     if (!InstallSignalHandlers())
         return Refuse("cannot install the signal handlers");
-    TIndexRun Run(Options, SongsDir);
+    TIndexRun Run(Options, SongsDir, AHooks);
     return Run.Run(std::move(CnnLocal), std::move(CnnTotal));
 }

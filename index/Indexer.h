@@ -25,6 +25,14 @@ struct TIndexOptions {
     bool OnlyAdd = false;
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
+};
+
+// Slow-downs for the tests (a run long enough to be interrupted). Only the test build of the
+// program fills them in; the shipped program passes none.
+struct TIndexHooks {
+    int FileDelayMs = 0;  // per indexed file, on the worker's progress message
+    int EntryDelayMs = 0; // per entry of the folder walk
 };
 
 // Reads the arguments after the program name; returns the error text ("" when they are good).
@@ -33,6 +41,10 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
 // The --help text.
 QString IndexUsage();
 
+// The --version line.
+QString IndexVersion();
+
 // The whole program: AArguments as QCoreApplication::arguments() gives them, AProgramFile the
 // program's own file (where Configure.ini is looked for). Returns the exit status.
-int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile);
+int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile,
+                    const TIndexHooks& AHooks = {});

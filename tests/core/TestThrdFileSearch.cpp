@@ -85,6 +85,8 @@ struct TOutcome {
     bool Completed = false;
     int DidCount = -1;
     std::vector<TNotCollected> NotCollected;
+    // Taken before the start, read after the worker is gone.
+    TFileSearchReportRef Report;
 };
 
 // Runs the worker as the wizard does (created suspended, started, released by itself) and
@@ -95,6 +97,7 @@ TOutcome RunSearch(TTraceWindow& AWindow, const std::string& ARoot, const QStrin
     auto* Search = new TFileSearchThrd(true, AWindow.Handle, QString::fromStdString(ARoot), ASuffixs,
                                        std::move(AFiles));
     AWindow.Search = Search;
+    Outcome.Report = Search->Report();
     QObject::connect(Search, &QThread::finished, &AWindow, [&Outcome, Search] {
         Outcome.Completed = true;
         Outcome.DidCount = Search->DidCount();
@@ -103,6 +106,14 @@ TOutcome RunSearch(TTraceWindow& AWindow, const std::string& ARoot, const QStrin
     Search->start();
     if (!QTest::qWaitFor([&AWindow] { return AWindow.Search.isNull(); }, 30000))
         qWarning("the search did not release itself");
+    // The report tells a run without a window what the worker knew at its end.
+    if (Outcome.Report->Seen != Outcome.DidCount ||
+        Outcome.Report->NotCollected.size() != Outcome.NotCollected.size())
+        qFatal("the search report differs from the worker's own figures");
+    for (std::size_t I = 0; I < Outcome.NotCollected.size(); ++I)
+        if (Outcome.Report->NotCollected[I].Path != Outcome.NotCollected[I].Path ||
+            Outcome.Report->NotCollected[I].Reason != Outcome.NotCollected[I].Reason)
+            qFatal("the search report lists other files than the worker");
     return Outcome;
 }
 
@@ -362,6 +373,7 @@ void TestThrdFileSearch::TerminationFromAnEventDuringTheWalk() {
     const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
 
     QVERIFY(MessagesAtRequest > 0);
+    QVERIFY(Outcome.Report->Interrupted);
     QVERIFY(Outcome.DidCount < 40);
     QCOMPARE(Outcome.DidCount, static_cast<int>(SeenAtRequest));
     QCOMPARE(Files->size(), FilesAtRequest);
@@ -502,6 +514,7 @@ void TestThrdFileSearch::FolderVanishingDuringTheWalkAddsNothing() {
     const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
 
     QCOMPARE(Files->size(), qsizetype(1));
+    QVERIFY(!Outcome.Report->Interrupted);
     const bool D1First = Files->front() == Q(Dir.Path() / "d1" / "f");
     QCOMPARE(Files->front(), Q(Dir.Path() / (D1First ? "d1" : "d2") / "f"));
     QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));

@@ -13,6 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -45,9 +49,10 @@ QStringList ToArguments(const std::vector<std::string>& AArguments) {
     return Result;
 }
 
-TResult RunProgram(const std::vector<std::string>& AArguments) {
+TResult RunProgram(const std::vector<std::string>& AArguments,
+                   const QProcessEnvironment& AEnvironment = CleanEnvironment()) {
     QProcess Process;
-    Process.setProcessEnvironment(CleanEnvironment());
+    Process.setProcessEnvironment(AEnvironment);
     Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(AArguments));
     EXPECT_TRUE(Process.waitForFinished(60000));
     TResult Result;
@@ -247,6 +252,16 @@ const TRefusal Refusals[] = {
     {"MissingLocal", "Gone.mdb",
      [](std::vector<std::string>& A, const TTempDir& D) { SetArgument(A, "--local", D.File("Gone.mdb")); }},
     {"UnknownOption", "--fast", [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("--fast"); }},
+    {"MistypedOption", "unknown option --summary-jsn (did you mean --summary-json?)",
+     [](std::vector<std::string>& A, const TTempDir& D) { A.push_back("--summary-jsn=" + D.File("s.json")); }},
+    {"MistypedShortWord", "unknown option -mastr (did you mean --master?)",
+     [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("-mastr"); }},
+    {"GivenTwice", "--songs is given twice",
+     [](std::vector<std::string>& A, const TTempDir& D) { A.insert(A.end(), {"--songs", D.File("Songs")}); }},
+    {"FlagWithAValue", "--only-add takes no value",
+     [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("--only-add=yes"); }},
+    {"EmptyValue", "--local needs a value",
+     [](std::vector<std::string>& A, const TTempDir&) { SetArgument(A, "--local", ""); }},
     {"NoMaster", "--master", [](std::vector<std::string>& A, const TTempDir&) { A.erase(A.begin() + 2, A.begin() + 4); }},
 };
 
@@ -281,6 +296,103 @@ TEST_P(CorvenaIndexRefusal, WritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexRefusal, ::testing::ValuesIn(Refusals),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(CorvenaIndex, VersionAndShortOptions) {
+    for (const char* Option : {"--version", "-V"}) {
+        const TResult Result = RunProgram({Option});
+        EXPECT_EQ(Result.Status, 0) << Option;
+        EXPECT_EQ(Result.Out, "corvena-index " CORVENA_VERSION "\n") << Option;
+        EXPECT_EQ(Result.Err, "") << Option;
+    }
+    const TResult Help = RunProgram({"-h"});
+    EXPECT_EQ(Help.Status, 0);
+    for (const char* Words : {"-q, --quiet", "-V, --version", "--only-add", "--summary-json FILE"})
+        EXPECT_NE(Help.Out.find(Words), std::string::npos) << Words;
+
+    MakeLibrary(3);
+    const TResult Quiet = RunProgram(Arguments({"-q"}));
+    EXPECT_EQ(Quiet.Status, 0) << Quiet.Err;
+    EXPECT_EQ(Quiet.Err, "");
+    EXPECT_EQ(Songs(), 3);
+}
+
+// Under a locale whose decimal mark is a comma the times must still be JSON numbers.
+TEST_F(CorvenaIndex, JsonIsTheSameUnderACommaLocale) {
+    const std::string Locales = FDir.File("locales");
+    fs::create_directories(Locales);
+    QProcess Make;
+    Make.start(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "UTF-8", QString::fromStdString(Locales + "/de_DE.UTF-8")});
+    if (!Make.waitForFinished(60000) || Make.exitStatus() != QProcess::NormalExit || Make.exitCode() > 1)
+        GTEST_SKIP() << "cannot make the de_DE.UTF-8 locale (package locales)";
+    QProcessEnvironment Environment = CleanEnvironment();
+    Environment.insert("LOCPATH", QString::fromStdString(Locales));
+    Environment.insert("LC_ALL", "de_DE.UTF-8");
+    // The locale must be in force, or the run below would prove nothing.
+    QProcess Probe;
+    Probe.setProcessEnvironment(Environment);
+    Probe.start(QStringLiteral("/usr/bin/printf"), {"%.1f", "0,5"});
+    ASSERT_TRUE(Probe.waitForFinished(10000));
+    ASSERT_EQ(Probe.readAllStandardOutput(), "0,5");
+
+    MakeLibrary(6);
+    const TResult Result = RunProgram(Arguments({"--quiet"}), Environment);
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+    const std::string Text = ReadFile(JsonFile());
+    QJsonParseError Error{};
+    const QJsonDocument Document = QJsonDocument::fromJson(QByteArray::fromStdString(Text), &Error);
+    ASSERT_EQ(Error.error, QJsonParseError::NoError) << Text;
+    const QJsonObject Json = Document.object();
+    EXPECT_TRUE(Json["search_seconds"].isDouble()) << Text;
+    EXPECT_TRUE(Json["index_seconds"].isDouble()) << Text;
+    EXPECT_GT(Json["index_seconds"].toDouble(), 0) << Text;
+    EXPECT_EQ(Figures(Json).at("inserted"), 6);
+}
+
+// Everything the program writes to standard error when it is a terminal of type ATerm.
+std::string TerminalOutput(const std::vector<std::string>& AArguments, const char* ATerm) {
+    std::vector<std::string> Words{CORVENA_INDEX_PROGRAM};
+    Words.insert(Words.end(), AArguments.begin(), AArguments.end());
+    int Master = -1;
+    const pid_t Child = forkpty(&Master, nullptr, nullptr, nullptr);
+    if (Child == 0) {
+        // Standard output away from the terminal: only the progress is looked at.
+        const int Null = open("/dev/null", O_WRONLY);
+        dup2(Null, STDOUT_FILENO);
+        setenv("TERM", ATerm, 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        std::vector<char*> Argv;
+        for (std::string& Word : Words)
+            Argv.push_back(Word.data());
+        Argv.push_back(nullptr);
+        execv(Argv[0], Argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(Child, 0);
+    std::string Output;
+    char Buffer[4096];
+    for (;;) {
+        const ssize_t Got = read(Master, Buffer, sizeof Buffer);
+        if (Got <= 0)
+            break; // EIO once the child has gone
+        Output.append(Buffer, static_cast<std::size_t>(Got));
+    }
+    int Status = 0;
+    waitpid(Child, &Status, 0);
+    close(Master);
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 0) << Output;
+    return Output;
+}
+
+TEST_F(CorvenaIndex, DumbTerminalGetsNoEscapeSequences) {
+    MakeLibrary(6);
+    const std::string Dumb = TerminalOutput(Arguments(), "dumb");
+    EXPECT_EQ(Dumb.find('\033'), std::string::npos) << Dumb;
+    EXPECT_NE(Dumb.find("Indexing ["), std::string::npos) << Dumb;
+    // The same run on a capable terminal erases the line's rest.
+    const std::string Capable = TerminalOutput(Arguments(), "xterm");
+    EXPECT_NE(Capable.find("\033[K"), std::string::npos) << Capable;
+}
 
 TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     MakeLibrary(3);
@@ -347,7 +459,7 @@ TEST_P(CorvenaIndexStop, EndsWith130AndWholeRows) {
     MakeLibrary(Count);
     QProcess Process;
     Process.setProcessEnvironment(CleanEnvironment(250));
-    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Arguments()));
+    Process.start(QStringLiteral(CORVENA_INDEX_TESTHOOKS_PROGRAM), ToArguments(Arguments()));
     ASSERT_TRUE(Process.waitForStarted());
     QByteArray Err;
     QElapsedTimer Timer;

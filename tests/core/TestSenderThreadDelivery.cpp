@@ -1,0 +1,127 @@
+// A sink registered for delivery on the sender's thread (the headless program's): messages are
+// direct calls on whatever thread sends them, and ending the registration waits for calls
+// still running elsewhere.
+#include "WinMessages.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SenderThreadDelivery, WorkerMessagesRunOnTheWorkerWithNoEventLoopHere) {
+    QObject Sink;
+    std::atomic<int> Calls{0};
+    std::atomic<bool> OnSender{true};
+    std::thread::id Sender;
+    const TWindowHandle Handle = RegisterWindow(
+        &Sink,
+        [&](unsigned AMsg, TWParam AWParam, TLParam) -> TLParam {
+            if (std::this_thread::get_id() != Sender)
+                OnSender = false;
+            ++Calls;
+            return AMsg == WM_WIZ_PROGRESS ? static_cast<TLParam>(AWParam) + 1 : 0;
+        },
+        0, TDelivery::SenderThread);
+    // This thread never runs its event loop: a message waiting for it would never return.
+    auto Worker = std::async(std::launch::async, [&] {
+        Sender = std::this_thread::get_id();
+        TLParam Sum = 0;
+        for (TWParam I = 0; I < 1000; ++I)
+            Sum += SendMessageW(Handle, WM_WIZ_PROGRESS, I, 1000);
+        return Sum;
+    });
+    ASSERT_EQ(Worker.wait_for(10s), std::future_status::ready) << "a message waited for the sink's thread";
+    EXPECT_EQ(Worker.get(), 1000 * 1001 / 2); // every result came back
+    EXPECT_EQ(Calls.load(), 1000);
+    EXPECT_TRUE(OnSender.load());
+    UnregisterWindow(Handle);
+}
+
+TEST(SenderThreadDelivery, UnregisterWaitsForACallRunningElsewhere) {
+    auto Sink = std::make_unique<QObject>();
+    std::promise<void> Entered;
+    std::promise<void> Release;
+    std::shared_future<void> Released = Release.get_future().share();
+    std::atomic<bool> Finished{false};
+    std::atomic<int> Calls{0};
+    const TWindowHandle Handle = RegisterWindow(
+        Sink.get(),
+        [&](unsigned, TWParam, TLParam) -> TLParam {
+            if (++Calls == 1) {
+                Entered.set_value();
+                Released.wait();
+                std::this_thread::sleep_for(20ms);
+                Finished = true;
+            }
+            return 7;
+        },
+        0, TDelivery::SenderThread);
+    auto Worker = std::async(std::launch::async, [&] { return SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 2); });
+    Entered.get_future().wait();
+    auto Ending = std::async(std::launch::async, [&] {
+        UnregisterWindow(Handle);
+        return Finished.load();
+    });
+    EXPECT_EQ(Ending.wait_for(100ms), std::future_status::timeout) << "the registration ended under a running call";
+    Release.set_value();
+    EXPECT_TRUE(Ending.get()); // it returned only after the call
+    EXPECT_EQ(Worker.get(), 7);
+    // Gone: nothing more is called, and the sink's owner may free what the handler used.
+    EXPECT_EQ(SendMessageW(Handle, WM_WIZ_PROGRESS, 2, 2), 0);
+    EXPECT_EQ(Calls.load(), 1);
+    Sink.reset();
+}
+
+TEST(SenderThreadDelivery, AHandlerEndingItsOwnRegistrationDoesNotWaitForItself) {
+    QObject Sink;
+    TWindowHandle Handle = 0;
+    std::atomic<int> Calls{0};
+    Handle = RegisterWindow(
+        &Sink,
+        [&](unsigned, TWParam, TLParam) -> TLParam {
+            ++Calls;
+            UnregisterWindow(Handle);
+            return 1;
+        },
+        0, TDelivery::SenderThread);
+    auto Worker = std::async(std::launch::async, [&] {
+        return SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 1) + SendMessageW(Handle, WM_WIZ_PROGRESS, 2, 1);
+    });
+    ASSERT_EQ(Worker.wait_for(10s), std::future_status::ready) << "the handler waited for itself";
+    EXPECT_EQ(Worker.get(), 1);
+    EXPECT_EQ(Calls.load(), 1);
+}
+
+TEST(SenderThreadDelivery, WindowsKeepTheirOwnThread) {
+    // The default stays: a window's handler runs on the window's thread.
+    QObject Window;
+    std::thread::id Ran;
+    const TWindowHandle Handle = RegisterWindow(&Window, [&](unsigned, TWParam, TLParam) -> TLParam {
+        Ran = std::this_thread::get_id();
+        return 3;
+    });
+    auto Worker = std::async(std::launch::async, [&] { return SendMessageW(Handle, WM_WIZ_STATUS, 0, 0); });
+    while (Worker.wait_for(1ms) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(Worker.get(), 3);
+    EXPECT_EQ(Ran, std::this_thread::get_id());
+    UnregisterWindow(Handle);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication App(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
