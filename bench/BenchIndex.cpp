@@ -6,8 +6,11 @@
 // 4 a raw SQLite loop running per file the statements the index worker runs, each compiled
 //   once and committing on its own, in WAL with synchronous=NORMAL,
 // 5 the index worker over the list the search collected, reporting to the window (and once
-//   more without one, to tell the database side from the messages),
-// 6 the peak resident memory of this process.
+//   more without one, its messages going to a sink on its own thread as in corvena-index, to
+//   tell the database side from the messages),
+// 6 corvena-index itself as a child process over the whole folder, on a fresh copy of the
+//   empty local database: its own index_seconds from --summary-json,
+// 7 the peak resident memory of this process.
 // 4 and 5 take turns over tenths of the list, each side going on in its own fresh copy of the
 // empty local database; they must write the same number of Songs and Discos rows (the exit
 // status is 1 otherwise).
@@ -21,6 +24,9 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QTest>
 
@@ -404,6 +410,18 @@ long CountRows(const std::string& AFile, const char* ATable) {
     return Result;
 }
 
+// 6: corvena-index over the whole folder; its index_seconds, or -1 when the run failed.
+double HeadlessProgram(const std::string& ASongs, const std::string& ATotal, const std::string& ALocal,
+                       const std::string& AJson) {
+    if (!Run({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", ASongs, "--master", ATotal, "--local", ALocal,
+              "--summary-json", AJson}))
+        return -1;
+    QFile File(QString::fromStdString(AJson));
+    if (!File.open(QIODevice::ReadOnly))
+        return -1;
+    return QJsonDocument::fromJson(File.readAll()).object().value("index_seconds").toDouble(-1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -444,7 +462,7 @@ int main(int argc, char** argv) {
         const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
         const std::string Total = (Demo / "DataBase" / "Total.mdb").string();
         auto Files = std::make_shared<QStringList>();
-        double InWindow = 0, Raw = 0, Worker = 0, Headless = 0;
+        double InWindow = 0, Raw = 0, Worker = 0, Headless = 0, Program = 0;
         int Paints = 0;
         std::size_t Listed = 0;
         TSongIdxReport Report; // the runs with the window, added up
@@ -471,8 +489,20 @@ int main(int argc, char** argv) {
             // once without a window, to tell the database side from the messages' round trips.
             Form.pnl4->show();
             Form.pnl4->raise();
-            for (const char* Copy : {"raw.mdb", "worker.mdb", "headless.mdb"})
+            for (const char* Copy : {"raw.mdb", "worker.mdb", "headless.mdb", "program.mdb"})
                 fs::copy_file(Local, Dir / Copy);
+            // The sink corvena-index registers: the worker's messages are calls on its own
+            // thread, counted as its progress would count them.
+            QObject Sink;
+            long SinkCalls = 0;
+            const TWindowHandle SinkHandle = RegisterWindow(
+                &Sink,
+                [&SinkCalls](unsigned AMsg, TWParam, TLParam) -> TLParam {
+                    if (AMsg == WM_WIZ_PROGRESS)
+                        ++SinkCalls;
+                    return 0;
+                },
+                0, TDelivery::SenderThread);
             constexpr qsizetype Slices = 10;
             for (qsizetype Slice = 0; Slice < Slices; ++Slice) {
                 const qsizetype From = Files->size() * Slice / Slices;
@@ -495,7 +525,7 @@ int main(int argc, char** argv) {
                     CnnTotal->SetConnectionString(TotalConnectionString(Total));
                     CnnTotal->SetConnected(true);
                     auto* Index =
-                        new TSongIdxThrd(WithWindow ? Form.Handle() : 0, CnnLocal, CnnTotal, Part, true);
+                        new TSongIdxThrd(WithWindow ? Form.Handle() : SinkHandle, CnnLocal, CnnTotal, Part, true);
                     const TSongIdxReportRef Part5 = Index->Report();
                     (WithWindow ? Worker : Headless) += RunWorker(Index);
                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -510,7 +540,14 @@ int main(int argc, char** argv) {
                         Report.RunError = Part5->RunError;
                 }
             }
+            UnregisterWindow(SinkHandle);
+            if (SinkCalls != static_cast<long>(Listed))
+                throw std::runtime_error("the sink missed progress messages");
         }
+        // 6, right after the turns (it runs the whole list at once).
+        Program = HeadlessProgram(Songs, Total, (Dir / "program.mdb").string(), (Dir / "program.json").string());
+        if (Program < 0)
+            throw std::runtime_error("corvena-index failed");
 
         rusage Usage{};
         getrusage(RUSAGE_SELF, &Usage);
@@ -522,7 +559,9 @@ int main(int argc, char** argv) {
         const long RawSongs = Rows("raw.mdb", "Songs"), RawDiscos = Rows("raw.mdb", "Discos");
         const long WorkerSongs = Rows("worker.mdb", "Songs"), WorkerDiscos = Rows("worker.mdb", "Discos");
         const bool HeadlessSame = Rows("headless.mdb", "Songs") == WorkerSongs &&
-                                  Rows("headless.mdb", "Discos") == WorkerDiscos;
+                                  Rows("headless.mdb", "Discos") == WorkerDiscos &&
+                                  Rows("program.mdb", "Songs") == WorkerSongs &&
+                                  Rows("program.mdb", "Discos") == WorkerDiscos;
         const double N = static_cast<double>(Listed);
 
         std::printf("%zu files\n", Listed);
@@ -535,9 +574,11 @@ int main(int argc, char** argv) {
         std::printf("  4 raw SQLite loop              %7.3f s   %7.0f files/s\n", Raw, N / Raw);
         std::printf("  5 index worker                 %7.3f s   %7.0f files/s   %5.2fx raw\n", Worker,
                     N / Worker, Worker / Raw);
-        std::printf("    (the same without a window   %7.3f s   %7.0f files/s   %5.2fx raw)\n",
+        std::printf("    (the worker without a window %7.3f s   %7.0f files/s   %5.2fx raw)\n",
                     Headless, N / Headless, Headless / Raw);
-        std::printf("  6 peak resident memory         %7.1f MB\n", PeakMB);
+        std::printf("  6 corvena-index index_seconds  %7.3f s   %7.0f files/s   %5.2fx raw\n", Program,
+                    N / Program, Program / Raw);
+        std::printf("  7 peak resident memory         %7.1f MB\n", PeakMB);
         std::printf("Rows written: raw %ld songs, %ld discos; worker %ld songs, %ld discos"
                     " (matched %d, new %d, unmatched %zu, failed %d%s%s)\n",
                     RawSongs, RawDiscos, WorkerSongs, WorkerDiscos, Report.Matched,
