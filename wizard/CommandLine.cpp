@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <limits>
+#include <string_view>
 
 std::optional<std::int64_t> ParseInt64(const QString& AText) {
     qsizetype Pos = 0;
@@ -52,4 +53,30 @@ std::uintptr_t HostHandleFromArguments(const QStringList& AArguments) {
     if (!Value)
         return 0; // not a number: no host to tell, but the window is still built completely
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(*Value));
+}
+
+std::optional<std::string> InfoOptionText(int AArgc, const char* const* AArgv) {
+    if (AArgc < 2)
+        return std::nullopt;
+    const std::string_view First = AArgv[1];
+    if (First == "--version")
+        return std::string("corvena " CORVENA_VERSION "\n");
+    if (First == "--help" || First == "-h")
+        return std::string(
+            "Usage: corvena [/i HANDLE | /e HANDLE]\n"
+            "       corvena --version | --help\n"
+            "\n"
+            "The Corvena wizard: in five steps it collects every file below a song folder, looks\n"
+            "each file name up in the master catalogue and writes the songs it finds into the local\n"
+            "song database.\n"
+            "\n"
+            "  /i HANDLE, /e HANDLE  started by the song-request host: HANDLE is its window (decimal,\n"
+            "                        or hexadecimal after \"$\" or \"0x\"), told when indexing has ended\n"
+            "  --version             print the version and exit\n"
+            "  -h, --help            show this text and exit\n"
+            "\n"
+            "Configure.ini in the folder above the program names the master catalogue and the local\n"
+            "song database ([DataBase] Total and Local); Tools.ini beside the program keeps the last\n"
+            "song folder, master catalogue and choice.\n");
+    return std::nullopt;
 }
