@@ -9,7 +9,7 @@ help=$("$program" --help)
 # The page's options as written in roff ("\-\-only\-add") read as plain text.
 text=$(sed 's/\\-/-/g' "$page")
 status=0
-for option in $(grep -oE '(^|[[:space:],])--?[a-z][a-z-]*' <<<"$help" | tr -d ' ,' | sort -u); do
+for option in $(grep -oE '(^|[[:space:],])--?[A-Za-z][a-z-]*' <<<"$help" | tr -d ' ,' | sort -u); do
     if ! grep -qE -- "(^|[^a-z-])${option}([^a-z-]|$)" <<<"$text"; then
         echo "FAIL: $option of '$(basename "$program") --help' is not in $(basename "$page")"
         status=1
