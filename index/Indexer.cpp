@@ -440,10 +440,11 @@ private:
             sqlite3* Db = ACnnLocal->Handle();
             sqlite3_stmt* Stmt = nullptr;
             int Result = sqlite3_prepare_v2(Db, "select FilePath from Songs", -1, &Stmt, nullptr);
-            while (Result == SQLITE_OK && (Result = sqlite3_step(Stmt)) == SQLITE_ROW)
-                if (const auto* Text = sqlite3_column_text(Stmt, 0))
-                    Known.emplace(reinterpret_cast<const char*>(Text),
-                                  static_cast<std::size_t>(sqlite3_column_bytes(Stmt, 0)));
+            if (Result == SQLITE_OK)
+                while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW)
+                    if (const auto* Text = sqlite3_column_text(Stmt, 0))
+                        Known.emplace(reinterpret_cast<const char*>(Text),
+                                      static_cast<std::size_t>(sqlite3_column_bytes(Stmt, 0)));
             if (Result != SQLITE_DONE)
                 AReport.RunError = std::string("cannot read the known songs: ") + sqlite3_errmsg(Db);
             sqlite3_finalize(Stmt);
