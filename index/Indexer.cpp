@@ -338,14 +338,12 @@ public:
         int Collected = static_cast<int>(Files->size());
 
         TSongIdxReport Report;
-        bool KnownFailed = false;
         if (!FSearchInterrupted) {
             const auto IndexStart = TClock::now();
             const TStringListRef Unknown = WithoutKnown(ACnnLocal, Files, FOptions.SkipKnown, Report);
+            // A failing read of the known songs is a database that stopped working.
             if (Report.RunError.empty())
                 Report = *RunIndex(ACnnLocal, ACnnTotal, Unknown);
-            else
-                KnownFailed = true;
             FIndexSeconds = std::chrono::duration<double>(TClock::now() - IndexStart).count();
         }
         bool Watched = false;
@@ -355,7 +353,6 @@ public:
             Watched = true;
             Watch(ACnnLocal, ACnnTotal, Search, Collected, Report);
         }
-        (void)KnownFailed;
         UnregisterWindow(FHandle);
         WaitForWorkers();
 
@@ -906,7 +903,8 @@ QString IndexUsage() {
         "                       files_collected, not_collected, matched, inserted, updated, kept,\n"
         "                       unmatched, without_name, failed (integers), interrupted (true or\n"
         "                       false), search_seconds, index_seconds (numbers) and errors (a list\n"
-        "                       of at most 100 {\"path\", \"error\"} objects)\n"
+        "                       of at most 100 {\"path\", \"error\"} objects), known (files skipped by\n"
+        "                       --skip-known)\n"
         "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
         "  -V, --version        show the version\n"
