@@ -2,6 +2,7 @@
 
 #include "AccessImport.h"
 #include "Config.h"
+#include "FolderWatcher.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 #include "WinMessages.h"
@@ -18,6 +19,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -29,7 +32,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <set>
+#include <unordered_set>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -283,6 +290,10 @@ private:
 
     bool FQuiet;
     bool FTerminal;
+public:
+    bool Quiet() const { return FQuiet; }
+    void SetQuiet(bool AQuiet) { FQuiet = AQuiet; }
+private:
     bool FEscapes;
     std::size_t FLastLength = 0;
     bool FIndex = false;
@@ -321,27 +332,38 @@ public:
 
         auto Files = std::make_shared<QStringList>();
         const auto SearchStart = TClock::now();
-        const TSearchResult Search = RunSearch(Files);
+        TSearchResult Search = RunSearch(Files);
         FSearchSeconds = std::chrono::duration<double>(TClock::now() - SearchStart).count();
         FSearchInterrupted = Signalled.load();
+        int Collected = static_cast<int>(Files->size());
 
-        auto Report = std::make_shared<TSongIdxReport>();
+        TSongIdxReport Report;
         if (!FSearchInterrupted) {
             const auto IndexStart = TClock::now();
-            Report = RunIndex(std::move(ACnnLocal), std::move(ACnnTotal), Files);
+            const TStringListRef Unknown = WithoutKnown(ACnnLocal, Files, FOptions.SkipKnown, Report);
+            // A failing read of the known songs is a database that stopped working.
+            if (Report.RunError.empty())
+                Report = *RunIndex(ACnnLocal, ACnnTotal, Unknown);
             FIndexSeconds = std::chrono::duration<double>(TClock::now() - IndexStart).count();
+        }
+        bool Watched = false;
+        if (FOptions.Watch && !FSearchInterrupted && !Report.Interrupted && Report.RunError.empty()) {
+            // The first pass is told as in a run without --watch; the end tells the totals.
+            PrintSummary(Search, Collected, Report, false);
+            Watched = true;
+            Watch(ACnnLocal, ACnnTotal, Search, Collected, Report);
         }
         UnregisterWindow(FHandle);
         WaitForWorkers();
 
-        const bool Interrupted = FSearchInterrupted || Report->Interrupted;
-        int Status = Interrupted                                          ? IndexExitInterrupted
-                     : (!Report->RunError.empty() || Report->Failed > 0) ? IndexExitFailed
-                                                                          : IndexExitDone;
-        if (!WriteOutputs(Search, static_cast<int>(Files->size()), *Report, Interrupted) &&
-            Status == IndexExitDone)
+        // A watch ends by a signal: that is its normal end.
+        const bool Interrupted = FSearchInterrupted || Report.Interrupted || (Watched && Signalled.load());
+        int Status = Interrupted && !Watched                          ? IndexExitInterrupted
+                     : (!Report.RunError.empty() || Report.Failed > 0) ? IndexExitFailed
+                                                                        : IndexExitDone;
+        if (!WriteOutputs(Search, Collected, Report, Interrupted) && Status == IndexExitDone)
             Status = IndexExitFailed;
-        PrintSummary(Search, static_cast<int>(Files->size()), *Report, Interrupted);
+        PrintSummary(Search, Collected, Report, Interrupted);
         return Status;
     }
 
@@ -402,6 +424,178 @@ private:
         RunWorker(Worker);
         FProgress.EndPhase();
         return *Report;
+    }
+
+    // AFiles without those that already have a Songs row (counted in FKnown), or AFiles itself
+    // when ASkip is off. A failing read lands in AReport.RunError.
+    TStringListRef WithoutKnown(const TConnectionRef& ACnnLocal, const TStringListRef& AFiles, bool ASkip,
+                                TSongIdxReport& AReport) {
+        if (!ASkip || AFiles->isEmpty())
+            return AFiles;
+        std::unordered_set<std::string> Known;
+        {
+            sqlite3* Db = ACnnLocal->Handle();
+            sqlite3_stmt* Stmt = nullptr;
+            int Result = sqlite3_prepare_v2(Db, "select FilePath from Songs", -1, &Stmt, nullptr);
+            if (Result == SQLITE_OK)
+                while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW)
+                    if (const auto* Text = sqlite3_column_text(Stmt, 0))
+                        Known.emplace(reinterpret_cast<const char*>(Text),
+                                      static_cast<std::size_t>(sqlite3_column_bytes(Stmt, 0)));
+            if (Result != SQLITE_DONE)
+                AReport.RunError = std::string("cannot read the known songs: ") + sqlite3_errmsg(Db);
+            sqlite3_finalize(Stmt);
+            if (!AReport.RunError.empty())
+                return AFiles;
+        }
+        auto Unknown = std::make_shared<QStringList>();
+        Unknown->reserve(AFiles->size());
+        for (const QString& File : *AFiles)
+            if (Known.count(File.toStdString()) == 0)
+                Unknown->append(File);
+        FKnown += static_cast<std::size_t>(AFiles->size() - Unknown->size());
+        return Unknown;
+    }
+
+    static void Add(TSongIdxReport& ATotals, const TSongIdxReport& APart) {
+        ATotals.Files += APart.Files;
+        ATotals.Matched += APart.Matched;
+        ATotals.Inserted += APart.Inserted;
+        ATotals.Updated += APart.Updated;
+        ATotals.Kept += APart.Kept;
+        ATotals.WithoutName += APart.WithoutName;
+        ATotals.Unmatched.insert(ATotals.Unmatched.end(), APart.Unmatched.begin(), APart.Unmatched.end());
+        ATotals.Failed += APart.Failed;
+        for (const TSongIdxFailure& Failure : APart.Failures)
+            if (ATotals.Failures.size() < TSongIdxReport::MaxFailures)
+                ATotals.Failures.push_back(Failure);
+        ATotals.Interrupted = ATotals.Interrupted || APart.Interrupted;
+        if (ATotals.RunError.empty())
+            ATotals.RunError = APart.RunError;
+    }
+
+    // Indexes AFiles (the known ones left out when ASkipKnown) into the totals; false when a
+    // database stopped working.
+    bool IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATotal, const TStringListRef& AFiles,
+                   bool ASkipKnown, TSongIdxReport& ATotals) {
+        const bool Quiet = FProgress.Quiet();
+        FProgress.SetQuiet(true); // a watch tells files one by one, not with a progress line
+        const auto Start = TClock::now();
+        TSongIdxReport Part;
+        const TStringListRef Unknown = WithoutKnown(ALocal, AFiles, ASkipKnown, Part);
+        if (Part.RunError.empty() && !Unknown->isEmpty())
+            Part = *RunIndex(ALocal, ATotal, Unknown);
+        FIndexSeconds += std::chrono::duration<double>(TClock::now() - Start).count();
+        FProgress.SetQuiet(Quiet);
+        Add(ATotals, Part);
+        if (!FOptions.Quiet && Part.Files > 0)
+            std::fprintf(stderr, "%s: indexed %d file%s (%d new, %d rewritten, %d kept, %zu unmatched, %d failed)\n",
+                         ProgramName, Part.Files, Part.Files == 1 ? "" : "s", Part.Inserted, Part.Updated,
+                         Part.Kept, Part.Unmatched.size(), Part.Failed);
+        return Part.RunError.empty();
+    }
+
+    // A whole pass over the folder, known files skipped: after the folder came back, after
+    // the kernel dropped events, or every minute when not every folder could be watched.
+    bool FullPass(const TConnectionRef& ALocal, const TConnectionRef& ATotal, TSearchResult& ASearch,
+                  int& ACollected, TSongIdxReport& ATotals) {
+        auto Files = std::make_shared<QStringList>();
+        const bool Quiet = FProgress.Quiet();
+        FProgress.SetQuiet(true);
+        const TSearchResult Pass = RunSearch(Files);
+        FProgress.SetQuiet(Quiet);
+        ASearch.Seen += Pass.Seen;
+        ASearch.NotCollected.insert(ASearch.NotCollected.end(), Pass.NotCollected.begin(), Pass.NotCollected.end());
+        ACollected += static_cast<int>(Files->size());
+        return IndexMore(ALocal, ATotal, Files, true, ATotals);
+    }
+
+    void Say(const std::string& AText) const {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, AText.c_str());
+        std::fflush(stderr);
+    }
+
+    // Keeps the database in step with the folder until a signal comes or a database fails.
+    void Watch(const TConnectionRef& ALocal, const TConnectionRef& ATotal, TSearchResult& ASearch, int& ACollected,
+               TSongIdxReport& ATotals) {
+        const std::string Root = FSongsDir.toStdString();
+        TFolderWatcher Watcher(Root);
+        bool Gone = !Watcher.Start();
+        if (Gone)
+            Say("cannot watch " + Quoted(FSongsDir) + ": " + Watcher.Error() + "; waiting for it");
+        else
+            Say("watching " + Root + " (" + std::to_string(Watcher.Folders()) + " folders)");
+        const auto LimitMessage = [&] {
+            Say("the kernel's limit of watched folders is reached (fs.inotify.max_user_watches): " +
+                std::to_string(Watcher.Folders()) + " folders watched; the folder is searched again every minute");
+        };
+        if (!Gone && Watcher.LimitReached())
+            LimitMessage();
+        constexpr auto Settle = std::chrono::milliseconds(100);
+        constexpr auto Rescan = std::chrono::minutes(1);
+        std::set<std::string> Batch;
+        auto LastEvent = TClock::now();
+        auto LastPass = TClock::now();
+        while (!Signalled.load()) {
+            pollfd Polls[2] = {{SignalPipe[0], POLLIN, 0}, {Watcher.Fd(), POLLIN, 0}};
+            const nfds_t Count = Watcher.Fd() >= 0 ? 2 : 1;
+            poll(Polls, Count, Batch.empty() ? (Gone ? 1000 : 500) : static_cast<int>(Settle.count()));
+            if (Signalled.load())
+                break;
+            const auto Now = TClock::now();
+            if (Gone) {
+                // An unmounted share: back when the folder is there again.
+                const QFileInfo Info(FSongsDir);
+                if (!Info.isDir() || !Watcher.Start())
+                    continue;
+                Gone = false;
+                Say("watching " + Root + " again (" + std::to_string(Watcher.Folders()) + " folders)");
+                if (Watcher.LimitReached())
+                    LimitMessage();
+                LastPass = TClock::now();
+                if (!FullPass(ALocal, ATotal, ASearch, ACollected, ATotals))
+                    return;
+                continue;
+            }
+            TWatchEvents Events = Watcher.Wait(std::chrono::milliseconds(0));
+            for (const std::string& Path : Events.Removed) {
+                Batch.erase(Path);
+                Say("removed " + Path + " (its song row is kept)");
+            }
+            for (std::string& Path : Events.Ready)
+                if (IsValidUtf8(Path))
+                    Batch.insert(std::move(Path));
+            if (!Events.Ready.empty())
+                LastEvent = Now;
+            if (Events.RootGone) {
+                Watcher.Stop();
+                Gone = true;
+                Batch.clear();
+                Say("the song folder " + Quoted(FSongsDir) + " is gone; waiting for it to return");
+                continue;
+            }
+            if (Events.Overflow || (Watcher.LimitReached() && Now - LastPass >= Rescan)) {
+                LastPass = Now;
+                Batch.clear();
+                if (!FullPass(ALocal, ATotal, ASearch, ACollected, ATotals))
+                    return;
+                continue;
+            }
+            if (Batch.empty() || Now - LastEvent < Settle)
+                continue;
+            // Files gone again before their turn are left out.
+            auto Files = std::make_shared<QStringList>();
+            for (const std::string& Path : Batch) {
+                struct stat Info {};
+                if (stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode))
+                    Files->append(QString::fromStdString(Path));
+            }
+            Batch.clear();
+            ASearch.Seen += static_cast<int>(Files->size());
+            ACollected += static_cast<int>(Files->size());
+            if (!IndexMore(ALocal, ATotal, Files, FOptions.SkipKnown, ATotals))
+                return;
+        }
     }
 
     TSongIdxReportRef RunIndex(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
@@ -473,6 +667,7 @@ private:
         for (const TSongIdxFailure& Failure : ErrorList(AReport))
             Errors.append(QJsonObject{{"path", JsonText(Failure.Path)}, {"error", JsonText(Failure.Error)}});
         Json["errors"] = Errors;
+        Json["known"] = Count(FKnown);
         return QJsonDocument(Json).toJson(QJsonDocument::Indented).toStdString();
     }
 
@@ -505,6 +700,8 @@ private:
         Number("new songs:", Size(AReport.Inserted));
         Number("rewritten:", Size(AReport.Updated));
         Number("kept:", Size(AReport.Kept));
+        if (FOptions.SkipKnown)
+            Number("known:", FKnown);
         Number("unmatched:", AReport.Unmatched.size());
         Number("without a song name:", Size(AReport.WithoutName));
         Number("failed:", Size(AReport.Failed));
@@ -535,6 +732,7 @@ private:
     bool FSearchInterrupted = false;
     double FSearchSeconds = 0;
     double FIndexSeconds = 0;
+    std::size_t FKnown = 0; // files skipped by --skip-known
 };
 
 int Refuse(const std::string& AText) {
@@ -608,10 +806,12 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
         LongNames.append(QString::fromLatin1(Value.Name));
     }
     const QCommandLineOption OnlyAdd(QStringLiteral("only-add"));
+    const QCommandLineOption SkipKnown(QStringLiteral("skip-known"));
+    const QCommandLineOption WatchFolder(QStringLiteral("watch"));
     const QCommandLineOption Quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption Help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption Version(QStringList{QStringLiteral("V"), QStringLiteral("version")});
-    for (const QCommandLineOption& Flag : {OnlyAdd, Quiet, Help, Version}) {
+    for (const QCommandLineOption& Flag : {OnlyAdd, SkipKnown, WatchFolder, Quiet, Help, Version}) {
         Parser.addOption(Flag);
         LongNames.append(Flag.names().back());
     }
@@ -633,7 +833,7 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
                 Error += " (did you mean --" + Near.toStdString() + "?)";
             return Error;
         }
-        for (const QCommandLineOption& Flag : {OnlyAdd, Quiet, Help, Version})
+        for (const QCommandLineOption& Flag : {OnlyAdd, SkipKnown, WatchFolder, Quiet, Help, Version})
             for (const QString& Argument : AArguments)
                 if (Argument.startsWith(QLatin1String("--") + Flag.names().back() + u'='))
                     return "--" + Flag.names().back().toStdString() + " takes no value";
@@ -649,6 +849,8 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
     AOptions.Help = Parser.isSet(Help);
     AOptions.Version = Parser.isSet(Version);
     AOptions.OnlyAdd = Parser.isSet(OnlyAdd);
+    AOptions.SkipKnown = Parser.isSet(SkipKnown);
+    AOptions.Watch = Parser.isSet(WatchFolder);
     AOptions.Quiet = Parser.isSet(Quiet);
     for (const TValueOption& Value : Values) {
         const QStringList Given = Parser.values(QString::fromLatin1(Value.Name));
@@ -672,8 +874,8 @@ QString IndexVersion() { return QStringLiteral("corvena-index " CORVENA_VERSION)
 
 QString IndexUsage() {
     return QStringLiteral(
-        "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add]\n"
-        "                     [--unmatched FILE] [--summary-json FILE] [--quiet]\n"
+        "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add] [--skip-known]\n"
+        "                     [--watch] [--unmatched FILE] [--summary-json FILE] [--quiet]\n"
         "       corvena-index --help | --version\n"
         "\n"
         "Indexes a song folder as the Corvena wizard does, without a display: collects every file\n"
@@ -687,13 +889,22 @@ QString IndexUsage() {
         "                       would open: Local in [DataBase] of Configure.ini one folder above\n"
         "                       this program\n"
         "  --only-add           leave songs already in the local database alone (default: rewrite)\n"
+        "  --skip-known         a file whose full path already has a song row is neither looked up\n"
+        "                       nor written (counted as known); faster than --only-add because the\n"
+        "                       master is not read, so new languages and types of known songs are\n"
+        "                       not added\n"
+        "  --watch              after the run, keep watching DIR: files copied or moved in are\n"
+        "                       indexed once closed, removed files keep their rows (one line on\n"
+        "                       standard error); SIGINT or SIGTERM ends the watch with the totals\n"
+        "                       and exit status 0\n"
         "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
         "                       a line (UTF-8, \"\\n\"), in the order indexed\n"
         "  --summary-json FILE  write the summary as one JSON object with the keys files_seen,\n"
         "                       files_collected, not_collected, matched, inserted, updated, kept,\n"
         "                       unmatched, without_name, failed (integers), interrupted (true or\n"
         "                       false), search_seconds, index_seconds (numbers) and errors (a list\n"
-        "                       of at most 100 {\"path\", \"error\"} objects)\n"
+        "                       of at most 100 {\"path\", \"error\"} objects), known (files skipped by\n"
+        "                       --skip-known)\n"
         "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
         "  -V, --version        show the version\n"

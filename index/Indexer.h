@@ -23,6 +23,8 @@ struct TIndexOptions {
     QString UnmatchedFile;
     QString SummaryJsonFile;
     bool OnlyAdd = false;
+    bool SkipKnown = false;
+    bool Watch = false;
     bool Quiet = false;
     bool Help = false;
     bool Version = false;

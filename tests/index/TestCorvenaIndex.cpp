@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -163,12 +164,12 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     const std::set<QString> Keys(KeyList.begin(), KeyList.end());
     EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
                                        "updated", "kept", "unmatched", "without_name", "failed", "interrupted",
-                                       "search_seconds", "index_seconds", "errors"}));
+                                       "search_seconds", "index_seconds", "errors", "known"}));
     // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
     const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
                                               {"matched", 7},     {"inserted", 6},        {"updated", 0},
                                               {"kept", 0},        {"unmatched", 2},       {"without_name", 1},
-                                              {"failed", 0}};
+                                              {"failed", 0},      {"known", 0}};
     EXPECT_EQ(Figures(Json), Expected);
     EXPECT_EQ(Json["interrupted"], QJsonValue(false));
     EXPECT_TRUE(Json["errors"].isArray() && Json["errors"].toArray().isEmpty());
@@ -392,6 +393,99 @@ TEST_F(CorvenaIndex, DumbTerminalGetsNoEscapeSequences) {
     // The same run on a capable terminal erases the line's rest.
     const std::string Capable = TerminalOutput(Arguments(), "xterm");
     EXPECT_NE(Capable.find("\033[K"), std::string::npos) << Capable;
+}
+
+// Known paths are neither looked up nor written: a master row changed since is not read.
+TEST_F(CorvenaIndex, SkipKnownLeavesKnownFilesAlone) {
+    MakeLibrary(6);
+    ASSERT_EQ(RunProgram(Arguments({"--quiet"})).Status, 0);
+    RunSql(FMaster, "update Songs set SongName = '改过' where FilePath = '001.mpg'");
+    const TResult Result = RunProgram(Arguments({"--quiet", "--skip-known"}));
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("known"), 6); // the six rows of the first run
+    EXPECT_EQ(Figure.at("files_collected"), 9);
+    EXPECT_EQ(Figure.at("inserted") + Figure.at("updated") + Figure.at("kept"), 0);
+    EXPECT_EQ(Figure.at("unmatched"), 2); // the others are looked up as before
+    EXPECT_NE(Result.Out.find("known:                6"), std::string::npos) << Result.Out;
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs where SongName = '改过'"), "0");
+    // Without it the changed row is read and written.
+    ASSERT_EQ(RunProgram(Arguments({"--quiet"})).Status, 0);
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs where SongName = '改过'"), "2");
+}
+
+// A running watch: files copied in slowly, moved in, made in new deep folders, removed; the
+// folder removed and restored; SIGTERM.
+TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
+    MakeLibrary(8);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    for (const char* Name : {"005.mpg", "006.mpg", "007.mpg", "008.mpg"})
+        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Arguments({"--watch"})));
+    ASSERT_TRUE(Process.waitForStarted());
+    QByteArray Err;
+    const auto WaitFor = [&](const std::function<bool()>& ADone, int AMs) {
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!ADone() && Timer.elapsed() < AMs) {
+            Process.waitForReadyRead(20);
+            Err += Process.readAllStandardError();
+        }
+        return ADone();
+    };
+    const auto Rows = [this](const fs::path& APath) {
+        try {
+            return std::stoi(QueryText(FLocal, "select count(*) from Songs where FilePath = '" + APath.string() + "'"));
+        } catch (const std::runtime_error&) {
+            return -1; // held by the writer for a moment
+        }
+    };
+    ASSERT_TRUE(WaitFor([&] { return Err.contains("watching"); }, 20000)) << Err.toStdString();
+    EXPECT_TRUE(Err.contains(("corvena-index: watching " + FSongs + " (5 folders)").c_str())) << Err.toStdString();
+
+    // Written slowly: no row while it is open, a row within 2 s of its close.
+    const fs::path Slow = Folder / "A" / "005.mpg";
+    {
+        std::ofstream Out(Slow, std::ios::binary);
+        Out << "first half" << std::flush;
+        QThread::msleep(700);
+        EXPECT_EQ(Rows(Slow), 0) << "indexed while still open";
+        Out << "second half" << std::flush;
+    }
+    EXPECT_TRUE(WaitFor([&] { return Rows(Slow) == 1; }, 2000));
+    // Moved in, and in folders made several levels deep.
+    fs::rename(Aside / "006.mpg", Folder / "006.mpg");
+    fs::create_directories(Folder / "N1" / "N2" / "N3");
+    fs::copy_file(Aside / "007.mpg", Folder / "N1" / "N2" / "N3" / "007.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "006.mpg") == 1 && Rows(Folder / "N1/N2/N3/007.mpg") == 1; }, 2000));
+    // Removed: one line, the row stays.
+    fs::remove(Folder / "006.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Err.contains("removed " + (Folder / "006.mpg").string() + " (its song row is kept)"); }, 2000))
+        << Err.toStdString();
+    EXPECT_EQ(Rows(Folder / "006.mpg"), 1);
+    // The folder goes (said once) and comes back with a new file: a pass finds it.
+    fs::rename(Folder, FDir.Path() / "Away");
+    EXPECT_TRUE(WaitFor([&] { return Err.contains("is gone; waiting for it to return"); }, 3000)) << Err.toStdString();
+    fs::copy_file(Aside / "008.mpg", FDir.Path() / "Away" / "008.mpg");
+    fs::rename(FDir.Path() / "Away", Folder);
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "008.mpg") == 1; }, 5000)) << Err.toStdString();
+    EXPECT_EQ(Err.count("is gone"), 1);
+
+    ::kill(static_cast<pid_t>(Process.processId()), SIGTERM);
+    ASSERT_TRUE(Process.waitForFinished(10000));
+    EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(Process.exitCode(), 0);
+    const std::string Out = Process.readAllStandardOutput().toStdString();
+    // The first pass's summary, then the totals since the start.
+    EXPECT_EQ(QString::fromStdString(Out).count("Summary of indexing"), 2) << Out;
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("inserted"), 4 + 4) << Out; // 1, 2, 4 and the copy; then 5 to 8
+    EXPECT_EQ(Songs(), 8);
+    EXPECT_EQ(BrokenSongs(), 0);
 }
 
 TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {

@@ -1,0 +1,195 @@
+// corvena-index --skip-known against --only-add over an unchanged library, and the latency of
+// --watch from a file's close to its song row, in one run:
+//   bench_watch [COUNT=100000] [FILES=200] [SEED=1]
+// 1 a ktvdemo library of COUNT songs indexed once; then, on the unchanged library, a run with
+//   --only-add and one with --skip-known: each one's own index_seconds from --summary-json,
+// 2 FILES of its indexed songs moved aside (their rows deleted), corvena-index --watch started,
+//   and the files written back one at a time: from each close until its row can be read.
+#include <sqlite3.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+pid_t Spawn(const std::vector<std::string>& AArgs, const std::string& AErrors) {
+    std::vector<char*> Argv;
+    for (const std::string& Arg : AArgs)
+        Argv.push_back(const_cast<char*>(Arg.c_str()));
+    Argv.push_back(nullptr);
+    posix_spawn_file_actions_t Actions;
+    posix_spawn_file_actions_init(&Actions);
+    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&Actions, 2, AErrors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t Child = 0;
+    const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
+    posix_spawn_file_actions_destroy(&Actions);
+    if (Error != 0)
+        throw std::runtime_error("cannot start " + AArgs.front());
+    return Child;
+}
+
+int Wait(pid_t AChild) {
+    int Status = 0;
+    waitpid(AChild, &Status, 0);
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+std::string ReadAll(const fs::path& AFile) {
+    std::ifstream In(AFile, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+double JsonNumber(const fs::path& AFile, const char* AKey) {
+    const std::string Text = ReadAll(AFile);
+    const std::size_t At = Text.find(std::string("\"") + AKey + "\":");
+    if (At == std::string::npos)
+        throw std::runtime_error(std::string("no ") + AKey + " in " + AFile.string());
+    return std::strtod(Text.c_str() + At + std::strlen(AKey) + 3, nullptr);
+}
+
+struct TDb {
+    explicit TDb(const std::string& AFile) {
+        if (sqlite3_open_v2(AFile.c_str(), &Db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            throw std::runtime_error("cannot open " + AFile);
+        sqlite3_busy_timeout(Db, 5000);
+    }
+    ~TDb() { sqlite3_close(Db); }
+    std::vector<std::string> Texts(const std::string& ASql) {
+        std::vector<std::string> Result;
+        sqlite3_stmt* Stmt = nullptr;
+        if (sqlite3_prepare_v2(Db, ASql.c_str(), -1, &Stmt, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(Db));
+        while (sqlite3_step(Stmt) == SQLITE_ROW)
+            Result.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0)));
+        sqlite3_finalize(Stmt);
+        return Result;
+    }
+    sqlite3* Db = nullptr;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const long Count = argc > 1 ? std::atol(argv[1]) : 100000;
+    const long Files = argc > 2 ? std::atol(argv[2]) : 200;
+    const std::string Seed = argc > 3 ? argv[3] : "1";
+    if (Count <= 0 || Files <= 0 || argc > 4) {
+        std::fprintf(stderr, "usage: bench_watch [COUNT] [FILES] [SEED]\n");
+        return 2;
+    }
+    const fs::path Dir = fs::temp_directory_path() / ("corvena-benchwatch-" + std::to_string(getpid()));
+    fs::remove_all(Dir);
+    int Result = 0;
+    try {
+        fs::create_directories(Dir);
+        const fs::path Demo = Dir / "KTV";
+        if (Wait(Spawn({KTVDEMO_PROGRAM, "--out", Demo.string(), "--count", std::to_string(Count), "--seed", Seed},
+                       (Dir / "ktvdemo.err").string())) != 0)
+            throw std::runtime_error("ktvdemo failed");
+        const std::string Songs = (Demo / "Songs").string();
+        const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
+        const std::string Master = (Demo / "DataBase" / "Total.mdb").string();
+        const auto Index = [&](const std::vector<std::string>& AMore, const char* AName) {
+            std::vector<std::string> Args{CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master,
+                                          "--local", Local, "--summary-json", (Dir / AName).string()};
+            Args.insert(Args.end(), AMore.begin(), AMore.end());
+            if (Wait(Spawn(Args, (Dir / "index.err").string())) != 0)
+                throw std::runtime_error("corvena-index failed: " + ReadAll(Dir / "index.err"));
+            return JsonNumber(Dir / AName, "index_seconds");
+        };
+        // 1
+        const double First = Index({}, "first.json");
+        const double OnlyAdd = Index({"--only-add"}, "onlyadd.json");
+        const double SkipKnown = Index({"--skip-known"}, "skipknown.json");
+        std::printf("%ld songs: first run %.3f s; unchanged library: --only-add %.3f s, --skip-known %.3f s"
+                    " (%.3fx --only-add, target <= 0.1x; %.0f known)\n",
+                    Count, First, OnlyAdd, SkipKnown, SkipKnown / OnlyAdd, JsonNumber(Dir / "skipknown.json", "known"));
+
+        // 2
+        std::vector<std::string> Moved;
+        {
+            TDb Db(Local);
+            Moved = Db.Texts("select FilePath from Songs order by SongID limit " + std::to_string(Files));
+            fs::create_directories(Dir / "aside");
+            for (std::size_t I = 0; I < Moved.size(); ++I)
+                fs::rename(Moved[I], Dir / "aside" / std::to_string(I));
+            sqlite3_exec(Db.Db, ("delete from Songs where SongID in (select SongID from Songs order by SongID limit " +
+                                 std::to_string(Files) + ")").c_str(),
+                         nullptr, nullptr, nullptr);
+        }
+        const fs::path Errors = Dir / "watch.err";
+        const pid_t Watch = Spawn({CORVENA_INDEX_PROGRAM, "--watch", "--quiet", "--songs", Songs, "--master", Master,
+                                   "--local", Local},
+                                  Errors.string());
+        const auto Started = TClock::now();
+        while (ReadAll(Errors).find("watching") == std::string::npos) {
+            if (TClock::now() - Started > std::chrono::minutes(10))
+                throw std::runtime_error("the watch never started");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::vector<double> Latency;
+        {
+            TDb Db(Local);
+            sqlite3_stmt* Row = nullptr;
+            sqlite3_prepare_v2(Db.Db, "select count(*) from Songs where FilePath = ?", -1, &Row, nullptr);
+            for (std::size_t I = 0; I < Moved.size(); ++I) {
+                const std::string Data = ReadAll(Dir / "aside" / std::to_string(I));
+                {
+                    std::ofstream Out(Moved[I], std::ios::binary);
+                    Out << Data;
+                }
+                const auto Closed = TClock::now();
+                for (;;) {
+                    sqlite3_bind_text(Row, 1, Moved[I].c_str(), -1, SQLITE_STATIC);
+                    const bool Found = sqlite3_step(Row) == SQLITE_ROW && sqlite3_column_int(Row, 0) > 0;
+                    sqlite3_reset(Row);
+                    if (Found)
+                        break;
+                    if (TClock::now() - Closed > std::chrono::seconds(30))
+                        throw std::runtime_error("no row for " + Moved[I]);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                }
+                Latency.push_back(std::chrono::duration<double>(TClock::now() - Closed).count());
+            }
+            sqlite3_finalize(Row);
+        }
+        kill(Watch, SIGTERM);
+        const int Status = Wait(Watch);
+        std::sort(Latency.begin(), Latency.end());
+        std::printf("--watch, %zu files written one at a time: close to row median %.0f ms, worst %.0f ms"
+                    " (target <= 2000 ms); exit status %d after SIGTERM\n",
+                    Latency.size(), Latency[Latency.size() / 2] * 1000, Latency.back() * 1000, Status);
+        if (Status != 0)
+            Result = 1;
+    } catch (const std::exception& AError) {
+        std::fprintf(stderr, "bench_watch: %s\n", AError.what());
+        Result = 1;
+    }
+    fs::remove_all(Dir);
+    return Result;
+}
