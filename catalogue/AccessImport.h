@@ -1,20 +1,33 @@
-// Reading an Access database (Jet 3, Jet 4 or ACE) into SQLite, through libmdb. Access files
-// are only ever read: operators' master catalogues come as Access files, and a copy in memory
-// answers the catalogue's statements exactly as an SQLite master would.
+// Access master catalogues, read in a child process: the program corvena-access-reader reads
+// the file through libmdb (which a damaged file can crash, or send into a loop that eats memory)
+// under memory and processor-time limits, and hands back the SQLite image of its copy.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct sqlite3;
 
-// Reads every user table of the Access file AFileName, every column and row, into a new
-// private in-memory SQLite database and returns it open (serialised, writes refused). Text
-// and memo become TEXT COLLATE NOCASE in UTF-8, integers and yes/no (0/1) INTEGER, floating
-// point, currency and numeric REAL, dates REAL holding the stored OLE Automation day value,
-// binary and OLE BLOB; every FilePath column gets an index.
+// Reads the Access file AFileName whole, through the reader program, into a new private
+// in-memory SQLite database and returns it open (serialised, writes refused): every user table,
+// every column and row, text as TEXT COLLATE NOCASE in UTF-8, every FilePath column indexed.
 // Throws TDatabaseError("Cannot open database \"FILE\": REASON") when the file cannot be read
-// whole, naming what is damaged or unsupported.
+// whole; REASON names what is damaged or unsupported, or what became of the reader (killed by
+// a signal, out of memory, out of time).
 sqlite3* LoadAccessDatabase(const std::string& AFileName);
 
 // Lets every share-deny-none connection of this program read Access files with the above.
 void InstallAccessReader();
+
+// Where the reader program is looked for, first found wins: beside this program (the folder of
+// /proc/self/exe), then ../libexec/corvena/ from there, then the program set here (in a build
+// tree, the one the build made). Tests set another reader here.
+void SetAccessReaderProgram(const std::string& AProgram);
+
+// What the reader may use. Zero: scaled from the file's size (1 GiB of address space plus
+// 8 bytes a byte of the file; 30 s plus 1 s for every 2 MB, of processor and of wall-clock time).
+struct TAccessReaderLimits {
+    std::uint64_t MemoryBytes = 0;
+    unsigned Seconds = 0;
+};
+void SetAccessReaderLimits(const TAccessReaderLimits& ALimits);

@@ -1,6 +1,7 @@
 // Real Access files (Jet 3, Jet 4, ACE) opened as a master catalogue: read whole into memory
 // and queried through the same connection and query types as an SQLite master.
 #include "AccessImport.h"
+#include "DamagedAccess.h"
 #include "DbAccess.h"
 #include "TestSupport.h"
 
@@ -11,6 +12,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -278,6 +281,108 @@ INSTANTIATE_TEST_SUITE_P(
         TDamageCase{"FirstPageOnly", &Jet3File, 2048, "its list of tables cannot be read"},
         TDamageCase{"CutAtAPage", &Jet3File, 2048 * 700, "its list of tables is incomplete"},
         TDamageCase{"AceCutAtAPage", &AceFile, 4096 * 60, "its list of tables is incomplete"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// Files that crashed libmdb, or sent it into a loop, inside the wizard and corvena-index: the
+// reader program takes the blow and the caller gets the usual error naming the file.
+struct TReproducerCase {
+    const char* Name;     // tests/data/access/damaged/NAME.txt
+    const char* Expected; // a part of the error; "" when the file opens
+};
+
+class AccessReproducers : public ::testing::TestWithParam<TReproducerCase> {};
+
+TEST_P(AccessReproducers, TheReaderFailsAloneAndTheErrorNamesTheFile) {
+    TTempDir Dir;
+    const std::string File = Dir.File("Total.mdb");
+    MakeDamagedAccess(DataDir, GetParam().Name, File);
+    TConnection Cnn;
+    Cnn.SetMode(TConnectMode::ShareDenyNone);
+    Cnn.SetConnectionString(JetConnectionString(File));
+    const std::string Error = ErrorOf([&] { Cnn.SetConnected(true); });
+    if (*GetParam().Expected == '\0') {
+        // The damage lies in a property libmdb reads past; the rows themselves are whole.
+        EXPECT_EQ(Error, "(no error)");
+        EXPECT_EQ(CountOf(Cnn, "DateTest"), 6);
+        return;
+    }
+    EXPECT_EQ(Error.rfind("Cannot open database \"" + File + "\": it is a damaged Access database: ", 0),
+              0u)
+        << Error;
+    EXPECT_NE(Error.find(GetParam().Expected), std::string::npos) << Error;
+    EXPECT_FALSE(Cnn.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Access, AccessReproducers,
+    ::testing::Values(
+        TReproducerCase{"UsageMapPointer", "the reader was killed by signal 11 (Segmentation fault)"},
+        TReproducerCase{"CutOnAPage", "the reader "},
+        TReproducerCase{"PropertyNameLength", ""}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// How each way a reader can fail reaches the caller: stand-in readers that crash, hang, run out
+// of memory or hand back a short copy.
+struct TReaderCase {
+    const char* Name;
+    const char* Script; // the body of a shell script run as the reader
+    TAccessReaderLimits Limits;
+    const char* Expected;
+};
+
+class AccessReaderFails : public ::testing::TestWithParam<TReaderCase> {
+protected:
+    void TearDown() override {
+        SetAccessReaderProgram(ACCESS_READER_PROGRAM);
+        SetAccessReaderLimits({});
+    }
+};
+
+TEST_P(AccessReaderFails, BecomesTheDamagedFileError) {
+    TTempDir Dir;
+    const std::string Reader = Dir.File("reader.sh");
+    if (GetParam().Script != nullptr) {
+        WriteAll(Reader, std::string("#!/bin/sh\n") + GetParam().Script + "\n");
+        ASSERT_EQ(::chmod(Reader.c_str(), 0755), 0);
+    }
+    SetAccessReaderProgram(Reader);
+    SetAccessReaderLimits(GetParam().Limits);
+
+    TConnection Cnn;
+    Cnn.SetMode(TConnectMode::ShareDenyNone);
+    Cnn.SetConnectionString(JetConnectionString(Jet4File));
+    const std::string Error = ErrorOf([&] { Cnn.SetConnected(true); });
+    const std::string Name = std::filesystem::path(Jet4File).lexically_normal().string();
+    EXPECT_EQ(Error, "Cannot open database \"" + Name + "\": " + GetParam().Expected);
+    EXPECT_FALSE(Cnn.Connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Access, AccessReaderFails,
+    ::testing::Values(
+        TReaderCase{"Crash", "kill -SEGV $$", {},
+                    "it is a damaged Access database: the reader was killed by signal 11 "
+                    "(Segmentation fault)"},
+        TReaderCase{"Hangs", "exec sleep 60", {0, 1},
+                    "it is a damaged Access database: the reader took longer than 1 s"},
+        TReaderCase{"GlibOutOfMemory", "echo 'GLib: failed to allocate 25345 bytes' >&2; kill -ABRT $$",
+                    {}, "it is a damaged Access database: the reader ran out of memory"},
+        TReaderCase{"OutOfMemoryStatus", "exit 3", {},
+                    "it is a damaged Access database: the reader ran out of memory"},
+        TReaderCase{"ShortCopy", "printf 'SQLite format 3\\000'; head -c 4080 /dev/zero", {},
+                    "it is a damaged Access database: the reader's copy is incomplete (4096 bytes)"},
+        TReaderCase{"BadExit", "echo 'warning'; echo 'libmdb gave up' >&2; exit 7", {},
+                    "it is a damaged Access database: the reader ended with status 7: libmdb gave up"},
+        TReaderCase{"EndlessWarnings", "exec yes 'Warning: unsupported data type 0.' >&2", {},
+                    "it is a damaged Access database: the reader printed more than 16 MB of warnings"},
+        TReaderCase{"CopyTooLarge", "exec head -c 3000000 /dev/zero", {1 << 20, 0},
+                    "it is a damaged Access database: the reader's copy grew beyond 1 MB"},
+        TReaderCase{"ItsOwnMessage",
+                    "printf 'Cannot open database \"%s\": it is a damaged Access database: x' \"$5\"; "
+                    "exit 1", {}, "it is a damaged Access database: x"},
+        TReaderCase{"Missing", nullptr, {},
+                    "Access files are read by the program corvena-access-reader, which is not "
+                    "installed beside this program"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace
