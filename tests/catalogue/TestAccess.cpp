@@ -317,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(
     Access, AccessReproducers,
     ::testing::Values(
         TReproducerCase{"UsageMapPointer", "the reader was killed by signal 11 (Segmentation fault)"},
-        TReproducerCase{"CutOnAPage", "the reader "},
+        TReproducerCase{"CutOnAPage", "the reader printed more than 16 MB of warnings"},
         TReproducerCase{"PropertyNameLength", ""}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 

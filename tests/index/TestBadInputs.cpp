@@ -1,6 +1,7 @@
 // Bad inputs through the headless indexer, one row each: a clear error (an exit status and a
 // line naming the file) or a counted skip, and nothing already saved lost.
 #include "BadInputsSupport.h"
+#include "DamagedAccess.h"
 #include "TestSupport.h"
 
 #include <QCoreApplication>
@@ -149,6 +150,14 @@ void LocalTruncated(BadInputs& L) {
 }
 
 void MasterIsNoDatabase(BadInputs& L) { WriteFile(L.FMaster, "Title,Singer\nSong,Someone\n"); }
+
+// Access masters that crashed libmdb, or sent it into a loop, inside the program.
+void MasterAccessCrashesTheReader(BadInputs& L) {
+    MakeDamagedAccess(ACCESS_TEST_DATA, "UsageMapPointer", L.FMaster);
+}
+void MasterAccessLoopsInTheReader(BadInputs& L) {
+    MakeDamagedAccess(ACCESS_TEST_DATA, "CutOnAPage", L.FMaster);
+}
 
 void MasterWithoutSongs(BadInputs& L) { RunSql(L.FMaster, "drop table Songs; create table Singers (Name text)"); }
 
@@ -300,6 +309,10 @@ const TBadInput Inputs[] = {
     {"LocalWithAHeaderThenGarbage", LocalWithAHeaderThenGarbage, 2, "Ktv.mdb", "not a database", -1, -1},
     {"LocalTruncated", LocalTruncated, 2, "Ktv.mdb", "malformed", -1, -1},
     {"MasterIsNoDatabase", MasterIsNoDatabase, 2, "Total.mdb", "not a database", -1, -1},
+    {"MasterAccessCrashesTheReader", MasterAccessCrashesTheReader, 2, "Total.mdb",
+     "damaged Access database: the reader was killed by signal 11 (Segmentation fault)", -1, -1},
+    {"MasterAccessLoopsInTheReader", MasterAccessLoopsInTheReader, 2, "Total.mdb",
+     "damaged Access database: the reader printed more than 16 MB of warnings", -1, -1},
     {"MasterWithoutSongs", MasterWithoutSongs, 1, "Total.mdb", "no such table: Songs", 0, 0},
     {"MasterWithoutAColumn", MasterWithoutTrack, 1, "Songs/A/001.mpg", "Track", 0, 6},
     {"LocalReadOnly", LocalReadOnly, 2, "Ktv.mdb", "read-only", -1, -1},

@@ -2,6 +2,7 @@
 // cannot be opened, before the last step when the run fails) or a run that saves what it can,
 // and nothing already saved lost.
 #include "BadInputsSupport.h"
+#include "DamagedAccess.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "QtTestSupport.h"
@@ -143,6 +144,8 @@ const std::map<QString, std::function<void(TLibrary&)>>& Spoilers() {
                  L.AddSong(std::to_string(I) + ".mpg", "Songs/A/" + std::to_string(I) + ".mpg");
          }},
         {"master no database", [](TLibrary& L) { WriteFile(L.Master, "Title,Singer\nSong,Someone\n"); }},
+        {"master Access crashing the reader",
+         [](TLibrary& L) { MakeDamagedAccess(ACCESS_TEST_DATA, "UsageMapPointer", L.Master); }},
         {"master without Songs", [](TLibrary& L) { RunSql(L.Master, "drop table Songs; create table Singers (Name text)"); }},
         {"master without Track", [](TLibrary& L) { RunSql(L.Master, "alter table Songs drop column Track"); }},
         {"master name with ;",
@@ -214,6 +217,8 @@ void TestBadInputsWindow::BadInput_data() {
     QTest::addRow("local held by a writer") << "local held" << 2 << LocalBox << "" << 0;
     QTest::addRow("master no database") << "master no database" << 2 << MasterBox << "" << 0;
     QTest::addRow("master name with ;") << "master name with ;" << 2 << MasterBox << "" << 0;
+    QTest::addRow("damaged Access master crashing the reader")
+        << "master Access crashing the reader" << 2 << MasterBox << "" << 0;
     QTest::addRow("master without Songs")
         << "master without Songs" << 5 << "无法从总歌库数据库“@T”读取歌曲信息。\r" << "Songs" << 0;
     QTest::addRow("master without a column")
