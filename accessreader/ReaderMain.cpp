@@ -2,7 +2,7 @@
 // its copy to standard output. The wizard and corvena-index start it for every Access master
 // catalogue (catalogue/AccessImport.h) so that a damaged file that crashes libmdb, or sends it
 // into a loop, costs this process only.
-//   corvena-access-reader [--memory BYTES] [--cpu SECONDS] FILE
+//   corvena-access-reader [--memory BYTES] [--cpu SECONDS] [--] FILE
 // Exit 0: standard output holds the database image. 1: it holds the error message instead
 // ("Cannot open database "FILE": REASON"). 2: bad arguments. 3: out of memory.
 #include "AccessLoad.h"
@@ -71,7 +71,7 @@ void SetLimit(int AResource, rlim_t ASoft, rlim_t AHard) {
 }
 
 int Usage() {
-    std::fputs("usage: corvena-access-reader [--memory BYTES] [--cpu SECONDS] FILE\n", stderr);
+    std::fputs("usage: corvena-access-reader [--memory BYTES] [--cpu SECONDS] [--] FILE\n", stderr);
     return ExitUsage;
 }
 
@@ -85,12 +85,15 @@ int main(int ArgC, char** ArgV) {
 
     unsigned long long Memory = 0, Cpu = 0;
     std::string File;
+    bool Options = true;
     for (int I = 1; I < ArgC; ++I) {
         const std::string_view Arg = ArgV[I];
-        if ((Arg == "--memory" || Arg == "--cpu") && I + 1 < ArgC) {
+        if (Options && Arg == "--") {
+            Options = false;
+        } else if (Options && (Arg == "--memory" || Arg == "--cpu") && I + 1 < ArgC) {
             if (!ParseNumber(ArgV[++I], Arg == "--memory" ? Memory : Cpu))
                 return Usage();
-        } else if (File.empty() && !Arg.empty() && Arg[0] != '-') {
+        } else if (File.empty() && !Arg.empty() && (!Options || Arg[0] != '-')) {
             File = Arg;
         } else {
             return Usage();

@@ -174,7 +174,8 @@ TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
     std::vector<char*> Arguments{const_cast<char*>(AProgram.c_str()),
                                  const_cast<char*>("--memory"), const_cast<char*>(Memory.c_str()),
                                  const_cast<char*>("--cpu"),    const_cast<char*>(Seconds.c_str()),
-                                 const_cast<char*>(AFileName.c_str()), nullptr};
+                                 const_cast<char*>("--"),       const_cast<char*>(AFileName.c_str()),
+                                 nullptr};
     pid_t Pid = 0;
     const int Spawned =
         ::posix_spawn(&Pid, AProgram.c_str(), &Actions, &Attributes, Arguments.data(), environ);

@@ -25,9 +25,10 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* AData, std::size_t ASize, 
 
 namespace {
 
+// Never destroyed: it is printed from an exit handler.
 std::map<std::string, long>& Outcomes() {
-    static std::map<std::string, long> Counts;
-    return Counts;
+    static auto* const Counts = new std::map<std::string, long>;
+    return *Counts;
 }
 
 void PrintOutcomes() {

@@ -378,7 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
         TReaderCase{"CopyTooLarge", "exec head -c 3000000 /dev/zero", {1 << 20, 0},
                     "it is a damaged Access database: the reader's copy grew beyond 1 MB"},
         TReaderCase{"ItsOwnMessage",
-                    "printf 'Cannot open database \"%s\": it is a damaged Access database: x' \"$5\"; "
+                    "printf 'Cannot open database \"%s\": it is a damaged Access database: x' \"$6\"; "
                     "exit 1", {}, "it is a damaged Access database: x"},
         TReaderCase{"Missing", nullptr, {},
                     "Access files are read by the program corvena-access-reader, which is not "
