@@ -106,13 +106,8 @@ public:
         SetTextEncoding();
 
         sqlite3* Db = nullptr;
-        int Opened = sqlite3_open_v2(":memory:", &Db, SQLITE_OPEN_READWRITE, nullptr);
+        const int Opened = sqlite3_open_v2(":memory:", &Db, SQLITE_OPEN_READWRITE, nullptr);
         FDb.reset(Db);
-        // One contiguous image in memory: it is handed over whole, without a copy.
-        if (Opened == SQLITE_OK)
-            Opened = sqlite3_deserialize(Db, "main", nullptr, 0, 0,
-                                         SQLITE_DESERIALIZE_FREEONCLOSE |
-                                             SQLITE_DESERIALIZE_RESIZEABLE);
         if (Opened != SQLITE_OK)
             Fail(std::string("no in-memory database for its copy: ") + sqlite3_errstr(Opened));
 

@@ -8,7 +8,7 @@
 struct sqlite3;
 
 // Reads every user table of the Access file AFileName, every column and row, into a new
-// in-memory SQLite database (one contiguous image, sqlite3_serialize gives it without a copy).
+// in-memory SQLite database.
 // Text and memo become TEXT COLLATE NOCASE in UTF-8, integers and yes/no (0/1) INTEGER,
 // floating point, currency and numeric REAL, dates REAL holding the stored OLE Automation day
 // value, binary and OLE BLOB; every FilePath column gets an index.

@@ -120,11 +120,12 @@ int main(int ArgC, char** ArgV) {
     try {
         sqlite3* Db = LoadAccessFile(File);
         sqlite3_int64 Size = 0;
-        const unsigned char* Image = sqlite3_serialize(Db, "main", &Size, SQLITE_SERIALIZE_NOCOPY);
+        unsigned char* Image = sqlite3_serialize(Db, "main", &Size, 0);
         if (Image == nullptr || Size <= 0)
             throw TDatabaseError("Cannot open database \"" + File +
                                  "\": its copy in memory cannot be handed over");
         const bool Written = WriteAll(Out, Image, static_cast<std::size_t>(Size));
+        sqlite3_free(Image);
         sqlite3_close_v2(Db);
         return Written ? ExitImage : ExitError;
     } catch (const TDatabaseError& Error) {
