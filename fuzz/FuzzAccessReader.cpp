@@ -2,7 +2,8 @@
 // mutations of the three Access files of the tests (libFuzzer's own, plus cuts on a page
 // boundary and changed bytes in a table definition's header). Whatever libmdb does with a
 // file, this process gets an open read-only copy or the damaged-Access error naming the file;
-// a crash of this process is a fault. At exit it prints how the reader ended, by kind.
+// a crash of this process is a fault. At exit it prints how the reader ended, by kind; inputs
+// the reader died on are kept in build/fuzz/artifacts/accessreader-reader-failure-*.
 #include "AccessImport.h"
 #include "DbAccess.h"
 #include "FuzzSupport.h"
@@ -14,12 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* AData, std::size_t ASize, std::size_t AMaxSize);
 
@@ -59,6 +63,20 @@ std::string KindOf(const std::string& AError, const std::string& AFile) {
 std::size_t PageSize(const std::uint8_t* AData, std::size_t ASize) {
     // Byte 0x14 of the header is the format: 0 is Jet 3 (2 KB pages), the rest 4 KB.
     return ASize > 0x14 && AData[0x14] == 0 ? 2048 : 4096;
+}
+
+// An input the reader itself died on (a signal, a sanitizer's report, a limit) is kept for a
+// look at libmdb or the loader: this process survived it, so libFuzzer keeps nothing.
+void KeepReaderFailure(const std::uint8_t* AData, std::size_t ASize, const std::string& AKind) {
+    static const char* const Folder = "build/fuzz/artifacts";
+    static long Kept = 0;
+    if (AKind.rfind("the reader ", 0) != 0 || Kept >= 100 || !std::filesystem::is_directory(Folder))
+        return;
+    const std::string Name = std::string(Folder) + "/accessreader-reader-failure-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(++Kept);
+    std::ofstream(Name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(AData), static_cast<std::streamsize>(ASize));
+    std::ofstream(Name + ".txt") << AKind << "\n";
 }
 
 } // namespace
@@ -132,5 +150,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
                    : KindOf(Message, File);
     }
     ++Outcomes()[Kind];
+    KeepReaderFailure(AData, ASize, Kind);
     return 0;
 }
