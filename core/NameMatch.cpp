@@ -1,0 +1,212 @@
+#include "NameMatch.h"
+
+#include "TextRules.h"
+
+#include <QChar>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at AText[APos] and its code point; 0 when the
+// bytes there are no such sequence (overlong forms and surrogates included).
+std::size_t DecodeUtf8(std::string_view AText, std::size_t APos, char32_t& ACode) {
+    const auto Byte = [&](std::size_t I) { return static_cast<unsigned char>(AText[APos + I]); };
+    const std::size_t Left = AText.size() - APos;
+    const unsigned char Lead = Byte(0);
+    std::size_t Length = 0;
+    unsigned char Low = 0x80;
+    unsigned char High = 0xBF;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+        Length = 2;
+        ACode = Lead & 0x1Fu;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+        Length = 3;
+        ACode = Lead & 0x0Fu;
+        if (Lead == 0xE0)
+            Low = 0xA0;
+        else if (Lead == 0xED)
+            High = 0x9F;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+        Length = 4;
+        ACode = Lead & 0x07u;
+        if (Lead == 0xF0)
+            Low = 0x90;
+        else if (Lead == 0xF4)
+            High = 0x8F;
+    } else {
+        return 0;
+    }
+    if (Left < Length || Byte(1) < Low || Byte(1) > High)
+        return 0;
+    for (std::size_t I = 1; I < Length; ++I) {
+        if ((Byte(I) & 0xC0u) != 0x80u)
+            return 0;
+        ACode = (ACode << 6) | (Byte(I) & 0x3Fu);
+    }
+    return Length;
+}
+
+void AppendUtf8(std::string& AText, char32_t ACode) {
+    if (ACode < 0x80) {
+        AText += static_cast<char>(ACode);
+    } else if (ACode < 0x800) {
+        AText += static_cast<char>(0xC0 | (ACode >> 6));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else if (ACode < 0x10000) {
+        AText += static_cast<char>(0xE0 | (ACode >> 12));
+        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else {
+        AText += static_cast<char>(0xF0 | (ACode >> 18));
+        AText += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
+        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    }
+}
+
+template <typename TMap>
+std::string MapCodePoints(std::string_view AText, TMap AMap) {
+    std::string Result;
+    Result.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size();) {
+        const auto Lead = static_cast<unsigned char>(AText[I]);
+        if (Lead < 0x80) {
+            AppendUtf8(Result, AMap(Lead));
+            ++I;
+            continue;
+        }
+        char32_t Code = 0;
+        const std::size_t Length = DecodeUtf8(AText, I, Code);
+        if (Length == 0) {
+            Result += AText[I++];
+            continue;
+        }
+        AppendUtf8(Result, AMap(Code));
+        I += Length;
+    }
+    return Result;
+}
+
+char32_t FoldChar(char32_t ACode) {
+    if (ACode < 0x80)
+        return ACode >= 'A' && ACode <= 'Z' ? ACode - 'A' + 'a' : ACode;
+    return QChar::toCaseFolded(ACode);
+}
+
+char32_t NarrowChar(char32_t ACode) {
+    if (ACode >= 0xFF01 && ACode <= 0xFF5E)
+        return ACode - 0xFF01 + 0x21;
+    if (ACode == 0x3000)
+        return U' ';
+    return ACode;
+}
+
+// The folded name without its extension (a leading dot starts no extension).
+std::string_view Stem(std::string_view AFolded) {
+    const std::size_t Dot = AFolded.rfind('.');
+    return Dot == std::string_view::npos || Dot == 0 ? AFolded : AFolded.substr(0, Dot);
+}
+
+struct TStmtFinalizer {
+    void operator()(sqlite3_stmt* AStmt) const noexcept { sqlite3_finalize(AStmt); }
+};
+
+} // namespace
+
+std::string FoldCase(std::string_view AText) { return MapCodePoints(AText, FoldChar); }
+
+std::string FoldWidthAndCase(std::string_view AText) {
+    return MapCodePoints(AText, [](char32_t ACode) { return FoldChar(NarrowChar(ACode)); });
+}
+
+const char* NearMatchReasonName(TNearMatchReason AReason) {
+    return AReason == TNearMatchReason::Width ? "width" : "extension";
+}
+
+void TMasterNames::Load(TConnection& AConnection) {
+    FNames.clear();
+    FByFolded.clear();
+    FByStem.clear();
+    FByWidth.clear();
+    FNearKeys = false;
+
+    sqlite3* Db = AConnection.Handle();
+    const auto Fail = [&](const char* AWhat) {
+        std::string Message = std::string(AWhat) + ": " + sqlite3_errmsg(Db);
+        if (!AConnection.FileName().empty())
+            Message += " (database " + Quoted(AConnection.FileName()) + ")";
+        throw TDatabaseError(Message + " in statement " + Quoted(SqlMasterNames),
+                             sqlite3_extended_errcode(Db));
+    };
+    sqlite3_stmt* Raw = nullptr;
+    if (sqlite3_prepare_v2(Db, SqlMasterNames, -1, &Raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(Raw);
+        Fail("Cannot prepare the statement");
+    }
+    const std::unique_ptr<sqlite3_stmt, TStmtFinalizer> Stmt(Raw);
+    int Step = SQLITE_ROW;
+    while ((Step = sqlite3_step(Stmt.get())) == SQLITE_ROW) {
+        // Only text can equal the bound file name.
+        if (sqlite3_column_type(Stmt.get(), 0) != SQLITE_TEXT)
+            continue;
+        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
+        const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
+        if (FByFolded.try_emplace(FoldCase(Name), static_cast<std::uint32_t>(FNames.size())).second)
+            FNames.emplace_back(Name);
+    }
+    if (Step != SQLITE_DONE)
+        Fail("Cannot read the master's file names");
+}
+
+const std::string* TMasterNames::Find(std::string_view AName) const {
+    const auto Found = FByFolded.find(FoldCase(AName));
+    return Found == FByFolded.end() ? nullptr : &FNames[Found->second];
+}
+
+void TMasterNames::MakeNearKeys() {
+    for (std::uint32_t I = 0; I < FNames.size(); ++I) {
+        FByStem[std::string(Stem(FoldCase(FNames[I])))].push_back(I);
+        FByWidth[FoldWidthAndCase(FNames[I])].push_back(I);
+    }
+    FNearKeys = true;
+}
+
+void TMasterNames::AddNearMatches(const std::string& APath, std::string_view AName,
+                                  std::vector<TNearMatch>& AMatches) {
+    if (!FNearKeys)
+        MakeNearKeys();
+    const std::string Folded = FoldCase(AName);
+    const std::size_t First = AMatches.size();
+    const auto Add = [&](std::uint32_t AIndex, TNearMatchReason AReason) {
+        const std::string& Name = FNames[AIndex];
+        // The same name is no near match, and a name is given once (width first).
+        if (FoldCase(Name) == Folded)
+            return;
+        for (std::size_t I = First; I < AMatches.size(); ++I)
+            if (AMatches[I].MasterName == Name)
+                return;
+        AMatches.push_back(TNearMatch{APath, Name, AReason});
+    };
+    if (const auto Wide = FByWidth.find(FoldWidthAndCase(AName)); Wide != FByWidth.end())
+        for (const std::uint32_t I : Wide->second)
+            Add(I, TNearMatchReason::Width);
+    if (const auto Same = FByStem.find(std::string(Stem(Folded))); Same != FByStem.end())
+        for (const std::uint32_t I : Same->second)
+            Add(I, TNearMatchReason::Extension);
+}
+
+int TCaseCollisions::Check(const std::string& APath, int AIndex, const QStringList& AFiles) {
+    const std::string Folded = FoldCase(APath);
+    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    const auto [Begin, End] = FSeen.equal_range(Hash);
+    for (auto It = Begin; It != End; ++It)
+        if (FoldCase(AFiles[It->second].toStdString()) == Folded)
+            return It->second;
+    FSeen.emplace(Hash, AIndex);
+    return -1;
+}

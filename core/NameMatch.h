@@ -1,0 +1,85 @@
+// How file names meet the master catalogue's names. The databases compare text without regard
+// to ASCII letter case only (COLLATE NOCASE); the catalogue was written for a database that
+// ignores letter case in every script. The worker asks the database first and, when it finds
+// nothing, looks the name up among the master's names folded here (Unicode simple case
+// folding, nothing stored in any file). Accents and character widths still count: é is not e,
+// Ａ is not A.
+#pragma once
+
+#include "DbAccess.h"
+
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// AText (UTF-8) under Unicode simple case folding, one code point for one. Bytes that are not
+// UTF-8 stay as they are, so two texts fold alike only when they differ in letter case.
+std::string FoldCase(std::string_view AText);
+
+// FoldCase after the full-width forms of ASCII (U+FF01..U+FF5E, and the ideographic space)
+// became ASCII.
+std::string FoldWidthAndCase(std::string_view AText);
+
+// Why an unmatched file's name is near a master name.
+enum class TNearMatchReason {
+    Extension, // the same stem with another extension (a converted video)
+    Width,     // the same name once full-width forms are read as ASCII
+};
+
+// "extension" or "width".
+const char* NearMatchReasonName(TNearMatchReason AReason);
+
+struct TNearMatch {
+    std::string Path;       // the unmatched file
+    std::string MasterName; // a FilePath of the master, as stored
+    TNearMatchReason Reason;
+
+    bool operator==(const TNearMatch&) const = default;
+};
+
+inline constexpr const char* SqlMasterNames = "select FilePath from Songs";
+
+// The master's file names, read once for a run.
+class TMasterNames {
+public:
+    // Reads every FilePath of the master's Songs; throws TDatabaseError.
+    void Load(TConnection& AConnection);
+
+    // The stored name that equals AName but for letter case (the first read), or null.
+    const std::string* Find(std::string_view AName) const;
+
+    // Appends the near matches of unmatched APath (file name AName), widths first.
+    void AddNearMatches(const std::string& APath, std::string_view AName,
+                        std::vector<TNearMatch>& AMatches);
+
+    std::size_t Count() const { return FNames.size(); }
+
+private:
+    using TIndexes = std::vector<std::uint32_t>;
+    void MakeNearKeys();
+
+    // One name per folded form, in the order read.
+    std::vector<std::string> FNames;
+    std::unordered_map<std::string, std::uint32_t> FByFolded;
+    // Made on the first unmatched file: folded stems, and names folded in width and case.
+    bool FNearKeys = false;
+    std::unordered_map<std::string, TIndexes> FByStem;
+    std::unordered_map<std::string, TIndexes> FByWidth;
+};
+
+// Paths of one run that differ only in letter case: the database would take them for one song.
+class TCaseCollisions {
+public:
+    // The index in AFiles of an earlier path equal to APath (AFiles[AIndex]) but for letter
+    // case, or -1 (then this path is remembered).
+    int Check(const std::string& APath, int AIndex, const QStringList& AFiles);
+
+private:
+    // A hash of the folded path: the paths themselves are in the list already.
+    std::unordered_multimap<std::size_t, int> FSeen;
+};
