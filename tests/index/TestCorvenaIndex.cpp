@@ -162,13 +162,14 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     const QStringList KeyList = Json.keys();
     const std::set<QString> Keys(KeyList.begin(), KeyList.end());
     EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
-                                       "updated", "kept", "unmatched", "without_name", "failed", "interrupted",
+                                       "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
+                                       "interrupted",
                                        "search_seconds", "index_seconds", "errors"}));
     // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
     const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
                                               {"matched", 7},     {"inserted", 6},        {"updated", 0},
-                                              {"kept", 0},        {"unmatched", 2},       {"without_name", 1},
-                                              {"failed", 0}};
+                                              {"kept", 0},        {"unmatched", 2},       {"near_matches", 0},
+                                              {"without_name", 1}, {"failed", 0}};
     EXPECT_EQ(Figures(Json), Expected);
     EXPECT_EQ(Json["interrupted"], QJsonValue(false));
     EXPECT_TRUE(Json["errors"].isArray() && Json["errors"].toArray().isEmpty());
