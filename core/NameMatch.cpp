@@ -118,7 +118,16 @@ struct TStmtFinalizer {
 
 } // namespace
 
-std::string FoldCase(std::string_view AText) { return MapCodePoints(AText, FoldChar); }
+std::string FoldCase(std::string_view AText) {
+    // Most names are ASCII: lowered in place.
+    if (std::all_of(AText.begin(), AText.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; })) {
+        std::string Result(AText);
+        for (char& C : Result)
+            C = LowerAscii(C);
+        return Result;
+    }
+    return MapCodePoints(AText, FoldChar);
+}
 
 std::string FoldWidthAndCase(std::string_view AText) {
     return MapCodePoints(AText, [](char32_t ACode) { return FoldChar(NarrowChar(ACode)); });
