@@ -118,6 +118,10 @@ struct TStmtFinalizer {
 
 } // namespace
 
+std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
+    return APath.substr(ExtractFilePath(APath, AStyle).size());
+}
+
 std::string FoldCase(std::string_view AText) {
     // Most names are ASCII: lowered in place.
     if (std::all_of(AText.begin(), AText.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; })) {
@@ -140,9 +144,6 @@ const char* NearMatchReasonName(TNearMatchReason AReason) {
 void TMasterNames::Load(TConnection& AConnection) {
     FNames.clear();
     FByFolded.clear();
-    FByStem.clear();
-    FByWidth.clear();
-    FNearKeys = false;
 
     sqlite3* Db = AConnection.Handle();
     const auto Fail = [&](const char* AWhat) {
@@ -165,48 +166,68 @@ void TMasterNames::Load(TConnection& AConnection) {
             continue;
         const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
         const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
-        if (FByFolded.try_emplace(FoldCase(Name), static_cast<std::uint32_t>(FNames.size())).second)
+        const std::string Folded = FoldCase(Name);
+        const std::size_t Hash = std::hash<std::string>{}(Folded);
+        const auto [Begin, End] = FByFolded.equal_range(Hash);
+        if (std::none_of(Begin, End, [&](const auto& AEntry) { return FoldCase(FNames[AEntry.second]) == Folded; })) {
+            FByFolded.emplace(Hash, static_cast<std::uint32_t>(FNames.size()));
             FNames.emplace_back(Name);
+        }
     }
     if (Step != SQLITE_DONE)
         Fail("Cannot read the master's file names");
 }
 
 const std::string* TMasterNames::Find(std::string_view AName) const {
-    const auto Found = FByFolded.find(FoldCase(AName));
-    return Found == FByFolded.end() ? nullptr : &FNames[Found->second];
-}
-
-void TMasterNames::MakeNearKeys() {
-    for (std::uint32_t I = 0; I < FNames.size(); ++I) {
-        FByStem[std::string(Stem(FoldCase(FNames[I])))].push_back(I);
-        FByWidth[FoldWidthAndCase(FNames[I])].push_back(I);
-    }
-    FNearKeys = true;
-}
-
-void TMasterNames::AddNearMatches(const std::string& APath, std::string_view AName,
-                                  std::vector<TNearMatch>& AMatches) {
-    if (!FNearKeys)
-        MakeNearKeys();
     const std::string Folded = FoldCase(AName);
-    const std::size_t First = AMatches.size();
-    const auto Add = [&](std::uint32_t AIndex, TNearMatchReason AReason) {
-        const std::string& Name = FNames[AIndex];
-        // The same name is no near match, and a name is given once (width first).
-        if (FoldCase(Name) == Folded)
-            return;
-        for (std::size_t I = First; I < AMatches.size(); ++I)
-            if (AMatches[I].MasterName == Name)
-                return;
-        AMatches.push_back(TNearMatch{APath, Name, AReason});
+    const auto [Begin, End] = FByFolded.equal_range(std::hash<std::string>{}(Folded));
+    for (auto It = Begin; It != End; ++It)
+        if (FoldCase(FNames[It->second]) == Folded)
+            return &FNames[It->second];
+    return nullptr;
+}
+
+std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>& APaths) const {
+    struct TFile {
+        std::string Folded;
+        std::vector<std::uint32_t> Width;
+        std::vector<std::uint32_t> Extension;
     };
-    if (const auto Wide = FByWidth.find(FoldWidthAndCase(AName)); Wide != FByWidth.end())
-        for (const std::uint32_t I : Wide->second)
-            Add(I, TNearMatchReason::Width);
-    if (const auto Same = FByStem.find(std::string(Stem(Folded))); Same != FByStem.end())
-        for (const std::uint32_t I : Same->second)
-            Add(I, TNearMatchReason::Extension);
+    std::vector<TFile> Files(APaths.size());
+    std::unordered_map<std::string, std::vector<std::size_t>> ByStem;
+    std::unordered_map<std::string, std::vector<std::size_t>> ByWidth;
+    for (std::size_t I = 0; I < APaths.size(); ++I) {
+        const std::string Name = MasterFileName(APaths[I]);
+        Files[I].Folded = FoldCase(Name);
+        ByStem[std::string(Stem(Files[I].Folded))].push_back(I);
+        ByWidth[FoldWidthAndCase(Name)].push_back(I);
+    }
+    if (Files.empty())
+        return {};
+
+    for (std::uint32_t J = 0; J < FNames.size(); ++J) {
+        const std::string Folded = FoldCase(FNames[J]);
+        // The same name is no near match.
+        if (const auto Wide = ByWidth.find(FoldWidthAndCase(FNames[J])); Wide != ByWidth.end())
+            for (const std::size_t I : Wide->second)
+                if (Files[I].Folded != Folded)
+                    Files[I].Width.push_back(J);
+        if (const auto Same = ByStem.find(std::string(Stem(Folded))); Same != ByStem.end())
+            for (const std::size_t I : Same->second)
+                if (Files[I].Folded != Folded)
+                    Files[I].Extension.push_back(J);
+    }
+
+    std::vector<TNearMatch> Result;
+    for (std::size_t I = 0; I < Files.size(); ++I) {
+        for (const std::uint32_t J : Files[I].Width)
+            Result.push_back(TNearMatch{APaths[I], FNames[J], TNearMatchReason::Width});
+        // A name near in both ways is given once.
+        for (const std::uint32_t J : Files[I].Extension)
+            if (std::find(Files[I].Width.begin(), Files[I].Width.end(), J) == Files[I].Width.end())
+                Result.push_back(TNearMatch{APaths[I], FNames[J], TNearMatchReason::Extension});
+    }
+    return Result;
 }
 
 int TCaseCollisions::Check(const std::string& APath, int AIndex, const QStringList& AFiles) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "DbAccess.h"
+#include "Paths.h"
 
 #include <QStringList>
 
@@ -16,6 +17,10 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+// The key of the master lookup: the entry's file name, the text after its last separator (or
+// drive delimiter) in the given path style, extension included.
+std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
 
 // AText (UTF-8) under Unicode simple case folding, one code point for one. Bytes that are not
 // UTF-8 stay as they are, so two texts fold alike only when they differ in letter case.
@@ -53,23 +58,18 @@ public:
     // The stored name that equals AName but for letter case (the first read), or null.
     const std::string* Find(std::string_view AName) const;
 
-    // Appends the near matches of unmatched APath (file name AName), widths first.
-    void AddNearMatches(const std::string& APath, std::string_view AName,
-                        std::vector<TNearMatch>& AMatches);
+    // The near matches of the unmatched APaths, in their order: for each, the names of the
+    // width reason, then those of the extension reason, each in the master's order. One pass
+    // over the master's names; what it keeps grows with the unmatched files only.
+    std::vector<TNearMatch> NearMatches(const std::vector<std::string>& APaths) const;
 
     std::size_t Count() const { return FNames.size(); }
 
 private:
-    using TIndexes = std::vector<std::uint32_t>;
-    void MakeNearKeys();
-
-    // One name per folded form, in the order read.
+    // One name per folded form, in the order read, found by the hash of its folded form (the
+    // name is folded again to tell hashes that meet apart).
     std::vector<std::string> FNames;
-    std::unordered_map<std::string, std::uint32_t> FByFolded;
-    // Made on the first unmatched file: folded stems, and names folded in width and case.
-    bool FNearKeys = false;
-    std::unordered_map<std::string, TIndexes> FByStem;
-    std::unordered_map<std::string, TIndexes> FByWidth;
+    std::unordered_multimap<std::size_t, std::uint32_t> FByFolded;
 };
 
 // Paths of one run that differ only in letter case: the database would take them for one song.

@@ -22,10 +22,6 @@ private:
 
 } // namespace
 
-std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
-    return APath.substr(ExtractFilePath(APath, AStyle).size());
-}
-
 TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
                            TConnectionRef ACnnTotal, TStringListRef AFiles, bool OverWrite)
     : TSongsThrd(AOwnerHandle, std::move(ACnnLocal), std::move(ACnnTotal)),
@@ -208,7 +204,6 @@ void TSongIdxThrd::IndexSongs() {
         Q.reset();
     }
     // Only the files without a master row are compared with the master's names.
-    for (const std::string& Path : FReport->Unmatched)
-        Names.AddNearMatches(Path, MasterFileName(Path), FReport->NearMatches);
+    FReport->NearMatches = Names.NearMatches(FReport->Unmatched);
     SendStatus(StatusDone);
 }

@@ -23,10 +23,6 @@
 
 inline constexpr const char* SqlMasterSong = "select * from Songs where FilePath=:FilePath";
 
-// The key of the master lookup: the entry's file name, the text after its last separator (or
-// drive delimiter) in the given path style, extension included.
-std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
-
 struct TSongIdxFailure {
     std::string Path;
     std::string Error;
