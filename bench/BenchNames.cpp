@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
     constexpr int MapRounds = 20;
     for (int Round = 0; Round < MapRounds; ++Round)
         for (const std::string& Name : Names)
-            Found += Map.Find(Name) != nullptr ? 1 : 0;
+            Found += Map.Find(Name) ? 1 : 0;
     const double MapLookup = (CpuSeconds() - LookupStart) / static_cast<double>(Names.size() * MapRounds);
 
     // The near matches of a thousand converted videos (unmatched files), one pass over the names.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 namespace {
 
@@ -142,6 +143,7 @@ const char* NearMatchReasonName(TNearMatchReason AReason) {
 }
 
 void TMasterNames::Load(TConnection& AConnection) {
+    FText.clear();
     FNames.clear();
     FByFolded.clear();
 
@@ -159,6 +161,7 @@ void TMasterNames::Load(TConnection& AConnection) {
         Fail("Cannot prepare the statement");
     }
     const std::unique_ptr<sqlite3_stmt, TStmtFinalizer> Stmt(Raw);
+    std::vector<std::pair<std::size_t, std::uint32_t>> Hashes;
     int Step = SQLITE_ROW;
     while ((Step = sqlite3_step(Stmt.get())) == SQLITE_ROW) {
         // Only text can equal the bound file name.
@@ -166,25 +169,44 @@ void TMasterNames::Load(TConnection& AConnection) {
             continue;
         const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
         const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
-        const std::string Folded = FoldCase(Name);
-        const std::size_t Hash = std::hash<std::string>{}(Folded);
-        const auto [Begin, End] = FByFolded.equal_range(Hash);
-        if (std::none_of(Begin, End, [&](const auto& AEntry) { return FoldCase(FNames[AEntry.second]) == Folded; })) {
-            FByFolded.emplace(Hash, static_cast<std::uint32_t>(FNames.size()));
-            FNames.emplace_back(Name);
-        }
+        Hashes.emplace_back(std::hash<std::string>{}(FoldCase(Name)), static_cast<std::uint32_t>(FNames.size()));
+        FNames.push_back(TName{static_cast<std::uint32_t>(FText.size()), static_cast<std::uint32_t>(Name.size()), false});
+        FText += Name;
     }
     if (Step != SQLITE_DONE)
         Fail("Cannot read the master's file names");
+
+    // Of the names that fold alike the first read stays; the others are repeats.
+    std::sort(Hashes.begin(), Hashes.end());
+    FByFolded.reserve(Hashes.size());
+    for (std::size_t First = 0; First < Hashes.size();) {
+        std::size_t End = First;
+        while (End < Hashes.size() && Hashes[End].first == Hashes[First].first)
+            ++End;
+        for (std::size_t I = First; I < End; ++I) {
+            const std::string Folded = End - First > 1 ? FoldCase(Name(Hashes[I].second)) : std::string();
+            const bool Repeat = std::any_of(Hashes.begin() + static_cast<std::ptrdiff_t>(First),
+                                            Hashes.begin() + static_cast<std::ptrdiff_t>(I), [&](const auto& AEarlier) {
+                                                return !FNames[AEarlier.second].Repeat &&
+                                                       FoldCase(Name(AEarlier.second)) == Folded;
+                                            });
+            FNames[Hashes[I].second].Repeat = Repeat;
+            if (!Repeat)
+                FByFolded.push_back(Hashes[I]);
+        }
+        First = End;
+    }
+    FByFolded.shrink_to_fit();
 }
 
-const std::string* TMasterNames::Find(std::string_view AName) const {
+std::optional<std::string_view> TMasterNames::Find(std::string_view AName) const {
     const std::string Folded = FoldCase(AName);
-    const auto [Begin, End] = FByFolded.equal_range(std::hash<std::string>{}(Folded));
-    for (auto It = Begin; It != End; ++It)
-        if (FoldCase(FNames[It->second]) == Folded)
-            return &FNames[It->second];
-    return nullptr;
+    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    for (auto It = std::lower_bound(FByFolded.begin(), FByFolded.end(), std::make_pair(Hash, std::uint32_t{0}));
+         It != FByFolded.end() && It->first == Hash; ++It)
+        if (FoldCase(Name(It->second)) == Folded)
+            return Name(It->second);
+    return std::nullopt;
 }
 
 std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>& APaths) const {
@@ -206,9 +228,11 @@ std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>
         return {};
 
     for (std::uint32_t J = 0; J < FNames.size(); ++J) {
-        const std::string Folded = FoldCase(FNames[J]);
+        if (FNames[J].Repeat)
+            continue;
+        const std::string Folded = FoldCase(Name(J));
         // The same name is no near match.
-        if (const auto Wide = ByWidth.find(FoldWidthAndCase(FNames[J])); Wide != ByWidth.end())
+        if (const auto Wide = ByWidth.find(FoldWidthAndCase(Name(J))); Wide != ByWidth.end())
             for (const std::size_t I : Wide->second)
                 if (Files[I].Folded != Folded)
                     Files[I].Width.push_back(J);
@@ -221,22 +245,36 @@ std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>
     std::vector<TNearMatch> Result;
     for (std::size_t I = 0; I < Files.size(); ++I) {
         for (const std::uint32_t J : Files[I].Width)
-            Result.push_back(TNearMatch{APaths[I], FNames[J], TNearMatchReason::Width});
+            Result.push_back(TNearMatch{APaths[I], std::string(Name(J)), TNearMatchReason::Width});
         // A name near in both ways is given once.
         for (const std::uint32_t J : Files[I].Extension)
             if (std::find(Files[I].Width.begin(), Files[I].Width.end(), J) == Files[I].Width.end())
-                Result.push_back(TNearMatch{APaths[I], FNames[J], TNearMatchReason::Extension});
+                Result.push_back(TNearMatch{APaths[I], std::string(Name(J)), TNearMatchReason::Extension});
     }
     return Result;
 }
 
 int TCaseCollisions::Check(const std::string& APath, int AIndex, const QStringList& AFiles) {
+    if (FUsed * 2 >= FSlots.size()) {
+        std::vector<TSlot> Old(std::max<std::size_t>(FSlots.size() * 2, 1024));
+        Old.swap(FSlots);
+        FUsed = 0;
+        for (const TSlot& Slot : Old)
+            if (Slot.Index >= 0) {
+                std::size_t At = Slot.Hash & (FSlots.size() - 1);
+                while (FSlots[At].Index >= 0)
+                    At = (At + 1) & (FSlots.size() - 1);
+                FSlots[At] = Slot;
+                ++FUsed;
+            }
+    }
     const std::string Folded = FoldCase(APath);
     const std::size_t Hash = std::hash<std::string>{}(Folded);
-    const auto [Begin, End] = FSeen.equal_range(Hash);
-    for (auto It = Begin; It != End; ++It)
-        if (FoldCase(AFiles[It->second].toStdString()) == Folded)
-            return It->second;
-    FSeen.emplace(Hash, AIndex);
+    std::size_t At = Hash & (FSlots.size() - 1);
+    for (; FSlots[At].Index >= 0; At = (At + 1) & (FSlots.size() - 1))
+        if (FSlots[At].Hash == Hash && FoldCase(AFiles[FSlots[At].Index].toStdString()) == Folded)
+            return FSlots[At].Index;
+    FSlots[At] = TSlot{Hash, AIndex};
+    ++FUsed;
     return -1;
 }

@@ -13,9 +13,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 // The key of the master lookup: the entry's file name, the text after its last separator (or
@@ -55,21 +55,34 @@ public:
     // Reads every FilePath of the master's Songs; throws TDatabaseError.
     void Load(TConnection& AConnection);
 
-    // The stored name that equals AName but for letter case (the first read), or null.
-    const std::string* Find(std::string_view AName) const;
+    // The stored name that equals AName but for letter case (the first read), if any.
+    std::optional<std::string_view> Find(std::string_view AName) const;
 
     // The near matches of the unmatched APaths, in their order: for each, the names of the
     // width reason, then those of the extension reason, each in the master's order. One pass
     // over the master's names; what it keeps grows with the unmatched files only.
     std::vector<TNearMatch> NearMatches(const std::vector<std::string>& APaths) const;
 
-    std::size_t Count() const { return FNames.size(); }
+    // Names read, one for each folded form.
+    std::size_t Count() const { return FByFolded.size(); }
 
 private:
-    // One name per folded form, in the order read, found by the hash of its folded form (the
-    // name is folded again to tell hashes that meet apart).
-    std::vector<std::string> FNames;
-    std::unordered_multimap<std::size_t, std::uint32_t> FByFolded;
+    // Every name in the order read, kept in one block (a run over a large master leaves no
+    // small allocations behind).
+    struct TName {
+        std::uint32_t Offset;
+        std::uint32_t Length;
+        bool Repeat; // folds like a name read before it
+    };
+    std::string_view Name(std::uint32_t AIndex) const {
+        return std::string_view(FText).substr(FNames[AIndex].Offset, FNames[AIndex].Length);
+    }
+
+    std::string FText;
+    std::vector<TName> FNames;
+    // The hash of each first name's folded form with its index, sorted; names whose hashes
+    // meet are folded again to tell them apart.
+    std::vector<std::pair<std::size_t, std::uint32_t>> FByFolded;
 };
 
 // Paths of one run that differ only in letter case: the database would take them for one song.
@@ -80,6 +93,12 @@ public:
     int Check(const std::string& APath, int AIndex, const QStringList& AFiles);
 
 private:
-    // A hash of the folded path: the paths themselves are in the list already.
-    std::unordered_multimap<std::size_t, int> FSeen;
+    // Open addressing over the hashes of the folded paths (the paths are in the list already),
+    // in one block that doubles when half full.
+    struct TSlot {
+        std::size_t Hash = 0;
+        int Index = -1;
+    };
+    std::vector<TSlot> FSlots;
+    std::size_t FUsed = 0;
 };

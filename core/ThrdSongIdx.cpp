@@ -55,11 +55,11 @@ void TSongIdxThrd::LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std
     if (!AFound) {
         // The database folds ASCII letters only: a name that differs in the letter case of
         // another script is asked for again as the master stores it.
-        const std::string* Stored = ANames.Find(Name);
-        if (Stored == nullptr || *Stored == Name)
+        const std::optional<std::string_view> Stored = ANames.Find(Name);
+        if (!Stored || *Stored == Name)
             return;
         Q.Close();
-        Q.SetText("FilePath", *Stored);
+        Q.SetText("FilePath", std::string(*Stored));
         Q.Open();
         AFound = Q.RecordCount() > 0;
         if (!AFound)
