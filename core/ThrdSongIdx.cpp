@@ -1,5 +1,7 @@
 #include "ThrdSongIdx.h"
 
+#include "TextRules.h"
+
 namespace {
 
 const QString StatusInitializing = QStringLiteral("正在初始化,请稍侯...");
@@ -19,10 +21,6 @@ private:
 };
 
 } // namespace
-
-std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
-    return APath.substr(ExtractFilePath(APath, AStyle).size());
-}
 
 TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
                            TConnectionRef ACnnTotal, TStringListRef AFiles, bool OverWrite)
@@ -47,14 +45,26 @@ void TSongIdxThrd::SendStatus(const QString& AText) {
     SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(AText.utf16()));
 }
 
-void TSongIdxThrd::LookUpMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
-                                bool& AFound) {
+void TSongIdxThrd::LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
+                                TKtvSongInfo& AInfo, bool& AFound) {
     const TQueryCloser Closer(Q);
-    Q.SetText("FilePath", MasterFileName(APath));
+    const std::string Name = MasterFileName(APath);
+    Q.SetText("FilePath", Name);
     Q.Open();
     AFound = Q.RecordCount() > 0;
-    if (!AFound)
-        return;
+    if (!AFound) {
+        // The database folds ASCII letters only: a name that differs in the letter case of
+        // another script is asked for again as the master stores it.
+        const std::optional<std::string_view> Stored = ANames.Find(Name);
+        if (!Stored || *Stored == Name)
+            return;
+        Q.Close();
+        Q.SetText("FilePath", std::string(*Stored));
+        Q.Open();
+        AFound = Q.RecordCount() > 0;
+        if (!AFound)
+            return;
+    }
     AInfo.FilePath = APath;
     AInfo.SongNumber = Q.FieldAsString("SongNumber");
     AInfo.SongName = Q.FieldAsString("SongName");
@@ -87,6 +97,12 @@ void TSongIdxThrd::CountWrite(TSongWrite AWrite) {
     }
 }
 
+void TSongIdxThrd::CountFailure(const std::string& APath, const std::string& AText) {
+    ++FReport->Failed;
+    if (FReport->Failures.size() < TSongIdxReport::MaxFailures)
+        FReport->Failures.push_back({APath, AText});
+}
+
 bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError) {
     std::string Text;
     bool Unusable = false;
@@ -100,9 +116,7 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     } catch (...) {
         Text = "unknown error";
     }
-    ++FReport->Failed;
-    if (FReport->Failures.size() < TSongIdxReport::MaxFailures)
-        FReport->Failures.push_back({APath, Text});
+    CountFailure(APath, Text);
     if (Unusable)
         FReport->RunError = Text;
     return Unusable;
@@ -113,10 +127,12 @@ void TSongIdxThrd::IndexSongs() {
     const int Count = FFiles ? static_cast<int>(FFiles->size()) : 0;
 
     std::unique_ptr<TQuery> Q;
+    TMasterNames Names;
     try {
         if (!FCnnLocal || !FCnnTotal)
             throw TDatabaseError("The song databases are not open");
         Q = CreateQuery(*FCnnTotal, SqlMasterSong);
+        Names.Load(*FCnnTotal);
     } catch (const std::exception& Error) {
         // The run cannot start: no further status, but the report says why.
         FReport->RunError = Error.what();
@@ -126,6 +142,7 @@ void TSongIdxThrd::IndexSongs() {
 
     {
         const TCacheRelease Release(FQueries);
+        TCaseCollisions Collisions;
         TKtvSongInfo R;
         for (int I = 0; I < Count; ++I) {
             SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(I + 1), Count);
@@ -137,9 +154,17 @@ void TSongIdxThrd::IndexSongs() {
             const std::string Path = (*FFiles)[I].toStdString();
             ++FReport->Files;
 
+            // One database row per path whatever its letter case: the first path is the song.
+            if (const int Earlier = Collisions.Check(Path, I, *FFiles); Earlier >= 0) {
+                CountFailure(Path, "its path differs only in letter case from " +
+                                       Quoted((*FFiles)[Earlier].toStdString()) +
+                                       ", which was indexed first");
+                continue;
+            }
+
             bool Found = false;
             try {
-                LookUpMaster(*Q, Path, R, Found);
+                LookUpMaster(*Q, Names, Path, R, Found);
             } catch (...) {
                 R.Clear();
                 FReport->Matched += Found ? 1 : 0;
@@ -178,5 +203,7 @@ void TSongIdxThrd::IndexSongs() {
         }
         Q.reset();
     }
+    // Only the files without a master row are compared with the master's names.
+    FReport->NearMatches = Names.NearMatches(FReport->Unmatched);
     SendStatus(StatusDone);
 }

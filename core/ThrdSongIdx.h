@@ -12,6 +12,7 @@
 #pragma once
 
 #include "FileList.h"
+#include "NameMatch.h"
 #include "Paths.h"
 #include "SongsThrd.h"
 #include "WinMessages.h"
@@ -21,10 +22,6 @@
 #include <vector>
 
 inline constexpr const char* SqlMasterSong = "select * from Songs where FilePath=:FilePath";
-
-// The key of the master lookup: the entry's file name, the text after its last separator (or
-// drive delimiter) in the given path style, extension included.
-std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
 
 struct TSongIdxFailure {
     std::string Path;
@@ -43,7 +40,9 @@ struct TSongIdxReport {
     int Kept = 0;        // present and not to be overwritten
     int WithoutName = 0; // a master row with an empty SongName
     std::vector<std::string> Unmatched; // paths without a master row
-    int Failed = 0;                     // lookup or save errors
+    std::vector<TNearMatch> NearMatches; // master names near the unmatched ones, in their order
+    int Failed = 0; // lookup or save errors, and paths that differ from an earlier one only in
+                    // letter case
     std::vector<TSongIdxFailure> Failures; // the first MaxFailures of them
     bool Interrupted = false;              // a termination request stopped the run
     // Why the run could not start (no master query) or ended early (a database stopped
@@ -75,10 +74,12 @@ private:
     void SendStatus(const QString& AText);
     // Reads the master row of entry APath into AInfo. AFound tells whether there is one, set
     // before the row is read (so it holds when reading fails). Leaves Q closed.
-    void LookUpMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, bool& AFound);
+    void LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
+                      TKtvSongInfo& AInfo, bool& AFound);
     // Records the file's error; true when it means the database has stopped working and the
     // run must end.
     bool FileFailed(const std::string& APath, std::exception_ptr AError);
+    void CountFailure(const std::string& APath, const std::string& AText);
     void CountWrite(TSongWrite AWrite);
 
     TSongIdxReportRef FReport;

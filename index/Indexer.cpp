@@ -120,6 +120,23 @@ QString JsonText(const std::string& AText) {
     return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()));
 }
 
+// A field of a list file: control characters (tab, newline, carriage return, ...) as \xNN, so a
+// line holds one entry and a tab separates its fields.
+std::string ListField(const std::string& AText) {
+    std::string Result;
+    for (const char Char : AText) {
+        const auto Byte = static_cast<unsigned char>(Char);
+        if (Byte < 0x20 || Byte == 0x7F) {
+            char Escape[8];
+            std::snprintf(Escape, sizeof Escape, "\\x%02X", Byte);
+            Result += Escape;
+        } else {
+            Result += Char;
+        }
+    }
+    return Result;
+}
+
 // "" when AFile can be written (created or replaced) without creating it now.
 std::string WritableProblem(const QString& AFile) {
     const QFileInfo Info(AFile);
@@ -465,6 +482,7 @@ private:
         ATotals.Kept += APart.Kept;
         ATotals.WithoutName += APart.WithoutName;
         ATotals.Unmatched.insert(ATotals.Unmatched.end(), APart.Unmatched.begin(), APart.Unmatched.end());
+        ATotals.NearMatches.insert(ATotals.NearMatches.end(), APart.NearMatches.begin(), APart.NearMatches.end());
         ATotals.Failed += APart.Failed;
         for (const TSongIdxFailure& Failure : APart.Failures)
             if (ATotals.Failures.size() < TSongIdxReport::MaxFailures)
@@ -632,6 +650,17 @@ private:
                 Good = false;
             }
         }
+        if (!FOptions.NearMatchesFile.isEmpty()) {
+            std::string Text;
+            for (const TNearMatch& Match : AReport.NearMatches)
+                Text += ListField(Match.Path) + "\t" + ListField(Match.MasterName) + "\t" +
+                        NearMatchReasonName(Match.Reason) + "\n";
+            if (!WriteWhole(FOptions.NearMatchesFile, Text, Error)) {
+                std::fprintf(stderr, "%s: cannot write the near matches %s: %s\n", ProgramName,
+                             Quoted(FOptions.NearMatchesFile).c_str(), OneLine(Error).c_str());
+                Good = false;
+            }
+        }
         if (!FOptions.SummaryJsonFile.isEmpty()) {
             const std::string Json = SummaryJson(ASearch, ACollected, AReport, AInterrupted);
             if (!WriteWhole(FOptions.SummaryJsonFile, Json, Error)) {
@@ -658,6 +687,7 @@ private:
         Json["updated"] = Count(Size(AReport.Updated));
         Json["kept"] = Count(Size(AReport.Kept));
         Json["unmatched"] = Count(AReport.Unmatched.size());
+        Json["near_matches"] = Count(AReport.NearMatches.size());
         Json["without_name"] = Count(Size(AReport.WithoutName));
         Json["failed"] = Count(Size(AReport.Failed));
         Json["interrupted"] = AInterrupted;
@@ -703,6 +733,7 @@ private:
         if (FOptions.SkipKnown)
             Number("known:", FKnown);
         Number("unmatched:", AReport.Unmatched.size());
+        Number("near matches:", AReport.NearMatches.size());
         Number("without a song name:", Size(AReport.WithoutName));
         Number("failed:", Size(AReport.Failed));
         for (std::size_t I = 0; I < AReport.Failures.size() && I < SummaryListed; ++I)
@@ -796,6 +827,7 @@ std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AO
                                    {"master", &TIndexOptions::Master},
                                    {"local", &TIndexOptions::Local},
                                    {"unmatched", &TIndexOptions::UnmatchedFile},
+                                   {"near-matches", &TIndexOptions::NearMatchesFile},
                                    {"summary-json", &TIndexOptions::SummaryJsonFile}};
     QCommandLineParser Parser;
     // "-songs" is a mistyped long option, not five short ones.
@@ -875,7 +907,8 @@ QString IndexVersion() { return QStringLiteral("corvena-index " CORVENA_VERSION)
 QString IndexUsage() {
     return QStringLiteral(
         "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add] [--skip-known]\n"
-        "                     [--watch] [--unmatched FILE] [--summary-json FILE] [--quiet]\n"
+        "                     [--watch] [--unmatched FILE] [--near-matches FILE]\n"
+        "                     [--summary-json FILE] [--quiet]\n"
         "       corvena-index --help | --version\n"
         "\n"
         "Indexes a song folder as the Corvena wizard does, without a display: collects every file\n"
@@ -899,12 +932,18 @@ QString IndexUsage() {
         "                       and exit status 0\n"
         "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
         "                       a line (UTF-8, \"\\n\"), in the order indexed\n"
+        "  --near-matches FILE  write, for the unmatched files, the master names that are nearly\n"
+        "                       theirs: PATH, the master's file name and the reason, separated by\n"
+        "                       tabs, one a line; reason extension (the same name with another\n"
+        "                       extension) or width (the same name once full-width letters, digits\n"
+        "                       and signs are read as ASCII); control characters in a path or name\n"
+        "                       are written as \\xNN\n"
         "  --summary-json FILE  write the summary as one JSON object with the keys files_seen,\n"
         "                       files_collected, not_collected, matched, inserted, updated, kept,\n"
-        "                       unmatched, without_name, failed (integers), interrupted (true or\n"
-        "                       false), search_seconds, index_seconds (numbers) and errors (a list\n"
-        "                       of at most 100 {\"path\", \"error\"} objects), known (files skipped by\n"
-        "                       --skip-known)\n"
+        "                       unmatched, near_matches, without_name, failed (integers),\n"
+        "                       interrupted (true or false), search_seconds, index_seconds\n"
+        "                       (numbers), errors (a list of at most 100 {\"path\", \"error\"}\n"
+        "                       objects) and known (files skipped by --skip-known)\n"
         "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
         "  -V, --version        show the version\n"
@@ -913,8 +952,8 @@ QString IndexUsage() {
         "count and, while indexing, a bar with files per second and the time left); otherwise a\n"
         "plain line at most every 5 seconds. The summary goes to standard output: files seen,\n"
         "collected and not collected (with the reasons), matched, new songs, rewritten, kept,\n"
-        "unmatched, without a song name, failed (with the first errors), whether the run was\n"
-        "interrupted, and the search and index times.\n"
+        "unmatched, near matches, without a song name, failed (with the first errors), whether the\n"
+        "run was interrupted, and the search and index times.\n"
         "\n"
         "SIGINT (Ctrl+C) or SIGTERM stops the run before the next file: every song already saved\n"
         "stays, and the summary and the JSON are still written, with interrupted true.\n"
@@ -964,7 +1003,8 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
                     .absoluteFilePath(QString::fromStdString(ReadLocalFileName(Program)));
     }
 
-    for (const QString* Output : {&Options.UnmatchedFile, &Options.SummaryJsonFile})
+    for (const QString* Output : {&Options.UnmatchedFile, &Options.NearMatchesFile,
+                                  &Options.SummaryJsonFile})
         if (!Output->isEmpty())
             if (const std::string Problem = WritableProblem(*Output); !Problem.empty())
                 return Refuse("cannot write " + Quoted(*Output) + ": " + Problem);

@@ -21,6 +21,7 @@ struct TIndexOptions {
     QString Master;
     QString Local; // empty: the local database the wizard would open
     QString UnmatchedFile;
+    QString NearMatchesFile;
     QString SummaryJsonFile;
     bool OnlyAdd = false;
     bool SkipKnown = false;

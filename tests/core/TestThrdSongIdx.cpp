@@ -1,3 +1,4 @@
+#include "AccessImport.h"
 #include "ThrdSongIdx.h"
 #include "TestSupport.h"
 
@@ -297,11 +298,212 @@ INSTANTIATE_TEST_SUITE_P(
                    "files=0 matched=0 new=0 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
                    "stopped=0 runerror=0",
                    "", ""},
+        // Letter case in one run: one song per path whatever its case, the others fail.
+        TIndexCase{"PathsDifferingOnlyInCaseGiveOneSong", "", "",
+                   {"/s/abc.mpg", "/s/ABC.mpg", "/s/Abc.MPG"}, false, false,
+                   "S1 S2 P1/3 P2/3 P3/3 S3 done", "舞曲一@/s/abc.mpg#2/1", "舞曲一@/s/abc.mpg#7",
+                   "1=国语,2=粤语 | 1=DJ",
+                   "files=3 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] "
+                   "failed=2[/s/ABC.mpg,/s/Abc.MPG] stopped=0 runerror=0",
+                   "only in letter case from \"/s/abc.mpg\"", ""},
+        TIndexCase{"CaseCollisionInAnotherScriptsFolder", "", "", {"/s/Ä/a.mpg", "/s/ä/A.mpg"},
+                   false, false, "S1 S2 P1/2 P2/2 S3 done", "月亮代表我的心@/s/Ä/a.mpg#1/1", "",
+                   "1=国语 | 1=情歌",
+                   "files=2 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] "
+                   "failed=1[/s/ä/A.mpg] stopped=0 runerror=0",
+                   "\"/s/Ä/a.mpg\"", ""},
+        TIndexCase{"RewriteRunDoesNotRewriteTheSongTwice", OldSong, "", {"/s/a.mpg", "/s/A.mpg"},
+                   true, false, "S1 S2 P1/2 P2/2 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "",
+                   "1=国语 | 1=情歌",
+                   "files=2 matched=1 new=0 rewritten=1 kept=0 noname=0 unmatched=[] "
+                   "failed=1[/s/A.mpg] stopped=0 runerror=0",
+                   "\"/s/a.mpg\"", ""},
+        TIndexCase{"CaseChangedSinceAnEarlierRunRewritesAsBefore", OldSong, "", {"/s/A.MPG"}, true,
+                   false, "S1 S2 P1/1 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "", "1=国语 | 1=情歌",
+                   "files=1 matched=1 new=0 rewritten=1 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"AccentsAndWidthsAreNoCollision", "", "", {"/s/é/a.mpg", "/s/e/a.mpg", "/s/ｅ/a.mpg"},
+                   false, false, "S1 S2 P1/3 P2/3 P3/3 S3 done",
+                   "月亮代表我的心@/s/é/a.mpg#1/1;月亮代表我的心@/s/e/a.mpg#1/1;"
+                   "月亮代表我的心@/s/ｅ/a.mpg#1/1",
+                   "", "1=国语 | 1=情歌",
+                   "files=3 matched=3 new=3 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
         TIndexCase{"UnusableDatabaseEndsTheRun", "", "", {"/s/a.mpg", "/s/abc.mpg", "/s/unknown.mpg"},
                    false, true, "S1 S2 P1/3 S3 done", "", "", "1=国语 | ",
                    "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
                    "failed=1[/s/a.mpg] stopped=0 runerror=1",
                    "readonly", "readonly"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// ---------------------------------------------------------------------------------------------
+// Names in every script
+
+struct TFoldCase {
+    const char* Left;
+    const char* Right;
+    bool SameCase;  // equal under case folding
+    bool SameWidth; // equal once full-width forms are read as ASCII as well
+};
+
+class FoldCases : public ::testing::TestWithParam<TFoldCase> {};
+
+TEST_P(FoldCases, FoldLetterCaseOnly) {
+    const TFoldCase& Case = GetParam();
+    EXPECT_EQ(FoldCase(Case.Left) == FoldCase(Case.Right), Case.SameCase);
+    EXPECT_EQ(FoldWidthAndCase(Case.Left) == FoldWidthAndCase(Case.Right), Case.SameWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NameMatch, FoldCases,
+    ::testing::Values(TFoldCase{"ABC.MPG", "abc.mpg", true, true},
+                      TFoldCase{"ÉTÉ Ä Ø Ł Ő", "été ä ø ł ő", true, true},
+                      TFoldCase{"ΣΟΦΊΑ ΛΌΓΟΣ", "σοφία λόγος", true, true},    // final sigma too
+                      TFoldCase{"КАТЮША Ё", "катюша ё", true, true},
+                      TFoldCase{"ＡＢＣ", "ａｂｃ", true, true},                   // full-width Latin
+                      TFoldCase{"\U00010400", "\U00010428", true, true},        // four bytes
+                      TFoldCase{"\u212A", "k", true, true},                     // Kelvin sign
+                      TFoldCase{"été", "ete", false, false},                    // accents count
+                      TFoldCase{"ＡＢ．ｍｐｇ", "AB.mpg", false, true},            // so do widths
+                      TFoldCase{"Ａ　Ｂ", "a b", false, true},                   // ideographic space
+                      TFoldCase{"ｶﾗｵｹ", "カラオケ", false, false},                 // half-width kana stay
+                      TFoldCase{"straße", "STRASSE", false, false},             // one for one
+                      TFoldCase{"İ", "i", false, false},
+                      TFoldCase{"\xC3", "\xC4", false, false},                   // not UTF-8: bytes
+                      TFoldCase{"\xC0\xC1", "A", false, false},                  // overlong
+                      TFoldCase{"\xC3\xA4\xFF", "\xC3\x84\xFF", true, true}));
+
+// A master row per case, looked up by a file named in another letter case.
+struct TScriptCase {
+    const char* Name;
+    const char* MasterName;
+    const char* FileName;
+    bool Found;
+};
+
+class ScriptCases : public SongIdxTest, public ::testing::WithParamInterface<TScriptCase> {};
+
+TEST_P(ScriptCases, MasterLookupIgnoresLetterCaseOnly) {
+    const TScriptCase& Case = GetParam();
+    RunSql(FMaster, std::string("insert into Songs (SongNumber, SongName, FilePath, LanguageName,"
+                                " TypeName, PublishDate, CharsCount, Track, Sound, DemandTimes) values"
+                                " ('90000001', '找到了', '") + Case.MasterName +
+                        "', '', '', 36000, 0, 0, 0, 0)");
+    Run({std::string("/s/") + Case.FileName}, false);
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(FReport->Matched, Case.Found ? 1 : 0);
+    EXPECT_EQ(QueryText(FLocal, SongsState),
+              Case.Found ? std::string("找到了@/s/") + Case.FileName + "#-/-" : "");
+    EXPECT_EQ(FReport->Failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SongIdx, ScriptCases,
+    ::testing::Values(TScriptCase{"Ascii", "xyz.mpg", "XYZ.MPG", true},
+                      TScriptCase{"LatinAccents", "été.mpg", "ÉTÉ.MPG", true},
+                      TScriptCase{"LatinAccentsUpperInMaster", "BLONDEL PÈRE.mpg", "Blondel père.mpg", true},
+                      TScriptCase{"Umlaut", "ä.mpg", "Ä.mpg", true},
+                      TScriptCase{"Greek", "Σοφία.mpg", "ΣΟΦΊΑ.mpg", true},
+                      TScriptCase{"GreekFinalSigma", "ΛΌΓΟΣ.mpg", "λόγος.mpg", true},
+                      TScriptCase{"Cyrillic", "Катюша.mpg", "КАТЮША.MPG", true},
+                      TScriptCase{"FullWidthLatin", "Ｆ.mpg", "ｆ.mpg", true},
+                      TScriptCase{"FourByteLetters", "\U00010400.mpg", "\U00010428.mpg", true},
+                      TScriptCase{"NotAccentBlind", "ete.mpg", "été.mpg", false},
+                      TScriptCase{"NotWidthBlind", "AB.mpg", "ＡＢ.mpg", false},
+                      TScriptCase{"SimpleFoldingOnly", "straße.mpg", "STRASSE.mpg", false}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// The names of a real Access file (Jet 3, code page 1252), as a master's file names: each one
+// is found by a file named in upper case, one letter for one.
+TEST_F(SongIdxTest, AccessNamesFoundInUpperCase) {
+    InstallAccessReader();
+    TConnection Access;
+    Access.SetConnectionString(JetConnectionString(std::string(ACCESS_TEST_DATA) + "/nwind.mdb"));
+    Access.SetMode(TConnectMode::ShareDenyNone);
+    Access.SetConnected(true);
+    TQuery Names(Access);
+    Names.SetSQL("select group_concat(CompanyName, '|') from Customers where CompanyName not like '%/%'");
+    Names.Open();
+    const QStringList Companies = QString::fromStdString(Names.FieldAsString(0)).split(u'|');
+    ASSERT_GT(Companies.size(), 80);
+
+    std::string Rows;
+    std::vector<std::string> Files;
+    for (const QString& Company : Companies) {
+        std::string Quoted = Company.toStdString();
+        for (std::size_t At = Quoted.find('\''); At != std::string::npos; At = Quoted.find('\'', At + 2))
+            Quoted.insert(At, 1, '\'');
+        Rows += std::string(Rows.empty() ? "" : ",") + "('" + Quoted + "', '" + Quoted +
+                ".mpg', '', '', 36000, 0, 0, 0, 0)";
+        QString Upper;
+        for (const char32_t Code : Company.toUcs4())
+            Upper += QString::fromUcs4(std::u32string(1, QChar::toUpper(Code)).data(), 1);
+        Files.push_back("/s/" + Upper.toStdString() + ".MPG");
+    }
+    RunSql(FMaster, "insert into Songs (SongName, FilePath, LanguageName, TypeName, PublishDate,"
+                    " CharsCount, Track, Sound, DemandTimes) values " + Rows);
+    // The fault this guards against: the database alone folds ASCII only.
+    ASSERT_NE(std::find(Files.begin(), Files.end(), "/s/BLONDEL PÈRE ET FILS.MPG"), Files.end());
+
+    Run(Files, false);
+    ASSERT_TRUE(FReport);
+    EXPECT_EQ(Join(FReport->Unmatched, ","), "");
+    EXPECT_EQ(FReport->Matched, static_cast<int>(Files.size()));
+    EXPECT_EQ(FReport->Inserted, static_cast<int>(Files.size()));
+}
+
+// Near matches of unmatched files, against a master that also knows these names.
+constexpr const char* NearRows =
+    "insert into Songs (SongNumber, SongName, FilePath, LanguageName, TypeName, PublishDate,"
+    " CharsCount, Track, Sound, DemandTimes) values"
+    " ('1', '转一', '00042.mpg', '', '', 0, 0, 0, 0, 0), ('2', '转二', '00042.VOB', '', '', 0, 0, 0, 0, 0),"
+    " ('3', '宽', 'ＣＤ.mpg', '', '', 0, 0, 0, 0, 0), ('4', '窄', 'AB.mpg', '', '', 0, 0, 0, 0, 0),"
+    " ('5', '无', 'ete.mpg', '', '', 0, 0, 0, 0, 0), ('6', '另', 'abc.vob', '', '', 0, 0, 0, 0, 0),"
+    " ('7', '同', '00042.Mpg', '', '', 0, 0, 0, 0, 0), ('8', '宽二', 'ａｂ.mp4', '', '', 0, 0, 0, 0, 0)";
+
+struct TNearCase {
+    const char* Name;
+    std::vector<std::string> Files;
+    const char* NearMatches; // PATH>MASTER NAME:REASON;...
+    int Songs;
+};
+
+class NearMatchCases : public SongIdxTest, public ::testing::WithParamInterface<TNearCase> {};
+
+TEST_P(NearMatchCases, ListedForUnmatchedFilesOnly) {
+    RunSql(FMaster, NearRows);
+    Run(GetParam().Files, true);
+    ASSERT_TRUE(FReport);
+    std::vector<std::string> Listed;
+    for (const TNearMatch& Match : FReport->NearMatches)
+        Listed.push_back(Match.Path + ">" + Match.MasterName + ":" + NearMatchReasonName(Match.Reason));
+    EXPECT_EQ(Join(Listed, ";"), GetParam().NearMatches);
+    // A near match is only reported: nothing of it reaches the database.
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), std::to_string(GetParam().Songs));
+    EXPECT_EQ(FReport->Failed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SongIdx, NearMatchCases,
+    ::testing::Values(
+        TNearCase{"ConvertedVideo", {"/s/00042.mp4"},
+                  "/s/00042.mp4>00042.mpg:extension;/s/00042.mp4>00042.VOB:extension", 0},
+        TNearCase{"StemComparedWithoutLetterCase", {"/s/A.MP4"}, "/s/A.MP4>a.mpg:extension", 0},
+        TNearCase{"NoExtension", {"/s/00042"},
+                  "/s/00042>00042.mpg:extension;/s/00042>00042.VOB:extension", 0},
+        TNearCase{"FullWidthFile", {"/s/ＡＢ.mpg"},
+                  "/s/ＡＢ.mpg>AB.mpg:width;/s/ＡＢ.mpg>ａｂ.mp4:extension", 0},
+        TNearCase{"FullWidthMaster", {"/s/cd.MPG"}, "/s/cd.MPG>ＣＤ.mpg:width", 0},
+        TNearCase{"WidthBeforeExtension", {"/s/ab.MP4"},
+                  "/s/ab.MP4>ａｂ.mp4:width;/s/ab.MP4>AB.mpg:extension", 0},
+        TNearCase{"AccentsAreNoNearMatch", {"/s/été.mpg", "/s/x.mpg"}, "", 0},
+        TNearCase{"MatchedFilesHaveNone", {"/s/abc.mpg", "/s/00042.MPG"}, "", 2},
+        TNearCase{"InTheOrderIndexed", {"/s/cd.mpg", "/s/a.mpg", "/s/00042.mp4"},
+                  "/s/cd.mpg>ＣＤ.mpg:width;/s/00042.mp4>00042.mpg:extension;"
+                  "/s/00042.mp4>00042.VOB:extension",
+                  1}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(SongIdxTest, SavedSongsCarryTheMasterColumnsAndTheWizardsDefaults) {

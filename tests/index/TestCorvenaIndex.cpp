@@ -163,13 +163,13 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     const QStringList KeyList = Json.keys();
     const std::set<QString> Keys(KeyList.begin(), KeyList.end());
     EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
-                                       "updated", "kept", "unmatched", "without_name", "failed", "interrupted",
-                                       "search_seconds", "index_seconds", "errors", "known"}));
+                                       "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
+                                       "interrupted", "search_seconds", "index_seconds", "errors", "known"}));
     // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
     const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
                                               {"matched", 7},     {"inserted", 6},        {"updated", 0},
-                                              {"kept", 0},        {"unmatched", 2},       {"without_name", 1},
-                                              {"failed", 0},      {"known", 0}};
+                                              {"kept", 0},        {"unmatched", 2},       {"near_matches", 0},
+                                              {"without_name", 1}, {"failed", 0},         {"known", 0}};
     EXPECT_EQ(Figures(Json), Expected);
     EXPECT_EQ(Json["interrupted"], QJsonValue(false));
     EXPECT_TRUE(Json["errors"].isArray() && Json["errors"].toArray().isEmpty());
@@ -191,6 +191,68 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
                               "new songs:            6", "without a song name:  1", "interrupted:          no",
                               "search time:", "index time:"})
         EXPECT_NE(Result.Out.find(Words), std::string::npos) << Words << "\n" << Result.Out;
+}
+
+// The stock sqlite3 shell on a file the program wrote: nothing of ours in its schema.
+std::string StockShell(const std::string& AFile, const std::string& ASql) {
+    QProcess Shell;
+    Shell.start(QStringLiteral("sqlite3"), {QString::fromStdString(AFile), QString::fromStdString(ASql)});
+    EXPECT_TRUE(Shell.waitForFinished(30000));
+    EXPECT_EQ(Shell.exitCode(), 0) << Shell.readAllStandardError().toStdString();
+    return Shell.readAllStandardOutput().trimmed().toStdString();
+}
+
+TEST_F(CorvenaIndex, NearMatchesListedWithTabsAndCounted) {
+    MakeLibrary(3);
+    RunSql(FMaster, "insert into Songs (SongName, FilePath) values ('制表', 'x' || char(9) || 'y.mpg'),"
+                    " ('宽', 'Ｋ.mpg')");
+    Touch(fs::path(FSongs) / "N" / "x\ty.mp4");
+    Touch(fs::path(FSongs) / "N" / "k.mpg");
+    const std::string NearFile = FDir.File("near.txt");
+    const TResult Result = RunProgram(Arguments({"--quiet", "--near-matches", NearFile}));
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+
+    const std::string List = ReadFile(NearFile);
+    ASSERT_FALSE(List.empty());
+    EXPECT_EQ(List.back(), '\n');
+    EXPECT_EQ(Lines(List), (std::set<std::string>{FSongs + "/N/x\\x09y.mp4\tx\\x09y.mpg\textension",
+                                                  FSongs + "/N/k.mpg\tＫ.mpg\twidth"}));
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("near_matches"), 2);
+    EXPECT_EQ(Figure.at("unmatched"), 4);
+    EXPECT_NE(Result.Out.find("near matches:         2\n"), std::string::npos) << Result.Out;
+    EXPECT_EQ(Songs(), 3); // a near match writes nothing
+}
+
+TEST_F(CorvenaIndex, PathsDifferingOnlyInCaseFailNamingTheOther) {
+    MakeLibrary(3);
+    RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, LanguageName, TypeName, PublishDate,"
+                    " CharsCount, Track, Sound, DemandTimes) values ('9', '夏天', 'été.mpg', '', '', 0, 0, 0, 0, 0)");
+    Touch(fs::path(FSongs) / "A" / "001.MPG");
+    Touch(fs::path(FSongs) / "É" / "ÉTÉ.mpg");
+    Touch(fs::path(FSongs) / "é" / "été.MPG");
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    EXPECT_EQ(Result.Status, 1) << Result.Err;
+
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Figures(Json).at("failed"), 2);
+    const std::map<std::string, std::string> Pairs{{FSongs + "/A/001.mpg", FSongs + "/A/001.MPG"},
+                                                   {FSongs + "/A/001.MPG", FSongs + "/A/001.mpg"},
+                                                   {FSongs + "/É/ÉTÉ.mpg", FSongs + "/é/été.MPG"},
+                                                   {FSongs + "/é/été.MPG", FSongs + "/É/ÉTÉ.mpg"}};
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 2);
+    for (const QJsonValue& Error : Errors) {
+        const std::string Path = Error["path"].toString().toStdString();
+        ASSERT_EQ(Pairs.count(Path), 1u) << Path;
+        EXPECT_NE(Error["error"].toString().toStdString().find("\"" + Pairs.at(Path) + "\""), std::string::npos)
+            << Error["error"].toString().toStdString();
+    }
+    // One row for each pair: the file indexed first.
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs where SongName in ('歌曲1', '夏天')"), "3");
+
+    EXPECT_EQ(StockShell(FLocal, "pragma integrity_check"), "ok");
+    EXPECT_EQ(StockShell(FLocal, "select count(*) from Songs where FilePath like '%.mpg'"), "4");
 }
 
 struct TSecondRun {

@@ -1,0 +1,280 @@
+#include "NameMatch.h"
+
+#include "TextRules.h"
+
+#include <QChar>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence at AText[APos] and its code point; 0 when the
+// bytes there are no such sequence (overlong forms and surrogates included).
+std::size_t DecodeUtf8(std::string_view AText, std::size_t APos, char32_t& ACode) {
+    const auto Byte = [&](std::size_t I) { return static_cast<unsigned char>(AText[APos + I]); };
+    const std::size_t Left = AText.size() - APos;
+    const unsigned char Lead = Byte(0);
+    std::size_t Length = 0;
+    unsigned char Low = 0x80;
+    unsigned char High = 0xBF;
+    if (Lead >= 0xC2 && Lead <= 0xDF) {
+        Length = 2;
+        ACode = Lead & 0x1Fu;
+    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
+        Length = 3;
+        ACode = Lead & 0x0Fu;
+        if (Lead == 0xE0)
+            Low = 0xA0;
+        else if (Lead == 0xED)
+            High = 0x9F;
+    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+        Length = 4;
+        ACode = Lead & 0x07u;
+        if (Lead == 0xF0)
+            Low = 0x90;
+        else if (Lead == 0xF4)
+            High = 0x8F;
+    } else {
+        return 0;
+    }
+    if (Left < Length || Byte(1) < Low || Byte(1) > High)
+        return 0;
+    for (std::size_t I = 1; I < Length; ++I) {
+        if ((Byte(I) & 0xC0u) != 0x80u)
+            return 0;
+        ACode = (ACode << 6) | (Byte(I) & 0x3Fu);
+    }
+    return Length;
+}
+
+void AppendUtf8(std::string& AText, char32_t ACode) {
+    if (ACode < 0x80) {
+        AText += static_cast<char>(ACode);
+    } else if (ACode < 0x800) {
+        AText += static_cast<char>(0xC0 | (ACode >> 6));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else if (ACode < 0x10000) {
+        AText += static_cast<char>(0xE0 | (ACode >> 12));
+        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    } else {
+        AText += static_cast<char>(0xF0 | (ACode >> 18));
+        AText += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
+        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
+        AText += static_cast<char>(0x80 | (ACode & 0x3F));
+    }
+}
+
+template <typename TMap>
+std::string MapCodePoints(std::string_view AText, TMap AMap) {
+    std::string Result;
+    Result.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size();) {
+        const auto Lead = static_cast<unsigned char>(AText[I]);
+        if (Lead < 0x80) {
+            AppendUtf8(Result, AMap(Lead));
+            ++I;
+            continue;
+        }
+        char32_t Code = 0;
+        const std::size_t Length = DecodeUtf8(AText, I, Code);
+        if (Length == 0) {
+            Result += AText[I++];
+            continue;
+        }
+        AppendUtf8(Result, AMap(Code));
+        I += Length;
+    }
+    return Result;
+}
+
+char32_t FoldChar(char32_t ACode) {
+    if (ACode < 0x80)
+        return ACode >= 'A' && ACode <= 'Z' ? ACode - 'A' + 'a' : ACode;
+    return QChar::toCaseFolded(ACode);
+}
+
+char32_t NarrowChar(char32_t ACode) {
+    if (ACode >= 0xFF01 && ACode <= 0xFF5E)
+        return ACode - 0xFF01 + 0x21;
+    if (ACode == 0x3000)
+        return U' ';
+    return ACode;
+}
+
+// The folded name without its extension (a leading dot starts no extension).
+std::string_view Stem(std::string_view AFolded) {
+    const std::size_t Dot = AFolded.rfind('.');
+    return Dot == std::string_view::npos || Dot == 0 ? AFolded : AFolded.substr(0, Dot);
+}
+
+struct TStmtFinalizer {
+    void operator()(sqlite3_stmt* AStmt) const noexcept { sqlite3_finalize(AStmt); }
+};
+
+} // namespace
+
+std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
+    return APath.substr(ExtractFilePath(APath, AStyle).size());
+}
+
+std::string FoldCase(std::string_view AText) {
+    // Most names are ASCII: lowered in place.
+    if (std::all_of(AText.begin(), AText.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; })) {
+        std::string Result(AText);
+        for (char& C : Result)
+            C = LowerAscii(C);
+        return Result;
+    }
+    return MapCodePoints(AText, FoldChar);
+}
+
+std::string FoldWidthAndCase(std::string_view AText) {
+    return MapCodePoints(AText, [](char32_t ACode) { return FoldChar(NarrowChar(ACode)); });
+}
+
+const char* NearMatchReasonName(TNearMatchReason AReason) {
+    return AReason == TNearMatchReason::Width ? "width" : "extension";
+}
+
+void TMasterNames::Load(TConnection& AConnection) {
+    FText.clear();
+    FNames.clear();
+    FByFolded.clear();
+
+    sqlite3* Db = AConnection.Handle();
+    const auto Fail = [&](const char* AWhat) {
+        std::string Message = std::string(AWhat) + ": " + sqlite3_errmsg(Db);
+        if (!AConnection.FileName().empty())
+            Message += " (database " + Quoted(AConnection.FileName()) + ")";
+        throw TDatabaseError(Message + " in statement " + Quoted(SqlMasterNames),
+                             sqlite3_extended_errcode(Db));
+    };
+    sqlite3_stmt* Raw = nullptr;
+    if (sqlite3_prepare_v2(Db, SqlMasterNames, -1, &Raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(Raw);
+        Fail("Cannot prepare the statement");
+    }
+    const std::unique_ptr<sqlite3_stmt, TStmtFinalizer> Stmt(Raw);
+    std::vector<std::pair<std::size_t, std::uint32_t>> Hashes;
+    int Step = SQLITE_ROW;
+    while ((Step = sqlite3_step(Stmt.get())) == SQLITE_ROW) {
+        // Only text can equal the bound file name.
+        if (sqlite3_column_type(Stmt.get(), 0) != SQLITE_TEXT)
+            continue;
+        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
+        const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
+        Hashes.emplace_back(std::hash<std::string>{}(FoldCase(Name)), static_cast<std::uint32_t>(FNames.size()));
+        FNames.push_back(TName{static_cast<std::uint32_t>(FText.size()), static_cast<std::uint32_t>(Name.size()), false});
+        FText += Name;
+    }
+    if (Step != SQLITE_DONE)
+        Fail("Cannot read the master's file names");
+
+    // Of the names that fold alike the first read stays; the others are repeats.
+    std::sort(Hashes.begin(), Hashes.end());
+    FByFolded.reserve(Hashes.size());
+    for (std::size_t First = 0; First < Hashes.size();) {
+        std::size_t End = First;
+        while (End < Hashes.size() && Hashes[End].first == Hashes[First].first)
+            ++End;
+        for (std::size_t I = First; I < End; ++I) {
+            const std::string Folded = End - First > 1 ? FoldCase(Name(Hashes[I].second)) : std::string();
+            const bool Repeat = std::any_of(Hashes.begin() + static_cast<std::ptrdiff_t>(First),
+                                            Hashes.begin() + static_cast<std::ptrdiff_t>(I), [&](const auto& AEarlier) {
+                                                return !FNames[AEarlier.second].Repeat &&
+                                                       FoldCase(Name(AEarlier.second)) == Folded;
+                                            });
+            FNames[Hashes[I].second].Repeat = Repeat;
+            if (!Repeat)
+                FByFolded.push_back(Hashes[I]);
+        }
+        First = End;
+    }
+    FByFolded.shrink_to_fit();
+}
+
+std::optional<std::string_view> TMasterNames::Find(std::string_view AName) const {
+    const std::string Folded = FoldCase(AName);
+    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    for (auto It = std::lower_bound(FByFolded.begin(), FByFolded.end(), std::make_pair(Hash, std::uint32_t{0}));
+         It != FByFolded.end() && It->first == Hash; ++It)
+        if (FoldCase(Name(It->second)) == Folded)
+            return Name(It->second);
+    return std::nullopt;
+}
+
+std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>& APaths) const {
+    struct TFile {
+        std::string Folded;
+        std::vector<std::uint32_t> Width;
+        std::vector<std::uint32_t> Extension;
+    };
+    std::vector<TFile> Files(APaths.size());
+    std::unordered_map<std::string, std::vector<std::size_t>> ByStem;
+    std::unordered_map<std::string, std::vector<std::size_t>> ByWidth;
+    for (std::size_t I = 0; I < APaths.size(); ++I) {
+        const std::string Name = MasterFileName(APaths[I]);
+        Files[I].Folded = FoldCase(Name);
+        ByStem[std::string(Stem(Files[I].Folded))].push_back(I);
+        ByWidth[FoldWidthAndCase(Name)].push_back(I);
+    }
+    if (Files.empty())
+        return {};
+
+    for (std::uint32_t J = 0; J < FNames.size(); ++J) {
+        if (FNames[J].Repeat)
+            continue;
+        const std::string Folded = FoldCase(Name(J));
+        // The same name is no near match.
+        if (const auto Wide = ByWidth.find(FoldWidthAndCase(Name(J))); Wide != ByWidth.end())
+            for (const std::size_t I : Wide->second)
+                if (Files[I].Folded != Folded)
+                    Files[I].Width.push_back(J);
+        if (const auto Same = ByStem.find(std::string(Stem(Folded))); Same != ByStem.end())
+            for (const std::size_t I : Same->second)
+                if (Files[I].Folded != Folded)
+                    Files[I].Extension.push_back(J);
+    }
+
+    std::vector<TNearMatch> Result;
+    for (std::size_t I = 0; I < Files.size(); ++I) {
+        for (const std::uint32_t J : Files[I].Width)
+            Result.push_back(TNearMatch{APaths[I], std::string(Name(J)), TNearMatchReason::Width});
+        // A name near in both ways is given once.
+        for (const std::uint32_t J : Files[I].Extension)
+            if (std::find(Files[I].Width.begin(), Files[I].Width.end(), J) == Files[I].Width.end())
+                Result.push_back(TNearMatch{APaths[I], std::string(Name(J)), TNearMatchReason::Extension});
+    }
+    return Result;
+}
+
+int TCaseCollisions::Check(const std::string& APath, int AIndex, const QStringList& AFiles) {
+    if (FUsed * 2 >= FSlots.size()) {
+        std::vector<TSlot> Old(std::max<std::size_t>(FSlots.size() * 2, 1024));
+        Old.swap(FSlots);
+        FUsed = 0;
+        for (const TSlot& Slot : Old)
+            if (Slot.Index >= 0) {
+                std::size_t At = Slot.Hash & (FSlots.size() - 1);
+                while (FSlots[At].Index >= 0)
+                    At = (At + 1) & (FSlots.size() - 1);
+                FSlots[At] = Slot;
+                ++FUsed;
+            }
+    }
+    const std::string Folded = FoldCase(APath);
+    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    std::size_t At = Hash & (FSlots.size() - 1);
+    for (; FSlots[At].Index >= 0; At = (At + 1) & (FSlots.size() - 1))
+        if (FSlots[At].Hash == Hash && FoldCase(AFiles[FSlots[At].Index].toStdString()) == Folded)
+            return FSlots[At].Index;
+    FSlots[At] = TSlot{Hash, AIndex};
+    ++FUsed;
+    return -1;
+}
