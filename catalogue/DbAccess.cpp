@@ -16,10 +16,42 @@
 #include <limits>
 #include <thread>
 
+#if !defined(_WIN32)
+#include <sys/vfs.h>
+#endif
+
 namespace {
 
 // How long a statement waits for another program's lock before it fails.
 constexpr int BusyTimeoutMs = 5000;
+
+// A reader that holds one read transaction for a long time keeps every later commit in the WAL;
+// once it lets go, the next reset truncates the file back to this size instead of keeping its
+// peak on disk. Above the autocheckpoint's 1,000 pages, so a normal run never truncates.
+constexpr int WalSizeLimit = 8 * 1024 * 1024;
+
+std::optional<long> StatFsType(const std::string& AFileName) {
+#if defined(_WIN32)
+    // The Windows build is the plug-in, which never opens a file itself.
+    static_cast<void>(AFileName);
+    return std::nullopt;
+#else
+    struct statfs Info {};
+    if (statfs(AFileName.c_str(), &Info) != 0)
+        return std::nullopt;
+    return static_cast<long>(Info.f_type);
+#endif
+}
+
+std::atomic<TFileSystemTypeQuery>& FileSystemTypeQuery() {
+    static std::atomic<TFileSystemTypeQuery> Query{&StatFsType};
+    return Query;
+}
+
+std::atomic<TDatabaseNotice>& DatabaseNotice() {
+    static std::atomic<TDatabaseNotice> Notice{nullptr};
+    return Notice;
+}
 
 std::atomic<TAccessReader>& AccessReader() {
     static std::atomic<TAccessReader> Reader{nullptr};
@@ -208,6 +240,26 @@ TDateTime EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute
 
 void SetAccessReader(TAccessReader AReader) { AccessReader().store(AReader); }
 
+void SetFileSystemTypeQuery(TFileSystemTypeQuery AQuery) {
+    FileSystemTypeQuery().store(AQuery != nullptr ? AQuery : &StatFsType);
+}
+
+bool IsNetworkFileSystem(long AType) {
+    // f_type is a signed word; CIFS's magic number has its top bit set.
+    switch (static_cast<std::uint32_t>(AType)) {
+    case 0x6969u:     // NFS
+    case 0x517Bu:     // SMB
+    case 0xFF534D42u: // CIFS
+    case 0xFE534D42u: // SMB2
+    case 0x65735546u: // FUSE (sshfs and the like)
+        return true;
+    default:
+        return false;
+    }
+}
+
+void SetDatabaseNotice(TDatabaseNotice ANotice) { DatabaseNotice().store(ANotice); }
+
 std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey) {
     std::string_view Rest = AConnectionString;
     while (!Rest.empty()) {
@@ -323,15 +375,24 @@ void TConnection::Open() {
     }
     // Another program (the song-request host) may hold the file for a moment.
     sqlite3_busy_timeout(Handle, BusyTimeoutMs);
-    const char* Setup = ReadOnly ? "select count(*) from sqlite_master"
-                                 : "pragma journal_mode=WAL; pragma synchronous=NORMAL;"
-                                   "select count(*) from sqlite_master";
+    // WAL keeps its index in shared memory, which only works among processes of one machine.
+    std::optional<long> FileSystem;
+    if (!ReadOnly)
+        FileSystem = FileSystemTypeQuery().load()(Name);
+    const bool RollbackJournal = FileSystem && IsNetworkFileSystem(*FileSystem);
+    const std::string Setup =
+        ReadOnly          ? "select count(*) from sqlite_master"
+        : RollbackJournal ? "pragma journal_mode=DELETE; pragma synchronous=FULL;"
+                            "select count(*) from sqlite_master"
+                          : "pragma journal_mode=WAL; pragma synchronous=NORMAL;"
+                            "pragma journal_size_limit=" +
+                                std::to_string(WalSizeLimit) + "; select count(*) from sqlite_master";
     char* Message = nullptr;
     // Switching to WAL fails at once, without the busy handler, while another connection
     // writes: it is retried for as long as the busy timeout would have waited.
     const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyTimeoutMs);
     int SetupResult = SQLITE_OK;
-    while ((SetupResult = sqlite3_exec(Handle, Setup, nullptr, nullptr, &Message)) == SQLITE_BUSY &&
+    while ((SetupResult = sqlite3_exec(Handle, Setup.c_str(), nullptr, nullptr, &Message)) == SQLITE_BUSY &&
            std::chrono::steady_clock::now() < Deadline) {
         sqlite3_free(Message);
         Message = nullptr;
@@ -346,14 +407,109 @@ void TConnection::Open() {
     }
     FHandle = Handle;
     FFileName = Name;
+    FWal = !ReadOnly && !RollbackJournal;
+    if (RollbackJournal) {
+        char Type[32];
+        std::snprintf(Type, sizeof Type, "0x%lX", static_cast<unsigned long>(static_cast<std::uint32_t>(*FileSystem)));
+        if (const TDatabaseNotice Notice = DatabaseNotice().load())
+            Notice("database " + Quoted(Name) + " lies on a network file system (type " + Type +
+                   "): opened with a rollback journal (journal_mode=DELETE), as WAL needs memory "
+                   "shared on one machine");
+    }
 }
 
 void TConnection::Close() noexcept {
-    if (FHandle != nullptr && !FBorrowed)
+    if (FHandle != nullptr && !FBorrowed) {
+        // Leave no large WAL behind for the other programs still holding the file (the last
+        // connection deletes it anyway). A reader or writer still busy makes this a no-op:
+        // no waiting on close.
+        if (FWal) {
+            sqlite3_busy_timeout(FHandle, 0);
+            sqlite3_wal_checkpoint_v2(FHandle, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr);
+        }
         sqlite3_close_v2(FHandle);
+    }
+    FWal = false;
     if (!FBorrowed) {
         FHandle = nullptr;
         FFileName.clear();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Transactions
+
+void ExecuteDirect(TConnection& AConnection, const std::string& ASQL) {
+    sqlite3* Db = AConnection.Handle();
+    TDbLock Lock(Db);
+    char* Message = nullptr;
+    if (sqlite3_exec(Db, ASQL.c_str(), nullptr, nullptr, &Message) != SQLITE_OK) {
+        std::string Text = Message ? Message : sqlite3_errmsg(Db);
+        sqlite3_free(Message);
+        if (!AConnection.FileName().empty())
+            Text += " (database " + Quoted(AConnection.FileName()) + ")";
+        throw TDatabaseError(Text + " in statement " + Quoted(ASQL), sqlite3_extended_errcode(Db));
+    }
+}
+
+TTransaction::TTransaction(TConnection& AConnection) : FConnection(AConnection) {
+    ExecuteDirect(FConnection, "BEGIN IMMEDIATE");
+    FActive = true;
+}
+
+TTransaction::~TTransaction() { Rollback(); }
+
+void TTransaction::Commit() {
+    if (!FActive)
+        throw TDatabaseError("No transaction to commit");
+    try {
+        ExecuteDirect(FConnection, "COMMIT");
+    } catch (...) {
+        // A commit that fails (busy readers in rollback-journal mode, a full disk) leaves the
+        // transaction open: end it here so the connection stays usable.
+        Rollback();
+        throw;
+    }
+    FActive = false;
+}
+
+void TTransaction::Rollback() noexcept {
+    if (!FActive)
+        return;
+    FActive = false;
+    try {
+        // After some errors (a full disk, an I/O error) SQLite has rolled back already.
+        if (sqlite3_get_autocommit(FConnection.Handle()) == 0)
+            ExecuteDirect(FConnection, "ROLLBACK");
+    } catch (...) {
+    }
+}
+
+TSavepoint::TSavepoint(TConnection& AConnection, std::string AName)
+    : FConnection(AConnection), FName(std::move(AName)) {
+    ExecuteDirect(FConnection, "SAVEPOINT \"" + FName + "\"");
+    FActive = true;
+}
+
+TSavepoint::~TSavepoint() { Rollback(); }
+
+void TSavepoint::Release() {
+    if (!FActive)
+        throw TDatabaseError("No savepoint " + Quoted(FName) + " to release");
+    ExecuteDirect(FConnection, "RELEASE \"" + FName + "\"");
+    FActive = false;
+}
+
+void TSavepoint::Rollback() noexcept {
+    if (!FActive)
+        return;
+    FActive = false;
+    try {
+        // Gone already when SQLite rolled back the whole transaction after an error.
+        if (sqlite3_get_autocommit(FConnection.Handle()) == 0)
+            ExecuteDirect(FConnection, "ROLLBACK TO \"" + FName + "\"; RELEASE \"" + FName + "\"");
+    } catch (...) {
     }
 }
 

@@ -1,7 +1,8 @@
 // Database access layer: connections and queries over SQLite with the behaviour the catalogue
 // code was written against (Jet through ADO): `:Name` parameters, exact record counts,
 // append-and-post with auto-number, OLE Automation dates, letter-case-blind comparison (the
-// schema declares COLLATE NOCASE). No transactions: every statement stands alone.
+// schema declares COLLATE NOCASE). Statements stand alone unless a caller opens a
+// TTransaction or TSavepoint around them.
 //
 // Thread safety: a connection may be used from any thread (SQLite serialises calls on it);
 // a TQuery belongs to the one thread that uses it.
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,6 +79,7 @@ private:
 
     sqlite3* FHandle = nullptr;
     bool FBorrowed = false;
+    bool FWal = false; // opened here, writable, in WAL mode
     TConnectMode FMode = TConnectMode::Default;
     std::string FConnectionString;
     std::string FFileName;
@@ -88,8 +91,67 @@ private:
 using TAccessReader = sqlite3* (*)(const std::string& AFileName);
 void SetAccessReader(TAccessReader AReader);
 
+// The type of the file system holding a file (statfs f_type), nullopt when it cannot be told.
+// Replaceable so that tests can pretend a database lies on a network file system; nullptr
+// restores statfs.
+using TFileSystemTypeQuery = std::optional<long> (*)(const std::string& AFileName);
+void SetFileSystemTypeQuery(TFileSystemTypeQuery AQuery);
+// NFS, CIFS/SMB and FUSE: WAL's shared memory does not work across machines there, so
+// writable connections to files on them use a rollback journal.
+bool IsNetworkFileSystem(long AType);
+
+// Told, once per opening, what the layer decided on its own that the user should know (a
+// database opened in rollback-journal mode). corvena-index prints it; the wizard sets none.
+using TDatabaseNotice = void (*)(const std::string& AText);
+void SetDatabaseNotice(TDatabaseNotice ANotice);
+
 // Reads the value of KEY from a "key=value;..." connection string ("" when absent).
 std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey);
+
+// BEGIN IMMEDIATE ... COMMIT. The write lock is taken at the start (waiting out the busy
+// timeout), so reads inside the transaction cannot be overtaken by another writer between a
+// lookup and the insert it leads to. Rolled back when it goes without a commit.
+class TTransaction {
+public:
+    explicit TTransaction(TConnection& AConnection);
+    ~TTransaction();
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+
+    void Commit();
+    // Never fails; also fine when SQLite has already rolled back after an error.
+    void Rollback() noexcept;
+    bool Active() const { return FActive; }
+
+private:
+    TConnection& FConnection;
+    bool FActive = false;
+};
+
+// SAVEPOINT NAME ... RELEASE: works inside a transaction (the caller's, or the host's on a
+// borrowed handle) and outside one, where it behaves like BEGIN DEFERRED. Going without a
+// release rolls back to it and releases it, so nothing of it stays and the enclosing
+// transaction goes on.
+class TSavepoint {
+public:
+    TSavepoint(TConnection& AConnection, std::string AName);
+    ~TSavepoint();
+    TSavepoint(const TSavepoint&) = delete;
+    TSavepoint& operator=(const TSavepoint&) = delete;
+
+    void Release();
+    void Rollback() noexcept;
+    bool Active() const { return FActive; }
+
+private:
+    TConnection& FConnection;
+    std::string FName;
+    bool FActive = false;
+};
+
+// Runs statements that return nothing (transaction control, pragmas); fails with the
+// statement named.
+void ExecuteDirect(TConnection& AConnection, const std::string& ASQL);
 
 // A statement with its parameters and, once opened, its whole result held in memory.
 class TQuery {

@@ -67,12 +67,24 @@ bool TSongsThrd::SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite
         return Result;
 
     // Only songs of a disco type are mirrored; other types would fill the disco list with
-    // every song.
+    // every song. The disco step is undone as a whole when it fails, and the song row stays.
     const std::int32_t DiscoTypeID = GetDiscoTypeID(AInfo.TypeName).value_or(0);
     if (DiscoTypeID == 0)
         return Result;
-    TQuery& Disco = FQueries.Query(*FCnnLocal, Exists ? SqlDiscoUpdate : SqlDiscoInsert);
-    BindDisco(Disco, AInfo, DiscoTypeID);
-    Result = Disco.ExecSQL() > 0;
-    return Result;
+    TSavepoint DiscoStep(*FCnnLocal, "DiscoMirror");
+    int Changed = 0;
+    if (Exists) {
+        TQuery& Disco = FQueries.Query(*FCnnLocal, SqlDiscoUpdate);
+        BindDisco(Disco, AInfo, DiscoTypeID);
+        Changed = Disco.ExecSQL();
+    }
+    // A rewritten song whose mirror is missing (lost to a crash of an older version, or
+    // deleted by hand) gets it back.
+    if (Changed == 0) {
+        TQuery& Disco = FQueries.Query(*FCnnLocal, SqlDiscoInsert);
+        BindDisco(Disco, AInfo, DiscoTypeID);
+        Changed = Disco.ExecSQL();
+    }
+    DiscoStep.Release();
+    return Changed > 0;
 }

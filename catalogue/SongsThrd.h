@@ -54,8 +54,10 @@ public:
     TOptionalID GetDiscoTypeID(const std::string& ATypeName);
 
     // Writes the song into Songs (insert, or update of every row with its path when
-    // AOverWrite) and mirrors songs of a disco type into Discos. True when the last statement
-    // executed changed a row. Database errors propagate; a song row already written stays.
+    // AOverWrite) and mirrors songs of a disco type into Discos (a rewrite whose mirror is
+    // missing inserts it). True when the last statement executed changed a row. Database
+    // errors propagate; a song row already written stays, the disco step is undone whole (a
+    // savepoint). The caller's transaction, if any, decides when all of it is committed.
     // AWrite, when given, receives what happened to the Songs row, set as soon as it is
     // written (so it holds even when the disco step then fails).
     bool SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite* AWrite = nullptr);

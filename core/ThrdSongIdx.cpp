@@ -46,7 +46,8 @@ void TSongIdxThrd::SendStatus(const QString& AText) {
 }
 
 void TSongIdxThrd::LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
-                                TKtvSongInfo& AInfo, bool& AFound) {
+                                TKtvSongInfo& AInfo, bool& AFound,
+                                std::optional<TTransaction>& ATransaction) {
     const TQueryCloser Closer(Q);
     const std::string Name = MasterFileName(APath);
     Q.SetText("FilePath", Name);
@@ -65,6 +66,10 @@ void TSongIdxThrd::LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std
         if (!AFound)
             return;
     }
+    // From the first lookup (which may add a language) to the disco mirror, the file is one
+    // transaction holding the write lock: another writer cannot add the same language, type or
+    // song in between, and a crash leaves the file all written or not at all.
+    ATransaction.emplace(*FCnnLocal);
     AInfo.FilePath = APath;
     AInfo.SongNumber = Q.FieldAsString("SongNumber");
     AInfo.SongName = Q.FieldAsString("SongName");
@@ -103,7 +108,7 @@ void TSongIdxThrd::CountFailure(const std::string& APath, const std::string& ATe
         FReport->Failures.push_back({APath, AText});
 }
 
-bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError) {
+bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount) {
     std::string Text;
     bool Unusable = false;
     try {
@@ -116,7 +121,8 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     } catch (...) {
         Text = "unknown error";
     }
-    CountFailure(APath, Text);
+    if (ACount)
+        CountFailure(APath, Text);
     if (Unusable)
         FReport->RunError = Text;
     return Unusable;
@@ -163,12 +169,39 @@ void TSongIdxThrd::IndexSongs() {
             }
 
             bool Found = false;
+            bool Failed = false;
+            std::optional<TTransaction> Transaction;
+            // Set when the database stopped working: the run ends after this file.
+            bool Ends = false;
+            // Commits what the file wrote; false (the failure recorded) when that failed.
+            const auto Commit = [&]() {
+                if (!Transaction || !Transaction->Active())
+                    return true;
+                try {
+                    Transaction->Commit();
+                    return true;
+                } catch (...) {
+                    // A file already counted as failed is not counted twice.
+                    if (FileFailed(Path, std::current_exception(), !Failed))
+                        Ends = true;
+                    return false;
+                }
+            };
             try {
-                LookUpMaster(*Q, Names, Path, R, Found);
+                LookUpMaster(*Q, Names, Path, R, Found, Transaction);
             } catch (...) {
                 R.Clear();
                 FReport->Matched += Found ? 1 : 0;
-                if (FileFailed(Path, std::current_exception()))
+                Failed = true;
+                Ends = FileFailed(Path, std::current_exception());
+                // Languages and types added before the failing column stay, as they would
+                // without the transaction; a database that stopped working keeps nothing.
+                if (Ends) {
+                    Transaction.reset();
+                    break;
+                }
+                Commit();
+                if (Ends)
                     break;
                 continue;
             }
@@ -179,24 +212,33 @@ void TSongIdxThrd::IndexSongs() {
             ++FReport->Matched;
             if (R.SongName.empty()) {
                 ++FReport->WithoutName;
+                Commit();
+                if (Ends)
+                    break;
                 continue;
             }
 
             if (isInterruptionRequested()) {
                 FReport->Interrupted = true;
+                Commit();
                 break;
             }
             TSongWrite Write = TSongWrite::Kept;
-            bool Failed = false;
-            bool Ends = false;
             try {
                 SaveSong(R, FOverWrite, &Write);
             } catch (...) {
                 Failed = true;
                 Ends = FileFailed(Path, std::current_exception());
             }
-            // A song row written before a later step failed (the disco mirror) still counts.
-            if (!Failed || Write != TSongWrite::Kept)
+            // The song row stays when its disco step failed (that step was undone whole), and
+            // counts once it is committed. A database that stopped working keeps nothing of
+            // the file.
+            bool Committed = false;
+            if (Ends)
+                Transaction.reset();
+            else
+                Committed = Commit();
+            if (Committed && (!Failed || Write != TSongWrite::Kept))
                 CountWrite(Write);
             if (Ends)
                 break;

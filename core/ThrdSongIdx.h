@@ -18,6 +18,7 @@
 #include "WinMessages.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,12 +74,13 @@ protected:
 private:
     void SendStatus(const QString& AText);
     // Reads the master row of entry APath into AInfo. AFound tells whether there is one, set
-    // before the row is read (so it holds when reading fails). Leaves Q closed.
+    // before the row is read (so it holds when reading fails). When there is, begins the
+    // file's transaction in ATransaction before the identifier lookups. Leaves Q closed.
     void LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
-                      TKtvSongInfo& AInfo, bool& AFound);
-    // Records the file's error; true when it means the database has stopped working and the
-    // run must end.
-    bool FileFailed(const std::string& APath, std::exception_ptr AError);
+                      TKtvSongInfo& AInfo, bool& AFound, std::optional<TTransaction>& ATransaction);
+    // Records the file's error (counted and listed unless ACount is false: a second error of
+    // one file); true when it means the database has stopped working and the run must end.
+    bool FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount = true);
     void CountFailure(const std::string& APath, const std::string& AText);
     void CountWrite(TSongWrite AWrite);
 

@@ -1024,6 +1024,11 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
         OpenConnection(TotalConnectionString(Options.Master.toStdString()), TConnectMode::ShareDenyNone, Error);
     if (!CnnTotal)
         return Refuse("master catalogue " + Quoted(Options.Master) + ": " + Error);
+    // Said once, on standard error: a local database on a network file system runs with a
+    // rollback journal.
+    SetDatabaseNotice([](const std::string& AText) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
+    });
     TConnectionRef CnnLocal =
         OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
     if (!CnnLocal)

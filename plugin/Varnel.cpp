@@ -200,7 +200,24 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
     // added to SongTypes and Languages stay.
     try {
         TConnection Connection(AConnection);
-        return AddSong(Connection, VelSongToKtv(ASongInfo)) ? 0 : -1;
+        TKtvSongInfo Info = VelSongToKtv(ASongInfo);
+        if (Info.SongName.empty())
+            return -1; // rejected without touching the database
+        // The call is one savepoint, so it also works inside a transaction of the host's. A
+        // savepoint alone starts deferred: the harmless write takes the write lock before the
+        // first read, so no other writer can add the same type, language or song, or hand
+        // out the same greatest number + 1, between our lookups and our inserts.
+        TSavepoint Call(Connection, "Varnel_2DB");
+        ExecuteDirect(Connection, "delete from Songs where 0");
+        bool Written = false;
+        try {
+            Written = AddSong(Connection, std::move(Info));
+        } catch (...) {
+            Call.Release(); // what the lookups added stays, as without the savepoint
+            return -1;
+        }
+        Call.Release();
+        return Written ? 0 : -1;
     } catch (...) {
         return -1;
     }
