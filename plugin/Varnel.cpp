@@ -15,6 +15,8 @@
 namespace {
 
 constexpr const char* SqlMaxSongNumber = "select max(songnumber) from songs";
+// Changes nothing, but a write statement takes the write lock (waiting out the busy timeout).
+constexpr const char* SqlTakeWriteLock = "delete from Songs where 0";
 
 TVelStringHeader* HeaderOf(TVelString AText) {
     return reinterpret_cast<TVelStringHeader*>(reinterpret_cast<unsigned char*>(AText) -
@@ -206,9 +208,13 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
         // The call is one savepoint, so it also works inside a transaction of the host's. A
         // savepoint alone starts deferred: the harmless write takes the write lock before the
         // first read, so no other writer can add the same type, language or song, or hand
-        // out the same greatest number + 1, between our lookups and our inserts.
+        // out the same greatest number + 1, between our lookups and our inserts. Should it
+        // fail (no table Songs), the statements below fail on their own as before.
         TSavepoint Call(Connection, "Varnel_2DB");
-        ExecuteDirect(Connection, "delete from Songs where 0");
+        try {
+            ExecuteDirect(Connection, SqlTakeWriteLock);
+        } catch (const TDatabaseError&) {
+        }
         bool Written = false;
         try {
             Written = AddSong(Connection, std::move(Info));

@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -514,6 +518,177 @@ TEST(DbConnection, BorrowedHandleIsNeitherClosedNorReconfigured) {
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0)), "delete");
     sqlite3_finalize(Stmt);
     EXPECT_EQ(sqlite3_close(Handle), SQLITE_OK);
+}
+
+
+// -------------------------------------------------------------------------------------------
+// Transactions and savepoints
+
+TEST_F(DbAccessTest, TransactionCommitsOrRollsBackWhenItGoesWithoutCommit) {
+    {
+        TTransaction Transaction(FCnn);
+        Exec("insert into T (Name) values ('kept')");
+        Transaction.Commit();
+    }
+    {
+        TTransaction Transaction(FCnn);
+        Exec("insert into T (Name) values ('lost')");
+    }
+    EXPECT_EQ(QueryText(FFile, "select group_concat(Name) from T"), "kept");
+}
+
+// A savepoint rolled back inside a transaction undoes only its own part; the transaction goes
+// on and commits the rest.
+TEST_F(DbAccessTest, SavepointRolledBackKeepsTheEnclosingTransaction) {
+    TTransaction Transaction(FCnn);
+    Exec("insert into T (Name) values ('song')");
+    {
+        TSavepoint Step(FCnn, "Step");
+        Exec("insert into T (Name) values ('mirror')");
+    }
+    {
+        TSavepoint Step(FCnn, "Step");
+        Exec("insert into T (Name) values ('other')");
+        Step.Release();
+    }
+    Transaction.Commit();
+    EXPECT_EQ(QueryText(FFile, "select group_concat(Name) from T"), "song,other");
+}
+
+// BEGIN IMMEDIATE waits for another writer's lock (the busy timeout) and fails, naming the
+// lock, when it is held longer.
+TEST_F(DbAccessTest, TransactionWaitsForTheWriteLockThenFailsLocked) {
+    sqlite3* Other = nullptr;
+    ASSERT_EQ(sqlite3_open(FFile.c_str(), &Other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(Other, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto Start = std::chrono::steady_clock::now();
+    try {
+        TTransaction Transaction(FCnn);
+        ADD_FAILURE() << "no error";
+    } catch (const TDatabaseError& Error) {
+        EXPECT_NE(std::string(Error.what()).find("database is locked"), std::string::npos);
+        EXPECT_TRUE(Error.DatabaseUnusable());
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - Start, std::chrono::seconds(4));
+    sqlite3_exec(Other, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close(Other);
+    TTransaction Transaction(FCnn); // free again: the failed attempt left nothing open
+    Transaction.Commit();
+}
+
+// -------------------------------------------------------------------------------------------
+// Network file systems: WAL needs memory shared on one machine, so a writable database there
+// gets a rollback journal, said once through the notice.
+
+std::optional<long> GFileSystem;
+std::vector<std::string> GNotices;
+
+struct TFileSystemCase {
+    const char* Name;
+    std::optional<long> Type;
+    const char* JournalMode;
+};
+
+class FileSystems : public ::testing::TestWithParam<TFileSystemCase> {
+protected:
+    void SetUp() override {
+        GNotices.clear();
+        GFileSystem = GetParam().Type;
+        SetFileSystemTypeQuery([](const std::string&) { return GFileSystem; });
+        SetDatabaseNotice([](const std::string& AText) { GNotices.push_back(AText); });
+    }
+    void TearDown() override {
+        SetFileSystemTypeQuery(nullptr);
+        SetDatabaseNotice(nullptr);
+    }
+    TTempDir FDir;
+};
+
+TEST_P(FileSystems, NetworkFileSystemsGetARollbackJournal) {
+    const std::string File = MakeDatabase(FDir, "Ktv.mdb", TSchemaKind::Local);
+    {
+        TConnection Cnn;
+        Cnn.SetConnectionString(JetConnectionString(File));
+        Cnn.SetConnected(true);
+        EXPECT_EQ(QueryText(File, "pragma journal_mode"), GetParam().JournalMode);
+        TQuery Query(Cnn);
+        Query.SetSQL("insert into Languages (LanguageName) values ('国语')");
+        EXPECT_EQ(Query.ExecSQL(), 1);
+        EXPECT_EQ(std::filesystem::exists(File + "-shm"), GetParam().JournalMode == std::string("wal"));
+    }
+    if (GetParam().JournalMode == std::string("delete")) {
+        ASSERT_EQ(GNotices.size(), 1u);
+        EXPECT_NE(GNotices[0].find(File), std::string::npos) << GNotices[0];
+        EXPECT_NE(GNotices[0].find("rollback journal"), std::string::npos) << GNotices[0];
+    } else {
+        EXPECT_TRUE(GNotices.empty());
+    }
+    // The master catalogue is only read: its file system is not asked, nothing is said.
+    GNotices.clear();
+    TConnection Master;
+    Master.SetConnectionString(JetConnectionString(File));
+    Master.SetMode(TConnectMode::ShareDenyNone);
+    Master.SetConnected(true);
+    EXPECT_TRUE(GNotices.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DbConnection, FileSystems,
+    ::testing::Values(TFileSystemCase{"Nfs", 0x6969, "delete"},
+                      TFileSystemCase{"Cifs", 0xFF534D42L, "delete"},
+                      TFileSystemCase{"Smb2", 0xFE534D42L, "delete"},
+                      TFileSystemCase{"Smb", 0x517B, "delete"},
+                      TFileSystemCase{"Fuse", 0x65735546, "delete"},
+                      // f_type as a 32-bit system's signed word gives it
+                      TFileSystemCase{"CifsSignedWord", static_cast<std::int32_t>(0xFF534D42u), "delete"},
+                      TFileSystemCase{"Ext4", 0xEF53, "wal"},
+                      TFileSystemCase{"Tmpfs", 0x01021994, "wal"},
+                      TFileSystemCase{"Unknown", std::nullopt, "wal"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// -------------------------------------------------------------------------------------------
+// WAL size: a reader holding one read transaction keeps every later commit in the WAL. Once it
+// lets go, the file shrinks back (journal_size_limit), and closing leaves no WAL behind for the
+// programs still holding the database.
+
+std::uintmax_t WalSize(const std::string& AFile) {
+    std::error_code Error;
+    const auto Size = std::filesystem::file_size(AFile + "-wal", Error);
+    return Error ? 0 : Size;
+}
+
+TEST(DbConnection, WalShrinksBackAfterALongReaderAndOnClose) {
+    TTempDir Dir;
+    const std::string File = MakeDatabase(Dir, "Ktv.mdb", TSchemaKind::Local);
+    auto Cnn = std::make_unique<TConnection>();
+    Cnn->SetConnectionString(JetConnectionString(File));
+    Cnn->SetConnected(true);
+    sqlite3* Reader = nullptr;
+    ASSERT_EQ(sqlite3_open(File.c_str(), &Reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(Reader, "begin; select count(*) from Songs", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const auto Commit = [&](int ANumber) {
+        TTransaction Transaction(*Cnn);
+        TQuery Query(*Cnn);
+        Query.SetSQL("insert into Languages (LanguageName) values (:Name)");
+        Query.SetText("Name", std::to_string(ANumber) + std::string(3000, 'x'));
+        Query.ExecSQL();
+        Transaction.Commit();
+    };
+    for (int I = 0; I < 3000; ++I)
+        Commit(I);
+    const auto Peak = WalSize(File);
+    EXPECT_GT(Peak, 16u * 1024 * 1024) << "the reader held every commit in the WAL";
+
+    ASSERT_EQ(sqlite3_exec(Reader, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (int I = 0; I < 3; ++I)
+        Commit(-I);
+    EXPECT_LE(WalSize(File), 8u * 1024 * 1024) << "peak " << Peak;
+
+    Cnn.reset(); // the reader's connection stays open
+    EXPECT_EQ(WalSize(File), 0u);
+    EXPECT_EQ(QueryText(File, "select count(*) from Languages"), "3003");
+    sqlite3_close(Reader);
 }
 
 } // namespace

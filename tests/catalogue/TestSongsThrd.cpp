@@ -100,8 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "新歌@D:\\Songs\\a.mpg;新歌@d:\\SONGS\\A.MPG", ""},
         TSaveCase{"ExistingDiscoRowUpdated", SongAndDisco, "DJ", true, true,
                   "新歌@D:\\Songs\\a.mpg", "新歌@D:\\Songs\\a.mpg#7"},
-        TSaveCase{"ExistingDiscoSongWithoutDiscoRow", OneSong, "DJ", true, false,
-                  "新歌@D:\\Songs\\a.mpg", ""},
+        // A rewrite repairs a mirror that is missing.
+        TSaveCase{"ExistingDiscoSongGetsItsMissingMirror", OneSong, "DJ", true, true,
+                  "新歌@D:\\Songs\\a.mpg", "新歌@D:\\Songs\\a.mpg#7"},
         TSaveCase{"EmptyTypeLeavesDiscosAlone", SongAndDisco, "", true, true,
                   "新歌@D:\\Songs\\a.mpg", "旧歌@D:\\Songs\\a.mpg#1"},
         TSaveCase{"NewDiscoSongBesideAnOldDiscoRow",

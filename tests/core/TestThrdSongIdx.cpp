@@ -10,8 +10,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -556,6 +560,37 @@ TEST_F(SongIdxTest, DatabaseLockedPastTheBusyTimeoutEndsTheRun) {
     EXPECT_EQ(Summary(*FReport), "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
                                  "failed=1[/s/a.mpg] stopped=0 runerror=1");
     EXPECT_NE(FReport->RunError.find("locked"), std::string::npos) << FReport->RunError;
+}
+
+// The process dies (kill -9, power loss) the moment the disco mirror of the second song is
+// written: the first song stays whole, the second is not there at all (no song row without its
+// mirror), and the next run writes it whole.
+TEST_F(SongIdxTest, KilledAtTheDiscoMirrorLeavesNoHalfSong) {
+    const pid_t Child = fork();
+    ASSERT_NE(Child, -1);
+    if (Child == 0) {
+        Connect();
+        sqlite3_trace_v2(
+            FCnnLocal->Handle(), SQLITE_TRACE_STMT,
+            [](unsigned, void*, void*, void* AText) {
+                if (std::string_view(static_cast<const char*>(AText)).starts_with("Insert into Discos"))
+                    raise(SIGKILL);
+                return 0;
+            },
+            nullptr);
+        Run({"/s/a.mpg", "/s/abc.mpg"}, false);
+        _exit(3); // not killed: the mirror was never written
+    }
+    int Status = 0;
+    ASSERT_EQ(waitpid(Child, &Status, 0), Child);
+    ASSERT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == SIGKILL) << Status;
+    EXPECT_EQ(QueryText(FLocal, SongsState), "月亮代表我的心@/s/a.mpg#1/1");
+    EXPECT_EQ(QueryText(FLocal, DiscosState), "");
+    EXPECT_EQ(QueryText(FLocal, NamesState), "1=国语 | 1=情歌");
+
+    Run({"/s/a.mpg", "/s/abc.mpg"}, false);
+    EXPECT_EQ(QueryText(FLocal, SongsState), "月亮代表我的心@/s/a.mpg#1/1;舞曲一@/s/abc.mpg#2/2");
+    EXPECT_EQ(QueryText(FLocal, DiscosState), "舞曲一@/s/abc.mpg#7");
 }
 
 // Every statement text lives once on its connection and is run again for each file; none is
