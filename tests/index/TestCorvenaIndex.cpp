@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -655,6 +656,155 @@ INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexStop,
                          ::testing::Values(TStop{"SigintAfterAProgressLine", SIGINT, true},
                                            TStop{"SigtermWhileSaving", SIGTERM, false}),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+
+// -------------------------------------------------------------------------------------------
+// Crashes and two writers on one local database. A library of disco and other types with many
+// language and type names, so that concurrent runs meet on the same names. Rounds and library
+// size come from CORVENA_KILL_ROUNDS, CORVENA_WRITER_ROUNDS and CORVENA_STRESS_FILES
+// (scripts/stress.sh runs them longer).
+
+int EnvInt(const char* AName, int ADefault) {
+    const char* Value = std::getenv(AName);
+    return Value != nullptr && *Value != '\0' ? std::atoi(Value) : ADefault;
+}
+
+class CorvenaIndexConcurrency : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FFiles = EnvInt("CORVENA_STRESS_FILES", 2000);
+        FMaster = MakeDatabase(FDir, "Total.mdb", TSchemaKind::Master);
+        FEmpty = MakeDatabase(FDir, "Empty.mdb", TSchemaKind::Local);
+        RunSql(FEmpty, "insert into DiscoTypes (TypeID, TypeName) values (7, 'DJ'), (8, '舞曲')");
+        FLocal = FDir.File("Ktv.mdb");
+        FSongs = FDir.File("Songs");
+        std::string Rows;
+        for (int I = 1; I <= FFiles; ++I) {
+            const std::string Name = std::to_string(100000 + I) + ".mpg";
+            std::string Type = "T";
+            Type += std::to_string(I % 23);
+            if (I % 3 != 2)
+                Type = I % 3 == 0 ? "DJ" : "舞曲";
+            Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) +
+                    "', '歌" + std::to_string(I) + "', '" + Name + "', '歌手', 'L" +
+                    std::to_string(I % 37) + "', '" + Type + "', '', 'G', 'MPEG', 36000, 2, 0, 0, 0)";
+            Touch(fs::path(FSongs) / std::to_string(I % 4) / Name);
+        }
+        RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName,"
+                        " TypeName, Special, PYCode, MediaType, PublishDate, CharsCount, Track, Sound,"
+                        " DemandTimes) values " + Rows);
+    }
+
+    void FreshLocal() {
+        for (const char* Suffix : {"", "-wal", "-shm", "-journal"})
+            fs::remove(FLocal + Suffix);
+        fs::copy_file(FEmpty, FLocal);
+    }
+
+    QStringList Arguments(const std::vector<std::string>& AMore = {}) const {
+        std::vector<std::string> Result{"--songs", FSongs, "--master", FMaster, "--local", FLocal, "--quiet"};
+        Result.insert(Result.end(), AMore.begin(), AMore.end());
+        return ToArguments(Result);
+    }
+
+    int Figure(const std::string& ASql) const { return std::stoi(QueryText(FLocal, ASql)); }
+
+    // What must never be: a disco-type song without its mirror, a mirror without its song,
+    // any row twice.
+    std::map<std::string, int> Faults() const {
+        return {
+            {"missing mirrors",
+             Figure("select count(*) from Songs S join SongTypes T on S.TypeID = T.TypeID where"
+                    " T.TypeName in (select TypeName from DiscoTypes) and not exists"
+                    " (select 1 from Discos D where D.FilePath = S.FilePath)")},
+            {"mirrors without song",
+             Figure("select count(*) from Discos D where not exists"
+                    " (select 1 from Songs S where S.FilePath = D.FilePath)")},
+            {"duplicate songs", Figure("select count(*) - count(distinct FilePath) from Songs")},
+            {"duplicate mirrors", Figure("select count(*) - count(distinct FilePath) from Discos")},
+            {"duplicate languages",
+             Figure("select count(*) - count(distinct LanguageName) from Languages")},
+            {"duplicate types", Figure("select count(*) - count(distinct TypeName) from SongTypes")},
+        };
+    }
+
+    static void Add(std::map<std::string, int>& ATotal, const std::map<std::string, int>& AFaults) {
+        for (const auto& [Name, Count] : AFaults)
+            ATotal[Name] += Count;
+    }
+
+    static std::string Describe(const std::map<std::string, int>& AFaults) {
+        std::string Result;
+        for (const auto& [Name, Count] : AFaults)
+            Result += (Result.empty() ? "" : ", ") + Name + " " + std::to_string(Count);
+        return Result;
+    }
+
+    int FFiles = 0;
+    TTempDir FDir;
+    std::string FMaster, FEmpty, FLocal, FSongs;
+};
+
+// kill -9 at a random moment of the run, then a run with --only-add as an operator would
+// start it: every song whole, every disco-type song mirrored, nothing twice.
+TEST_F(CorvenaIndexConcurrency, KilledAtRandomMomentsLeavesNoHalfSongs) {
+    const int Rounds = EnvInt("CORVENA_KILL_ROUNDS", 8);
+    FreshLocal();
+    QElapsedTimer Whole;
+    Whole.start();
+    ASSERT_EQ(QProcess::execute(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments()), 0);
+    const int RunMs = static_cast<int>(Whole.elapsed());
+    const unsigned Seed = static_cast<unsigned>(EnvInt("CORVENA_KILL_SEED", 1));
+    std::mt19937 Random(Seed);
+    std::map<std::string, int> AfterKill, AfterRerun;
+    int Killed = 0;
+    for (int Round = 0; Round < Rounds; ++Round) {
+        FreshLocal();
+        QProcess Process;
+        Process.setProcessEnvironment(CleanEnvironment());
+        Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments());
+        ASSERT_TRUE(Process.waitForStarted());
+        QThread::msleep(std::uniform_int_distribution<int>(0, RunMs)(Random));
+        ::kill(static_cast<pid_t>(Process.processId()), SIGKILL);
+        ASSERT_TRUE(Process.waitForFinished(30000));
+        Killed += Process.exitStatus() == QProcess::CrashExit ? 1 : 0;
+        Add(AfterKill, Faults());
+        ASSERT_EQ(QProcess::execute(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments({"--only-add"})), 0);
+        Add(AfterRerun, Faults());
+        EXPECT_EQ(Figure("select count(*) from Songs"), FFiles);
+    }
+    std::printf("kill -9 rounds: %d (%d killed mid-run, run %d ms, seed %u, %d files); after the kill: %s;"
+                " after the rerun: %s\n",
+                Rounds, Killed, RunMs, Seed, FFiles, Describe(AfterKill).c_str(),
+                Describe(AfterRerun).c_str());
+    for (const auto& [Name, Count] : AfterKill)
+        EXPECT_EQ(Count, 0) << Name << " after the kill";
+    for (const auto& [Name, Count] : AfterRerun)
+        EXPECT_EQ(Count, 0) << Name << " after the rerun";
+}
+
+// Two runs at once on one local database write every song, language and type once.
+TEST_F(CorvenaIndexConcurrency, TwoRunsAtOnceWriteNothingTwice) {
+    const int Rounds = EnvInt("CORVENA_WRITER_ROUNDS", 3);
+    std::map<std::string, int> Total;
+    for (int Round = 0; Round < Rounds; ++Round) {
+        FreshLocal();
+        QProcess First, Second;
+        for (QProcess* Process : {&First, &Second}) {
+            Process->setProcessEnvironment(CleanEnvironment());
+            Process->start(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments());
+        }
+        for (QProcess* Process : {&First, &Second}) {
+            ASSERT_TRUE(Process->waitForFinished(300000));
+            EXPECT_EQ(Process->exitCode(), 0) << Process->readAllStandardError().toStdString();
+        }
+        Add(Total, Faults());
+        EXPECT_EQ(Figure("select count(*) from Songs"), FFiles);
+    }
+    std::printf("two-writer rounds: %d (%d files); %s\n", Rounds, FFiles, Describe(Total).c_str());
+    for (const auto& [Name, Count] : Total)
+        EXPECT_EQ(Count, 0) << Name;
+}
 
 } // namespace
 
