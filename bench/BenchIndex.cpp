@@ -320,6 +320,10 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
         TRawStmt DiscoInsert(Local, SqlDiscoInsert), DiscoUpdate(Local, SqlDiscoUpdate);
         const TSongParams InsertParams(Insert), UpdateParams(Update);
         const TDiscoParams DiscoInsertParams(DiscoInsert), DiscoUpdateParams(DiscoUpdate);
+        // The worker's transaction a file, from the identifier lookups to the disco step, and
+        // its savepoint around that step.
+        TRawStmt Begin(Local, "BEGIN IMMEDIATE"), Commit(Local, "COMMIT");
+        TRawStmt DiscoStep(Local, "SAVEPOINT DiscoMirror"), DiscoDone(Local, "RELEASE DiscoMirror");
 
         std::string Name, Number, SongName, Singer, Language, Type, Special, PY, Media;
         const auto Start = TClock::now();
@@ -343,55 +347,61 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
                       Sound = Master.ColumnInt(CSound), Demand = Master.ColumnInt(CDemand);
             Master.ColumnText(CMedia, Media);
             Master.Reset();
-            int LanguageID = 0, TypeID = 0;
-            const bool HasLanguage = Languages.Find(Language, LanguageID);
-            const bool HasType = Types.Find(Type, TypeID);
-            if (SongName.empty())
-                continue;
+            Begin.Exec();
+            [&] {
+                int LanguageID = 0, TypeID = 0;
+                const bool HasLanguage = Languages.Find(Language, LanguageID);
+                const bool HasType = Types.Find(Type, TypeID);
+                if (SongName.empty())
+                    return;
 
-            Exists.Text(ExistsPath, Path);
-            const bool Present = Exists.Step();
-            Exists.Reset();
-            if (Present && !AOverWrite)
-                continue;
-            TRawStmt& Song = Present ? Update : Insert;
-            const TSongParams& P = Present ? UpdateParams : InsertParams;
-            Song.Text(P.SongNumber, Number);
-            Song.Text(P.SongName, SongName);
-            Song.Text(P.FilePath, Path);
-            Song.Text(P.SingerName, Singer);
-            Song.Text(P.PYCode, PY);
-            Song.Int(P.CharsCount, Chars);
-            Song.Int(P.StrokesNumber, 0);
-            Song.OptionalID(P.LanguageID, HasLanguage, LanguageID);
-            Song.OptionalID(P.TypeID, HasType, TypeID);
-            Song.Text(P.Special, Special);
-            Song.Int(P.Track, Track);
-            Song.Int(P.Sound, Sound);
-            Song.Int(P.IsNew, 0);
-            Song.Int(P.DemandTimes, Demand);
-            Song.Text(P.MediaType, Media);
-            Song.Int(P.FileSize, 0);
-            Song.Double(P.PublishDate, Date);
-            Song.Exec();
-            if (Type.empty())
-                continue;
-            int DiscoTypeID = 0;
-            DiscoTypes.Find(Type, DiscoTypeID);
-            if (DiscoTypeID == 0)
-                continue;
-            TRawStmt& Disco = Present ? DiscoUpdate : DiscoInsert;
-            const TDiscoParams& D = Present ? DiscoUpdateParams : DiscoInsertParams;
-            Disco.Text(D.DiscoName, SongName);
-            Disco.Text(D.FilePath, Path);
-            Disco.Text(D.Player, Singer);
-            Disco.Text(D.PYCode, PY);
-            Disco.Int(D.CharsCount, Chars);
-            Disco.OptionalID(D.LanguageID, HasLanguage, LanguageID);
-            Disco.Int(D.TypeID, DiscoTypeID);
-            Disco.Int(D.Track, Track);
-            Disco.Int(D.Sound, Sound);
-            Disco.Exec();
+                Exists.Text(ExistsPath, Path);
+                const bool Present = Exists.Step();
+                Exists.Reset();
+                if (Present && !AOverWrite)
+                    return;
+                TRawStmt& Song = Present ? Update : Insert;
+                const TSongParams& P = Present ? UpdateParams : InsertParams;
+                Song.Text(P.SongNumber, Number);
+                Song.Text(P.SongName, SongName);
+                Song.Text(P.FilePath, Path);
+                Song.Text(P.SingerName, Singer);
+                Song.Text(P.PYCode, PY);
+                Song.Int(P.CharsCount, Chars);
+                Song.Int(P.StrokesNumber, 0);
+                Song.OptionalID(P.LanguageID, HasLanguage, LanguageID);
+                Song.OptionalID(P.TypeID, HasType, TypeID);
+                Song.Text(P.Special, Special);
+                Song.Int(P.Track, Track);
+                Song.Int(P.Sound, Sound);
+                Song.Int(P.IsNew, 0);
+                Song.Int(P.DemandTimes, Demand);
+                Song.Text(P.MediaType, Media);
+                Song.Int(P.FileSize, 0);
+                Song.Double(P.PublishDate, Date);
+                Song.Exec();
+                if (Type.empty())
+                    return;
+                int DiscoTypeID = 0;
+                DiscoTypes.Find(Type, DiscoTypeID);
+                if (DiscoTypeID == 0)
+                    return;
+                DiscoStep.Exec();
+                TRawStmt& Disco = Present ? DiscoUpdate : DiscoInsert;
+                const TDiscoParams& D = Present ? DiscoUpdateParams : DiscoInsertParams;
+                Disco.Text(D.DiscoName, SongName);
+                Disco.Text(D.FilePath, Path);
+                Disco.Text(D.Player, Singer);
+                Disco.Text(D.PYCode, PY);
+                Disco.Int(D.CharsCount, Chars);
+                Disco.OptionalID(D.LanguageID, HasLanguage, LanguageID);
+                Disco.Int(D.TypeID, DiscoTypeID);
+                Disco.Int(D.Track, Track);
+                Disco.Int(D.Sound, Sound);
+                Disco.Exec();
+                DiscoDone.Exec();
+            }();
+            Commit.Exec();
         }
         Seconds = SecondsSince(Start);
     }

@@ -30,6 +30,21 @@ constexpr int BusyTimeoutMs = 5000;
 // peak on disk. Above the autocheckpoint's 1,000 pages, so a normal run never truncates.
 constexpr int WalSizeLimit = 8 * 1024 * 1024;
 
+// Waits for another connection's lock for up to BusyTimeoutMs, trying again often: writers hold
+// the lock for one file at a time (well under a millisecond), and SQLite's own timeout sleeps
+// up to 100 ms a try, so two writers would spend most of their time asleep.
+int WaitWhileBusy(void* AStart, int ATries) {
+    using TClock = std::chrono::steady_clock;
+    auto& Start = *static_cast<TClock::time_point*>(AStart);
+    const auto Now = TClock::now();
+    if (ATries == 0)
+        Start = Now;
+    if (Now - Start >= std::chrono::milliseconds(BusyTimeoutMs))
+        return 0;
+    std::this_thread::sleep_for(std::chrono::microseconds(ATries < 1000 ? 100 : 1000));
+    return 1;
+}
+
 std::optional<long> StatFsType(const std::string& AFileName) {
 #if defined(_WIN32)
     // The Windows build is the plug-in, which never opens a file itself.
@@ -374,7 +389,7 @@ void TConnection::Open() {
                              SQLITE_READONLY);
     }
     // Another program (the song-request host) may hold the file for a moment.
-    sqlite3_busy_timeout(Handle, BusyTimeoutMs);
+    sqlite3_busy_handler(Handle, &WaitWhileBusy, &FBusySince);
     // WAL keeps its index in shared memory, which only works among processes of one machine.
     std::optional<long> FileSystem;
     if (!ReadOnly)

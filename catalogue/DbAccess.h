@@ -8,6 +8,7 @@
 // a TQuery belongs to the one thread that uses it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -80,6 +81,7 @@ private:
     sqlite3* FHandle = nullptr;
     bool FBorrowed = false;
     bool FWal = false; // opened here, writable, in WAL mode
+    std::chrono::steady_clock::time_point FBusySince; // when the current wait for a lock began
     TConnectMode FMode = TConnectMode::Default;
     std::string FConnectionString;
     std::string FFileName;
