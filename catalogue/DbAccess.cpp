@@ -45,6 +45,22 @@ int WaitWhileBusy(void* AStart, int ATries) {
     return 1;
 }
 
+// SQLite's own autocheckpoint tries again after every commit once the WAL holds 1,000 pages,
+// and each try first sorts the whole WAL: with a reader holding an old snapshot no try gets
+// anywhere, and the run slows down with the square of its length. Here a try that could not
+// copy everything puts the next one off until the WAL has grown by a sixteenth.
+constexpr int WalCheckpointPages = 1000;
+
+int WalCommitted(void* ACheckpointAt, sqlite3* ADb, const char* ASchema, int AFrames) {
+    int& CheckpointAt = *static_cast<int*>(ACheckpointAt);
+    if (AFrames < CheckpointAt)
+        return SQLITE_OK;
+    int Logged = 0, Copied = 0;
+    sqlite3_wal_checkpoint_v2(ADb, ASchema, SQLITE_CHECKPOINT_PASSIVE, &Logged, &Copied);
+    CheckpointAt = Copied >= Logged ? WalCheckpointPages : AFrames + AFrames / 16;
+    return SQLITE_OK;
+}
+
 std::optional<long> StatFsType(const std::string& AFileName) {
 #if defined(_WIN32)
     // The Windows build is the plug-in, which never opens a file itself.
@@ -423,6 +439,10 @@ void TConnection::Open() {
     FHandle = Handle;
     FFileName = Name;
     FWal = !ReadOnly && !RollbackJournal;
+    if (FWal) {
+        FCheckpointAt = WalCheckpointPages;
+        sqlite3_wal_hook(FHandle, &WalCommitted, &FCheckpointAt);
+    }
     if (RollbackJournal) {
         char Type[32];
         std::snprintf(Type, sizeof Type, "0x%lX", static_cast<unsigned long>(static_cast<std::uint32_t>(*FileSystem)));

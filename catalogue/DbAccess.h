@@ -81,6 +81,7 @@ private:
     sqlite3* FHandle = nullptr;
     bool FBorrowed = false;
     bool FWal = false; // opened here, writable, in WAL mode
+    int FCheckpointAt = 0; // WAL pages at which the next checkpoint is tried
     std::chrono::steady_clock::time_point FBusySince; // when the current wait for a lock began
     TConnectMode FMode = TConnectMode::Default;
     std::string FConnectionString;

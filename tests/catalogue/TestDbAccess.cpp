@@ -680,14 +680,17 @@ TEST(DbConnection, WalShrinksBackAfterALongReaderAndOnClose) {
     const auto Peak = WalSize(File);
     EXPECT_GT(Peak, 16u * 1024 * 1024) << "the reader held every commit in the WAL";
 
+    // Checkpoints that got nowhere are put off while the WAL grows by a sixteenth, so the
+    // shrinking comes within that many more commits.
     ASSERT_EQ(sqlite3_exec(Reader, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
-    for (int I = 0; I < 3; ++I)
-        Commit(-I);
-    EXPECT_LE(WalSize(File), 8u * 1024 * 1024) << "peak " << Peak;
+    int More = 0;
+    while (WalSize(File) > 8u * 1024 * 1024 && More < 3000 / 16 + 10)
+        Commit(-++More);
+    EXPECT_LE(WalSize(File), 8u * 1024 * 1024) << "peak " << Peak << ", " << More << " commits later";
 
     Cnn.reset(); // the reader's connection stays open
     EXPECT_EQ(WalSize(File), 0u);
-    EXPECT_EQ(QueryText(File, "select count(*) from Languages"), "3003");
+    EXPECT_EQ(QueryText(File, "select count(*) from Languages"), std::to_string(3000 + More));
     sqlite3_close(Reader);
 }
 
