@@ -849,8 +849,11 @@ TEST_F(CorvenaIndexConcurrency, RunAndHostCallsAtOnceWriteNothingTwice) {
             // Every other song without a number: the greatest number + 1.
             if (I % 2 == 0)
                 Info.SongNumber = Pool.Make(Utf16(std::to_string(80000000 + I)));
-            Info.LanguageName = Pool.Make(Utf16("L" + std::to_string(I % 37)));
-            Info.TypeName = Pool.Make(Utf16(I % 3 == 0 ? "DJ" : "T" + std::to_string(I % 23)));
+            std::string Language = "L", Type = "T";
+            Language += std::to_string(I % 37);
+            Type += std::to_string(I % 23);
+            Info.LanguageName = Pool.Make(Utf16(Language));
+            Info.TypeName = Pool.Make(Utf16(I % 3 == 0 ? std::string("DJ") : Type));
             Refused += Call2DB(TVodSoft{}, Host, Info) == 0 ? 0 : 1;
         }
         const auto CallsMs = Timer.elapsed();
