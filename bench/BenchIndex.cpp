@@ -1,5 +1,9 @@
 // Search and indexing of a whole demo library against their raw limits, in one run:
 //   bench_index [COUNT] [SEED]     (defaults: 100000 songs, seed 1)
+//   bench_index --raw SONGS MASTER LOCAL
+//                                  only the raw loop (4) over the files below SONGS, writing
+//                                  into LOCAL; prints "raw loop SECONDS s FILES files" (for
+//                                  setting a run of the real program beside it)
 // 1 `find -L SONGS -type f` (the second of two runs, so the cache is warm for everyone),
 // 2 the file search without a window (on a QCoreApplication, in a child process),
 // 3 the file search in the wizard window (offscreen), counting the count label's repaints,
@@ -147,6 +151,31 @@ double RunWorker(QThread* AWorker) {
     Loop.exec();
     return SecondsSince(Start);
 }
+
+// Context switches of the whole process and CPU time of the calling (UI) thread, for telling
+// what the worker's messages cost beyond their time.
+struct TThreadCost {
+    long Switches = 0;
+    double UiSeconds = 0;
+
+    static TThreadCost Now() {
+        rusage Process{}, Thread{};
+        getrusage(RUSAGE_SELF, &Process);
+        getrusage(RUSAGE_THREAD, &Thread);
+        const auto Seconds = [](const timeval& ATime) {
+            return static_cast<double>(ATime.tv_sec) + static_cast<double>(ATime.tv_usec) / 1e6;
+        };
+        return {Process.ru_nvcsw + Process.ru_nivcsw, Seconds(Thread.ru_utime) + Seconds(Thread.ru_stime)};
+    }
+    TThreadCost& operator+=(const TThreadCost& AOther) {
+        Switches += AOther.Switches;
+        UiSeconds += AOther.UiSeconds;
+        return *this;
+    }
+    TThreadCost operator-(const TThreadCost& AOther) const {
+        return {Switches - AOther.Switches, UiSeconds - AOther.UiSeconds};
+    }
+};
 
 // ---------------------------------------------------------------------------------------------
 // 4: the raw loop.
@@ -434,7 +463,35 @@ double HeadlessProgram(const std::string& ASongs, const std::string& ATotal, con
 
 } // namespace
 
+// The raw loop alone, over the files the search collects below ASongs.
+int RawOnly(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: bench_index --raw SONGS MASTER LOCAL\n");
+        return 2;
+    }
+    try {
+        std::vector<std::string> Paths;
+        {
+            QCoreApplication App(argc, argv);
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]),
+                                               QStringLiteral(".*"), nullptr);
+            Search->SearchFiles();
+            for (const QString& File : *Search->Files())
+                Paths.push_back(File.toStdString());
+            delete Search;
+        }
+        const double Seconds = RawLoop(argv[4], argv[3], Paths, true);
+        std::printf("raw loop %.3f s %zu files\n", Seconds, Paths.size());
+    } catch (const std::exception& AError) {
+        std::fprintf(stderr, "bench_index: %s\n", AError.what());
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--raw") == 0)
+        return RawOnly(argc, argv);
     const long Count = argc > 1 ? std::atol(argv[1]) : 100000;
     const std::string Seed = argc > 2 ? argv[2] : "1";
     if (Count <= 0 || argc > 3) {
@@ -473,6 +530,7 @@ int main(int argc, char** argv) {
         const std::string Total = (Demo / "DataBase" / "Total.mdb").string();
         auto Files = std::make_shared<QStringList>();
         double InWindow = 0, Raw = 0, Worker = 0, Headless = 0, Program = 0;
+        TThreadCost WorkerCost, HeadlessCost;
         int Paints = 0;
         std::size_t Listed = 0;
         TSongIdxReport Report; // the runs with the window, added up
@@ -537,7 +595,9 @@ int main(int argc, char** argv) {
                     auto* Index =
                         new TSongIdxThrd(WithWindow ? Form.Handle() : SinkHandle, CnnLocal, CnnTotal, Part, true);
                     const TSongIdxReportRef Part5 = Index->Report();
+                    const TThreadCost Before = TThreadCost::Now();
                     (WithWindow ? Worker : Headless) += RunWorker(Index);
+                    (WithWindow ? WorkerCost : HeadlessCost) += TThreadCost::Now() - Before;
                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
                     if (WithWindow) {
                         Report.Matched += Part5->Matched;
@@ -586,6 +646,11 @@ int main(int argc, char** argv) {
                     N / Worker, Worker / Raw);
         std::printf("    (the worker without a window %7.3f s   %7.0f files/s   %5.2fx raw)\n",
                     Headless, N / Headless, Headless / Raw);
+        std::printf("    context switches a file: %.2f with the window, %.2f without; UI thread CPU"
+                    " %.2f s with the window, %.2f s without\n",
+                    static_cast<double>(WorkerCost.Switches) / N,
+                    static_cast<double>(HeadlessCost.Switches) / N, WorkerCost.UiSeconds,
+                    HeadlessCost.UiSeconds);
         std::printf("  6 corvena-index index_seconds  %7.3f s   %7.0f files/s   %5.2fx raw\n", Program,
                     N / Program, Program / Raw);
         std::printf("  7 peak resident memory         %7.1f MB\n", PeakMB);

@@ -5,7 +5,11 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,15 +17,20 @@
 
 namespace {
 
-// One message waiting for its window: the sender sleeps on it until the window's thread has
-// run the handler, or the window has gone.
+using TClock = std::chrono::steady_clock;
+
+// One message waiting for its window: the sender waits on it until the window's thread has
+// run the handler, or the window has gone. Done is read without the lock by a sender that
+// waits awake; everything else is guarded by the registry's lock.
 struct TPendingCall {
+    TWindowHandle Handle = 0;
+    std::uint64_t Serial = 0;
     unsigned Msg = 0;
     TWParam WParam = 0;
     TLParam LParam = 0;
     bool Started = false;
-    bool Done = false;
     TLParam Result = 0;
+    std::atomic<bool> Done{false};
 };
 using TPendingCallRef = std::shared_ptr<TPendingCall>;
 
@@ -39,7 +48,7 @@ thread_local const TDirectCalls* CurrentDirect = nullptr;
 struct TRegistration {
     QThread* Thread = nullptr;
     std::shared_ptr<TMessageHandler> Handler;
-    // The receiver of the window's thread; messages from other threads are posted to it.
+    // The receiver of the window's thread; messages from other threads queue there.
     TReceiver* Receiver = nullptr;
     std::uint64_t Serial = 0;
     std::set<TPendingCallRef> Pending;
@@ -67,57 +76,200 @@ TRegistry& Registry() {
     return *Instance;
 }
 
-class TCallEvent : public QEvent {
+// A round trip through a posted event and a sleeping sender costs two wake-ups, each far
+// dearer than the handlers here. So while messages come one after another, both sides wait
+// awake for a short while (as adaptive mutexes do) before they sleep: the sender for the
+// reply, the window's thread for the next message. How long is learnt from the recent waits:
+// a side whose waits are typically longer than its bound (a loaded machine, a slow worker)
+// sleeps at once. The bounds keep a core from spinning after the last message, and the
+// window's thread goes back to its event loop at screen rate to repaint and take input.
+constexpr auto SenderSpinMax = std::chrono::microseconds(200);
+constexpr auto ReceiverSpinMax = std::chrono::microseconds(500);
+constexpr auto ReceiverSlice = std::chrono::milliseconds(8);
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+// How long one side waits awake, from a moving average of how long its waits took.
+class TAdaptiveWait {
+public:
+    explicit TAdaptiveWait(std::chrono::nanoseconds AMax) : FMax(AMax.count()) {}
+
+    // Zero when a wait is not worth spending a core on.
+    std::chrono::nanoseconds Bound() const {
+        const std::int64_t Twice = 2 * FTypical.load(std::memory_order_relaxed);
+        return std::chrono::nanoseconds(Twice <= FMax ? std::max<std::int64_t>(Twice, FMax / 20) : 0);
+    }
+    void Took(std::chrono::nanoseconds AWait) {
+        // One long pause (a busy database, a new run) must not stop the spinning for long.
+        const std::int64_t Wait = std::min<std::int64_t>(AWait.count(), 4 * FMax);
+        const std::int64_t Typical = FTypical.load(std::memory_order_relaxed);
+        FTypical.store(Typical + (Wait - Typical) / 8, std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<std::int64_t> FTypical{0};
+    const std::int64_t FMax;
+};
+
+// True once AReady holds, false when ABound passed first.
+template <class TReady>
+bool WaitAwake(std::chrono::nanoseconds ABound, TReady AReady) {
+    if (AReady())
+        return true;
+    if (ABound.count() <= 0)
+        return false;
+    const auto End = TClock::now() + ABound;
+    for (;;) {
+        for (int I = 0; I < 32; ++I) {
+            if (AReady())
+                return true;
+            CpuRelax();
+        }
+        if (TClock::now() >= End)
+            return AReady();
+    }
+}
+
+// Wakes a receiver whose thread is not waiting for messages; carries nothing, the queue does.
+class TWakeEvent : public QEvent {
 public:
     static QEvent::Type EventType() {
         static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return Type;
     }
-    TCallEvent(TWindowHandle AHandle, std::uint64_t ASerial, TPendingCallRef ACall)
-        : QEvent(EventType()), Handle(AHandle), Serial(ASerial), Call(std::move(ACall)) {}
-
-    TWindowHandle Handle;
-    std::uint64_t Serial;
-    TPendingCallRef Call;
+    TWakeEvent() : QEvent(EventType()) {}
+    // Made under the registry's lock by the sender; one never delivered (its thread ended) is
+    // freed by Qt, so freeing takes the lock too.
+    ~TWakeEvent() override { const std::lock_guard Guard(Registry().Lock); }
+    TWakeEvent(const TWakeEvent&) = delete;
+    TWakeEvent& operator=(const TWakeEvent&) = delete;
 };
 
+// Delivers the messages sent to the windows of one thread from other threads, in the order
+// they were sent.
 class TReceiver : public QObject {
 public:
+    // Queues ACall under the registry's lock. Returns the wake event to post once the lock is
+    // released when the thread will not look at the queue by itself, else null.
+    TWakeEvent* Enqueue(TPendingCallRef ACall) {
+        FQueue.push_back(std::move(ACall));
+        FQueued.fetch_add(1, std::memory_order_release);
+        return FWaiting ? nullptr : NewWake();
+    }
+
+    // Outside the registry's lock: a wake event takes it when freed.
+    void PostWake(TWakeEvent* AWake) {
+        // Low priority like the widgets' repaint requests, so that a busy run of messages
+        // still lets the repaints queued before it through first.
+        if (AWake != nullptr)
+            QCoreApplication::postEvent(this, AWake, Qt::LowEventPriority);
+    }
+
     bool event(QEvent* AEvent) override {
         auto& R = Registry();
         // The event was made by the sender's thread under the registry's lock: read it under
         // the lock too.
         std::unique_lock Guard(R.Lock);
-        if (AEvent->type() != TCallEvent::EventType()) {
+        if (AEvent->type() != TWakeEvent::EventType()) {
             Guard.unlock();
             return QObject::event(AEvent);
         }
-        auto* Event = static_cast<TCallEvent*>(AEvent);
-        const auto Found = R.Windows.find(Event->Handle);
-        if (Found == R.Windows.end() || Found->second.Serial != Event->Serial || Event->Call->Done)
-            return true; // the window went; its waiting senders were released then
-        Event->Call->Started = true;
-        Found->second.Pending.erase(Event->Call);
+        FWakePosted = false;
+        const auto SliceEnd = TClock::now() + ReceiverSlice;
+        if (FIdle) {
+            FIdle = false;
+            FArrivals.Took(TClock::now() - FIdleSince);
+        }
+        for (;;) {
+            if (FQueue.empty()) {
+                // Wait awake for the next message; the sender does not post while we do.
+                FWaiting = true;
+                const std::uint64_t Seen = FQueued.load(std::memory_order_relaxed);
+                Guard.unlock();
+                const auto Start = TClock::now();
+                WaitAwake(FArrivals.Bound(), [this, Seen] {
+                    return FQueued.load(std::memory_order_acquire) != Seen;
+                });
+                Guard.lock();
+                FWaiting = false;
+                if (FQueue.empty()) {
+                    // Asleep until the next wake; that wait counts as one too.
+                    FIdle = true;
+                    FIdleSince = Start;
+                    return true;
+                }
+                FArrivals.Took(TClock::now() - Start);
+            }
+            if (TClock::now() >= SliceEnd) {
+                // Back to the event loop to repaint and take input; the queue goes on after.
+                TWakeEvent* const Wake = NewWake();
+                Guard.unlock();
+                PostWake(Wake);
+                return true;
+            }
+            const TPendingCallRef Call = std::move(FQueue.front());
+            FQueue.pop_front();
+            Deliver(Call, Guard);
+        }
+    }
+
+    // How long senders wait for this thread's replies.
+    TAdaptiveWait& Replies() { return FReplies; }
+
+private:
+    // A wake event for the queue unless one is on its way already. Under the registry's lock.
+    TWakeEvent* NewWake() {
+        if (FWakePosted)
+            return nullptr;
+        FWakePosted = true;
+        return new TWakeEvent;
+    }
+
+    // Runs ACall's handler unless its window went; with the lock held on entry and on return,
+    // not while the handler runs (it may send messages or run an event loop of its own, which
+    // delivers the messages queued meanwhile).
+    static void Deliver(const TPendingCallRef& ACall, std::unique_lock<std::mutex>& AGuard) {
+        auto& R = Registry();
+        const auto Found = R.Windows.find(ACall->Handle);
+        if (Found == R.Windows.end() || Found->second.Serial != ACall->Serial ||
+            ACall->Done.load(std::memory_order_relaxed))
+            return; // the window went; its waiting senders were released then
+        ACall->Started = true;
+        Found->second.Pending.erase(ACall);
         const std::shared_ptr<TMessageHandler> Handler = Found->second.Handler;
-        Guard.unlock();
+        AGuard.unlock();
         TLParam Result = 0;
         // The sender is released whatever the handler does.
         struct TRelease {
             TPendingCall& Call;
             TLParam& Result;
+            std::unique_lock<std::mutex>& Guard;
             ~TRelease() {
-                auto& Reg = Registry();
-                {
-                    std::lock_guard Guard(Reg.Lock);
-                    Call.Result = Result;
-                    Call.Done = true;
-                }
-                Reg.CallDone.notify_all();
+                Guard.lock();
+                Call.Result = Result;
+                Call.Done.store(true, std::memory_order_release);
+                Registry().CallDone.notify_all();
             }
-        } Release{*Event->Call, Result};
-        Result = (*Handler)(Event->Call->Msg, Event->Call->WParam, Event->Call->LParam);
-        return true;
+        } Release{*ACall, Result, AGuard};
+        Result = (*Handler)(ACall->Msg, ACall->WParam, ACall->LParam);
     }
+
+    std::deque<TPendingCallRef> FQueue;
+    // Counts the calls ever queued, for a thread waiting awake to look at without the lock.
+    std::atomic<std::uint64_t> FQueued{0};
+    // The thread is waiting awake for the queue: no wake event needed.
+    bool FWaiting = false;
+    // A wake event is on its way.
+    bool FWakePosted = false;
+    TAdaptiveWait FReplies{SenderSpinMax};
+    // The thread's own waits for the next message, and the one under way while it sleeps.
+    TAdaptiveWait FArrivals{ReceiverSpinMax};
+    bool FIdle = false;
+    TClock::time_point FIdleSince;
 };
 
 // Waits (the lock held by AGuard) until the SenderThread calls of ADirect running on other
@@ -138,7 +290,7 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
             return;
         // Senders waiting for this window get 0 back.
         for (const TPendingCallRef& Call : Found->second.Pending)
-            Call->Done = true;
+            Call->Done.store(true, std::memory_order_release);
         const std::shared_ptr<TDirectCalls> Direct = Found->second.Direct;
         R.Windows.erase(Found);
         R.Retired.insert(AHandle);
@@ -172,7 +324,7 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
         const auto Found = R.Windows.find(Handle);
         if (Found != R.Windows.end()) {
             for (const TPendingCallRef& Call : Found->second.Pending)
-                Call->Done = true;
+                Call->Done.store(true, std::memory_order_release);
             Replaced = true;
             R.Windows.erase(Found);
         }
@@ -246,11 +398,24 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
         return (*Handler)(AMsg, AWParam, ALParam);
     }
     auto Call = std::make_shared<TPendingCall>();
+    Call->Handle = AHandle;
+    Call->Serial = Window.Serial;
     Call->Msg = AMsg;
     Call->WParam = AWParam;
     Call->LParam = ALParam;
     Window.Pending.insert(Call);
-    QCoreApplication::postEvent(Window.Receiver, new TCallEvent(AHandle, Window.Serial, Call));
-    R.CallDone.wait(Guard, [&Call] { return Call->Done; });
+    TReceiver* const Receiver = Window.Receiver;
+    TWakeEvent* const Wake = Receiver->Enqueue(Call);
+    Guard.unlock();
+    Receiver->PostWake(Wake);
+    const auto Start = TClock::now();
+    if (!WaitAwake(Receiver->Replies().Bound(),
+                   [&Call] { return Call->Done.load(std::memory_order_acquire); })) {
+        Guard.lock();
+        R.CallDone.wait(Guard, [&Call] { return Call->Done.load(std::memory_order_relaxed); });
+        Guard.unlock();
+    }
+    Receiver->Replies().Took(TClock::now() - Start);
+    // Written before Done under the lock; the acquire above or the lock orders the read.
     return Call->Result;
 }

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -31,6 +32,8 @@ static void InitResources() { Q_INIT_RESOURCE(wizard); }
 namespace {
 
 const QString ErrorTitle = QStringLiteral("  错误");
+// A screen's frame: the index progress changes the bar and its label at most this often.
+constexpr int ProgressFrameMs = 16;
 const QString ConfirmTitle = QStringLiteral("  确认");
 
 QFont HintFont() {
@@ -199,6 +202,10 @@ void TMainForm::BuildPages() {
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
+    FIndexProgressTimer = new QTimer(this);
+    FIndexProgressTimer->setSingleShot(true);
+    FIndexProgressTimer->setTimerType(Qt::PreciseTimer);
+    connect(FIndexProgressTimer, &QTimer::timeout, this, [this] { ShowIndexProgress(); });
 
     pnl5 = MakePage(this, "pnl5");
     lblHint5_0 = MakeHint(pnl5, "lblHint5_0",
@@ -366,6 +373,7 @@ void TMainForm::ThreadDone(QThread* Sender) {
     if (Sender == FSearchWorker) {
         SetStep(4);
     } else if (Sender == FIndexWorker) {
+        ShowIndexProgress();
         ShowIndexFailures();
         QCoreApplication::processEvents();
         if (FReleased)
@@ -434,6 +442,17 @@ void TMainForm::FitSearchCount() {
     lblsRight->move(466 - lblsRight->width(), 180);
 }
 
+void TMainForm::ShowIndexProgress() {
+    FIndexProgressTimer->stop();
+    if (!FIndexProgressDue)
+        return;
+    FIndexProgressDue = false;
+    FIndexProgressShown.start();
+    ProgressBar->setMaximum(static_cast<int>(FIndexTotal));
+    ProgressBar->setValue(static_cast<int>(FIndexDoneCount));
+    lblaRight->setText(QStringLiteral("%1/%2").arg(FIndexDoneCount).arg(FIndexTotal));
+}
+
 TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     switch (AMsg) {
     case WM_WIZ_STATUS: {
@@ -442,16 +461,19 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
             lblsLeft->setText(Text);
             lblsLeft->adjustSize();
         }
-        else if (AWParam == 1)
+        else if (AWParam == 1) {
+            // The last count goes with the status that follows it.
+            ShowIndexProgress();
             lblaLeft->setText(Text);
+        }
         break;
     }
     case WM_WIZ_PROGRESS:
         if (ALParam == 0) {
-            // Sizing the label lays its text out, which costs more than the walk does per
-            // entry: it is fitted once per pass of the event loop, before the repaint, so it
-            // shows just the same. The right edge stays where it is meanwhile.
-            lblsRight->setText(QString::number(AWParam));
+            // Setting and sizing the label lays its text out and posts a layout request, which
+            // costs more than the walk does per entry: the count is put on it once per pass of
+            // the event loop, before the repaint, so it shows just the same.
+            FSearchCount = AWParam;
             if (!FSearchCountQueued) {
                 FSearchCountQueued = true;
                 QMetaObject::invokeMethod(
@@ -459,14 +481,21 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
                     [this, Label = QPointer<QLabel>(lblsRight)] {
                         FSearchCountQueued = false;
                         if (Label)
-                            FitSearchCount();
+                            SetSearchCount(QString::number(FSearchCount));
                     },
                     Qt::QueuedConnection);
             }
         } else {
-            ProgressBar->setMaximum(static_cast<int>(ALParam));
-            ProgressBar->setValue(static_cast<int>(AWParam));
-            lblaRight->setText(QStringLiteral("%1/%2").arg(AWParam).arg(ALParam));
+            // One message a file is far more than a screen can show, and the bar repaints at
+            // once when it moves: the latest count is shown once a frame, the last one always.
+            FIndexDoneCount = AWParam;
+            FIndexTotal = ALParam;
+            FIndexProgressDue = true;
+            const qint64 Since = FIndexProgressShown.isValid() ? FIndexProgressShown.elapsed() : ProgressFrameMs;
+            if (Since >= ProgressFrameMs)
+                ShowIndexProgress();
+            else if (!FIndexProgressTimer->isActive())
+                FIndexProgressTimer->start(static_cast<int>(ProgressFrameMs - Since));
         }
         break;
     case WM_WIZ_CLOSE:

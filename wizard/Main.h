@@ -12,6 +12,7 @@
 #include "ThrdSongIdx.h"
 #include "WinMessages.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
 #include <QStringList>
@@ -24,6 +25,7 @@ class QCheckBox;
 class QLabel;
 class QMovie;
 class QProgressBar;
+class QTimer;
 class QToolButton;
 
 // An edit with a browse button inside its right end.
@@ -114,6 +116,8 @@ private:
     // Starts a worker at lower priority with ThreadDone as its completion handler.
     void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
     void ShowIndexFailures();
+    // Puts the latest index progress on the bar and its label, if it is not there yet.
+    void ShowIndexProgress();
     void WriteChoices();
 
     QStringList FArguments;
@@ -128,8 +132,15 @@ private:
     bool FReleased = false;
     // True while the close question is on screen.
     bool FAsking = false;
-    // A fit of the count label is queued.
+    // The search count as last sent, and whether putting it on its label is queued.
+    TWParam FSearchCount = 0;
     bool FSearchCountQueued = false;
+    // The index progress as last sent, shown on the bar and its label at screen rate.
+    TWParam FIndexDoneCount = 0;
+    TLParam FIndexTotal = 0;
+    bool FIndexProgressDue = false;
+    QElapsedTimer FIndexProgressShown;
+    QTimer* FIndexProgressTimer = nullptr;
 };
 
 // The program: creates the window, shows it and runs the event loop until it is closed; then

@@ -6,9 +6,12 @@
 #include <QThread>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 class TestWinMessages : public QObject {
     Q_OBJECT
@@ -23,6 +26,10 @@ private slots:
     void GoneWindowsMessagesNeverReachTheHost();
     void WindowsComingAndGoingUnderAWorkersSends();
     void ReRegisteredHandleReleasesTheOldWindowsSenders();
+    void SeveralWorkersEachInOrderNoneLost();
+    void HandlersEventLoopDeliversAnotherWorkersMessage();
+    void EventLoopRunsDuringAStreamOfMessages();
+    void NoCoreBusyAfterTheLastMessage();
 };
 
 namespace {
@@ -46,6 +53,25 @@ int StressRounds() {
     bool Ok = false;
     const int Rounds = qEnvironmentVariableIntValue("CORVENA_STRESS_ROUNDS", &Ok);
     return Ok && Rounds > 0 ? Rounds : 20000;
+}
+
+// CPU time of the calling thread.
+double ThreadCpuSeconds() {
+    rusage Usage{};
+    getrusage(RUSAGE_THREAD, &Usage);
+    const auto Seconds = [](const timeval& ATime) {
+        return static_cast<double>(ATime.tv_sec) + static_cast<double>(ATime.tv_usec) / 1e6;
+    };
+    return Seconds(Usage.ru_utime) + Seconds(Usage.ru_stime);
+}
+
+// Runs the event loop until ADone holds or five seconds passed.
+bool LoopUntil(const std::function<bool()>& ADone) {
+    QElapsedTimer Clock;
+    Clock.start();
+    while (!ADone() && Clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return ADone();
 }
 
 } // namespace
@@ -232,6 +258,142 @@ void TestWinMessages::ReRegisteredHandleReleasesTheOldWindowsSenders() {
     QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(1));
     QCOMPARE(Second.Calls, 1);
     UnregisterWindow(Handle);
+}
+
+// Workers sending at the same time share the window thread's queue: each one's messages
+// arrive in its order, every one exactly once, each reply its own.
+void TestWinMessages::SeveralWorkersEachInOrderNoneLost() {
+    constexpr int Workers = 3;
+    constexpr int PerWorker = 3000;
+    QObject Window;
+    std::vector<TWParam> Last(Workers, 0);
+    int Handled = 0;
+    bool InOrder = true;
+    const TWindowHandle Handle =
+        RegisterWindow(&Window, [&](unsigned, TWParam AWParam, TLParam ALParam) -> TLParam {
+            InOrder = InOrder && AWParam == Last[static_cast<std::size_t>(ALParam)] + 1;
+            Last[static_cast<std::size_t>(ALParam)] = AWParam;
+            ++Handled;
+            return static_cast<TLParam>(AWParam) * 10 + ALParam;
+        });
+    std::atomic<int> WrongReplies{0}, Finished{0};
+    std::vector<std::thread> Threads;
+    for (int Worker = 0; Worker < Workers; ++Worker)
+        Threads.emplace_back([&, Worker] {
+            for (TWParam I = 1; I <= PerWorker; ++I)
+                if (SendMessageW(Handle, WM_WIZ_PROGRESS, I, Worker) != static_cast<TLParam>(I) * 10 + Worker)
+                    ++WrongReplies;
+            ++Finished;
+        });
+    QVERIFY(LoopUntil([&] { return Finished == Workers; }));
+    for (std::thread& Thread : Threads)
+        Thread.join();
+    QVERIFY(InOrder);
+    QCOMPARE(Handled, Workers * PerWorker);
+    QCOMPARE(WrongReplies.load(), 0);
+}
+
+// A handler may run an event loop of its own (a message box, say); a message another worker
+// sends meanwhile is delivered inside it, as a posted event would be.
+void TestWinMessages::HandlersEventLoopDeliversAnotherWorkersMessage() {
+    QObject Window;
+    std::atomic<bool> FirstStarted{false};
+    bool SecondHandled = false;
+    bool SecondInsideFirst = false;
+    const TWindowHandle Handle = RegisterWindow(&Window, [&](unsigned, TWParam AWParam, TLParam) -> TLParam {
+        if (AWParam == 1) {
+            FirstStarted = true;
+            QEventLoop Loop;
+            QTimer Poll;
+            QObject::connect(&Poll, &QTimer::timeout, &Loop, [&] {
+                if (SecondHandled)
+                    Loop.quit();
+            });
+            QTimer::singleShot(5000, &Loop, &QEventLoop::quit);
+            Poll.start(1);
+            Loop.exec();
+            SecondInsideFirst = SecondHandled;
+        } else {
+            SecondHandled = true;
+        }
+        return 0;
+    });
+    std::thread First([&] { SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    std::thread Second([&] {
+        while (!FirstStarted)
+            std::this_thread::yield();
+        SendMessageW(Handle, WM_WIZ_PROGRESS, 2, 0);
+    });
+    QVERIFY(LoopUntil([&] { return SecondHandled; }));
+    First.join();
+    Second.join();
+    QVERIFY(SecondInsideFirst);
+}
+
+// A worker that sends without pause must not hold the window's thread: its timers (and so its
+// repaints and input) still get their turn.
+void TestWinMessages::EventLoopRunsDuringAStreamOfMessages() {
+    QObject Window;
+    std::atomic<long> Handled{0};
+    const TWindowHandle Handle = RegisterWindow(&Window, [&Handled](unsigned, TWParam, TLParam) -> TLParam {
+        ++Handled;
+        return 0;
+    });
+    std::atomic<bool> Stop{false}, Stopped{false};
+    std::thread Worker([&] {
+        while (!Stop)
+            SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
+        Stopped = true;
+    });
+    QVERIFY(LoopUntil([&] { return Handled > 100; }));
+    int Ticks = 0;
+    QTimer Tick;
+    QObject::connect(&Tick, &QTimer::timeout, [&Ticks] { ++Ticks; });
+    Tick.start(10);
+    QElapsedTimer Clock;
+    Clock.start();
+    QEventLoop Loop;
+    QTimer::singleShot(300, &Loop, &QEventLoop::quit);
+    Loop.exec();
+    const qint64 Elapsed = Clock.elapsed();
+    const long During = Handled;
+    Stop = true;
+    QVERIFY(LoopUntil([&] { return Stopped.load(); })); // handles a send under way
+    Worker.join();
+    qInfo("%d ticks of 10 ms in %lld ms, %ld messages", Ticks, static_cast<long long>(Elapsed), During);
+    QVERIFY2(Ticks >= 5, qPrintable(QString::number(Ticks)));
+}
+
+// Waiting awake is bounded: once the messages stop, the window's thread sleeps in its event
+// loop and the worker's thread in its send.
+void TestWinMessages::NoCoreBusyAfterTheLastMessage() {
+    QObject Window;
+    std::atomic<long> Handled{0};
+    const TWindowHandle Handle = RegisterWindow(&Window, [&Handled](unsigned, TWParam, TLParam) -> TLParam {
+        ++Handled;
+        return 0;
+    });
+    std::atomic<bool> Stop{false}, Stopped{false};
+    std::thread Worker([&] {
+        while (!Stop)
+            SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
+        Stopped = true;
+    });
+    QVERIFY(LoopUntil([&] { return Handled > 2000; }));
+    Stop = true;
+    QVERIFY(LoopUntil([&] { return Stopped.load(); }));
+    Worker.join();
+    // The last message was handled; from here on nothing is sent.
+    const double Before = ThreadCpuSeconds();
+    QElapsedTimer Clock;
+    Clock.start();
+    QEventLoop Loop;
+    QTimer::singleShot(300, &Loop, &QEventLoop::quit);
+    Loop.exec();
+    const double Used = ThreadCpuSeconds() - Before;
+    qInfo("%.1f ms of CPU in %lld ms after the last message", Used * 1000,
+          static_cast<long long>(Clock.elapsed()));
+    QVERIFY2(Used < 0.05, qPrintable(QString::number(Used)));
 }
 
 QTEST_GUILESS_MAIN(TestWinMessages)

@@ -113,6 +113,7 @@ private slots:
     void CloseReleasesTheConnections();
     void BrowseButtons();
     void StatusAndProgressMessages();
+    void IndexProgressAtScreenRate();
     void ProgressAnimation();
     void ProgramRunsUntilItsWindowCloses_data();
     void ProgramRunsUntilItsWindowCloses();
@@ -496,14 +497,54 @@ void TestMain::StatusAndProgressMessages() {
     SendMessageW(Form->Handle(), WM_WIZ_STATUS, 2, reinterpret_cast<TLParam>(u"ignored"));
     QCOMPARE(Form->lblsLeft->text(), QString("正在搜索文件..."));
     QCOMPARE(Form->lblaLeft->text(), QString("正在索引歌曲..."));
+    // The search count goes on its label in the event loop's next pass, sized to it.
+    SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, 1233, 0);
     SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, 1234, 0);
-    QCOMPARE(Form->lblsRight->text(), QString("1234"));
+    QVERIFY(RunUntil([&] { return Form->lblsRight->text() == QString("1234"); }, 2000));
     QCOMPARE(Form->lblsRight->geometry().right() + 1, 466);
+    QCOMPARE(Form->lblsRight->width(), Form->lblsRight->sizeHint().width());
     QCOMPARE(Form->ProgressBar->value(), 0);
     SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, 12, 340);
     QCOMPARE(Form->lblaRight->text(), QString("12/340"));
     QCOMPARE(Form->ProgressBar->maximum(), 340);
     QCOMPARE(Form->ProgressBar->value(), 12);
+}
+
+// The index worker reports every file; the bar and its label change once a screen frame (the
+// bar would otherwise repaint at once whenever it moves), and the last count always shows.
+void TestMain::IndexProgressAtScreenRate() {
+    TProbe* Form = Make();
+    QWidget* Page = Form->FStepPanels[3];
+    Page->show();
+    Page->raise();
+    QVERIFY(QTest::qWaitForWindowExposed(Form));
+    QCoreApplication::processEvents();
+    TPaintCounter Counter;
+    Form->ProgressBar->installEventFilter(&Counter);
+    Form->lblaRight->installEventFilter(&Counter);
+    constexpr int Total = 20000;
+    QElapsedTimer Clock;
+    Clock.start();
+    for (int I = 1; I <= Total; ++I) {
+        SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, static_cast<TWParam>(I), Total);
+        if (I % 50 == 0)
+            QCoreApplication::processEvents(); // the event loop's passes during a run
+    }
+    const qint64 Elapsed = Clock.elapsed();
+    const int Paints = Counter.Paints;
+    QVERIFY(RunUntil([&] { return Form->lblaRight->text() == QString("20000/20000"); }, 2000));
+    QCOMPARE(Form->ProgressBar->maximum(), Total);
+    QCOMPARE(Form->ProgressBar->value(), Total);
+    // Two widgets, each at most once a 16 ms frame (and once more at either end).
+    qInfo("%d paints in %lld ms", Paints, static_cast<long long>(Elapsed));
+    QVERIFY2(Paints <= 2 * (Elapsed / 16 + 2), qPrintable(QString::number(Paints)));
+    // The status that ends the run shows the count as it stands.
+    SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, 3, 3);
+    SendMessageW(Form->Handle(), WM_WIZ_PROGRESS, 4, 5);
+    const std::u16string Done = u"索引歌曲已完成!";
+    SendMessageW(Form->Handle(), WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(Done.c_str()));
+    QCOMPARE(Form->lblaRight->text(), QString("4/5"));
+    QCOMPARE(Form->ProgressBar->value(), 4);
 }
 
 void TestMain::ProgressAnimation() {

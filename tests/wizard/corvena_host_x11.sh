@@ -4,14 +4,15 @@
 #   1. driven through every step, the wizard indexes the library and the host receives
 #      WM_WIZ_INDEXED; Finish then ends the program with status 0;
 #   2. the host sends WM_WIZ_CLOSE on step 1: the wizard ends at once, without a question.
-#   corvena_host_x11.sh CORVENA TESTHOST KTVDEMO
+#   corvena_host_x11.sh CORVENA TESTHOST KTVDEMO [BENCH_INDEX]
 # CORVENA_HOST_TEST_COUNT sets the library's size (300 songs by default); the run's time is
-# printed.
+# printed. Given BENCH_INDEX, its raw SQLite loop then runs over the same library into a copy
+# of the same empty database, and the run's time is printed as a ratio of it.
 set -euo pipefail
 if [ "${CORVENA_ON_XVFB:-}" != 1 ]; then
     exec env CORVENA_ON_XVFB=1 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" "$@"
 fi
-corvena=$1 testhost=$2 ktvdemo=$3
+corvena=$1 testhost=$2 ktvdemo=$3 bench=${4:-}
 work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
@@ -20,6 +21,7 @@ fail() { echo "FAIL: $*" >&2; cat "$work"/*.log >&2 2>/dev/null || true; exit 1;
 
 "$ktvdemo" --out "$work/demo" --count "${CORVENA_HOST_TEST_COUNT:-300}" --seed 7 >/dev/null
 mkdir -p "$work/demo/Tools"
+cp "$work/demo/DataBase/Ktv.mdb" "$work/raw.mdb"
 cp "$corvena" "$work/demo/Tools/corvena"
 # The song folder as if remembered from an earlier run; the master comes from Configure.ini.
 printf '[History]\nCorvenSongPath=%s\n' "$work/demo/Songs" >"$work/demo/Tools/Tools.ini"
@@ -70,6 +72,14 @@ status=0; wait "$wiz" || status=$?
 [ "$status" = 0 ] || fail "the wizard ended with status $status"
 grep -q '^CorvenSongPath=' "$work/demo/Tools/Tools.ini" || fail "the choices were not saved"
 echo "ok: indexed $songs songs in $elapsed s, the host got WM_WIZ_INDEXED once, Finish ended the wizard"
+if [ -n "$bench" ]; then
+    raw=$("$bench" --raw "$work/demo/Songs" "$work/demo/DataBase/Total.mdb" "$work/raw.mdb") || fail "the raw loop failed"
+    rawsec=$(echo "$raw" | awk '{print $3}')
+    rawsongs=$(sqlite3 "$work/raw.mdb" "select count(*) from Songs")
+    [ "$rawsongs" = "$songs" ] || fail "the raw loop wrote $rawsongs songs, the wizard $songs"
+    printf 'whole run (Next on step 2 to WM_WIZ_INDEXED) %.1f s, raw loop %.1f s: %.2fx raw\n' \
+        "$elapsed" "$rawsec" "$(echo "scale=4; $elapsed / $rawsec" | bc)"
+fi
 
 # 2. The host closes the wizard on step 1.
 "$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena2.log" 2>&1 &
