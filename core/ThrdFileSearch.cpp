@@ -1,5 +1,7 @@
 #include "ThrdFileSearch.h"
 
+#include "ThreadEnd.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -123,6 +125,7 @@ void TFileSearchThrd::run() {
     // The walk belongs to the UI thread (it processes the window's events); this thread waits.
     // The event is made and read under FWalkLock: Qt's own queue orders the two as well, but
     // the thread sanitizer cannot see Qt's locks.
+    const TThreadBodyEnd BodyEnd;
     if (QCoreApplication::instance() == nullptr)
         return;
     std::unique_lock Guard(FWalkLock);
