@@ -64,3 +64,25 @@ std::string MergeBackslashPairs(const std::string& APath, const TPathStyle& ASty
     }
     return Result;
 }
+
+std::string LexicalFolderPath(const std::string& APath) {
+    if (APath.empty())
+        return {};
+    const bool Absolute = APath.front() == '/';
+    std::string Result = Absolute ? "/" : "";
+    std::size_t At = 0;
+    while (At < APath.size()) {
+        std::size_t End = APath.find('/', At);
+        if (End == std::string::npos)
+            End = APath.size();
+        const std::size_t Length = End - At;
+        if (Length > 0 && !(Length == 1 && APath[At] == '.')) {
+            if (!Result.empty() && Result.back() != '/')
+                Result += '/';
+            Result.append(APath, At, Length);
+        }
+        At = End + 1;
+    }
+    // Nothing but "." names: the current folder.
+    return Result.empty() ? "." : Result;
+}

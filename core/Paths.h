@@ -37,3 +37,9 @@ std::string GetUpperPath(const std::string& AFileName, int ALevels,
 // network path (\\server\share) keeps. In the native style a backslash is a name character
 // and nothing is rewritten.
 std::string MergeBackslashPairs(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
+
+// A folder path as the search stores it (native style, lexical only): separators in a row
+// become one, "." names go, and so does a trailing separator; ".." stays (it may climb out of
+// a link, which only the file system knows). "Songs//", "./Songs/." and "Songs" give "Songs";
+// a path of "." names alone gives "."; the root stays "/"; "" stays "".
+std::string LexicalFolderPath(const std::string& APath);

@@ -1,10 +1,13 @@
 #include "ThrdFileSearch.h"
 
+#include "ThreadEnd.h"
+
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
-#include <QMetaObject>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -51,6 +54,16 @@ std::size_t Utf8SequenceLength(std::string_view ABytes, std::size_t AAt) {
 
 QString SystemReason(int AError) { return QString::fromLocal8Bit(std::strerror(AError)); }
 
+// The event that hands the walk to the thread the worker object belongs to.
+QEvent::Type WalkEventType() {
+    static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return Type;
+}
+
+// How often a worker whose walk has not started yet looks for a termination request: a window
+// closed before the walk's event was delivered leaves that event undelivered for good.
+constexpr std::chrono::milliseconds AbandonPoll{20};
+
 } // namespace
 
 bool IsValidUtf8(std::string_view ABytes) {
@@ -63,16 +76,24 @@ bool IsValidUtf8(std::string_view ABytes) {
     return true;
 }
 
-QString EscapeInvalidUtf8(std::string_view ABytes) {
-    QString Result;
+std::string EscapePath(std::string_view ABytes) {
+    const auto IsHex = [](char AChar) { return std::isxdigit(static_cast<unsigned char>(AChar)) != 0; };
+    std::string Result;
+    Result.reserve(ABytes.size());
     for (std::size_t I = 0; I < ABytes.size();) {
+        const auto Byte = static_cast<unsigned char>(ABytes[I]);
         const std::size_t Length = Utf8SequenceLength(ABytes, I);
-        if (Length == 0) {
-            const auto Byte = static_cast<unsigned char>(ABytes[I]);
-            Result += QLatin1String("\\x") + QString::number(Byte, 16).rightJustified(2, u'0').toUpper();
+        const bool Control = Byte < 0x20 || Byte == 0x7F;
+        const bool ReadsAsEscape = Byte == '\\' && I + 3 < ABytes.size() && ABytes[I + 1] == 'x' &&
+                                   IsHex(ABytes[I + 2]) && IsHex(ABytes[I + 3]);
+        if (Length == 0 || Control || ReadsAsEscape) {
+            static constexpr char Digits[] = "0123456789ABCDEF";
+            Result += "\\x";
+            Result += Digits[Byte >> 4];
+            Result += Digits[Byte & 0xF];
             ++I;
         } else {
-            Result += QString::fromUtf8(ABytes.data() + I, static_cast<qsizetype>(Length));
+            Result.append(ABytes.substr(I, Length));
             I += Length;
         }
     }
@@ -81,7 +102,7 @@ QString EscapeInvalidUtf8(std::string_view ABytes) {
 
 std::string CollectedFilePath(const std::string& ARoot, const std::string& ARelative,
                               const TPathStyle& AStyle) {
-    std::string Path = ARoot;
+    std::string Path = AStyle.Separator == '/' ? LexicalFolderPath(ARoot) : ARoot;
     if (Path.empty() || Path.back() != AStyle.Separator)
         Path += AStyle.Separator;
     Path += ARelative;
@@ -102,8 +123,41 @@ TFileSearchThrd::~TFileSearchThrd() = default;
 
 void TFileSearchThrd::run() {
     // The walk belongs to the UI thread (it processes the window's events); this thread waits.
-    if (QCoreApplication* App = QCoreApplication::instance())
-        QMetaObject::invokeMethod(App, [this] { SearchFiles(); }, Qt::BlockingQueuedConnection);
+    // The event is made and read under FWalkLock: Qt's own queue orders the two as well, but
+    // the thread sanitizer cannot see Qt's locks.
+    const TThreadBodyEnd BodyEnd;
+    if (QCoreApplication::instance() == nullptr)
+        return;
+    std::unique_lock Guard(FWalkLock);
+    FWalkState = TWalkState::Posted;
+    QCoreApplication::postEvent(this, new QEvent(WalkEventType()));
+    while (!FWalkEnded.wait_for(Guard, AbandonPoll, [this] { return FWalkState == TWalkState::Ended; })) {
+        if (FWalkState == TWalkState::Posted && isInterruptionRequested()) {
+            // Stopped before the walk began: the UI thread may be gone from its event loop.
+            FWalkState = TWalkState::Abandoned;
+            return;
+        }
+    }
+}
+
+bool TFileSearchThrd::event(QEvent* AEvent) {
+    {
+        std::unique_lock Guard(FWalkLock);
+        if (AEvent->type() != WalkEventType()) {
+            Guard.unlock(); // the event may be this object's deletion
+            return QThread::event(AEvent);
+        }
+        if (FWalkState != TWalkState::Posted)
+            return true;
+        FWalkState = TWalkState::Walking;
+    }
+    SearchFiles();
+    {
+        std::lock_guard Guard(FWalkLock);
+        FWalkState = TWalkState::Ended;
+    }
+    FWalkEnded.notify_all();
+    return true;
 }
 
 void TFileSearchThrd::SendStatus(const QString& AText) {
@@ -126,7 +180,8 @@ void TFileSearchThrd::ProcessEvents() {
 }
 
 void TFileSearchThrd::Record(std::string_view APath, const QString& AReason) {
-    FNotCollected.push_back(TNotCollected{EscapeInvalidUtf8(APath), AReason});
+    const std::string Shown = EscapePath(APath);
+    FNotCollected.push_back(TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
 }
 
 void TFileSearchThrd::SearchFiles() {
@@ -147,18 +202,20 @@ void TFileSearchThrd::SearchFiles() {
 int TFileSearchThrd::SearchDir(const QString& Path) {
     if (isInterruptionRequested())
         return 0;
+    FWalked.clear();
     const QByteArray Encoded = QFile::encodeName(Path);
-    std::string Folder(Encoded.constData(), static_cast<std::size_t>(Encoded.size()));
+    // The same folder typed another way ("Songs/", "./Songs/.") gives the same paths.
+    std::string Folder = LexicalFolderPath(std::string(Encoded.constData(), static_cast<std::size_t>(Encoded.size())));
     // An empty path names no folder (not the root of everything): the open below refuses it.
-    if (!Folder.empty() && Folder.back() != '/')
-        Folder += '/';
     const int Fd = open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (Fd < 0) {
-        Record(std::string_view(Encoded.constData(), static_cast<std::size_t>(Encoded.size())),
-               SystemReason(errno));
+        Record(Folder, SystemReason(errno));
         return 0;
     }
-    return WalkFolder(Fd, Folder);
+    const int Count = WalkFolder(Fd, Folder);
+    // The walk's record is for this walk only; a big tree's would otherwise stay with the worker.
+    FWalked = {};
+    return Count;
 }
 
 int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
@@ -169,13 +226,14 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
         close(ADirFd);
         return 0;
     }
-    // A folder already open on the way down from the root is reached again through a link:
-    // walking it would never end, and its files are collected where it stands.
-    for (const TFolderId& Open : FOpenFolders) {
-        if (Open.Device == Info.st_dev && Open.Inode == Info.st_ino) {
-            close(ADirFd);
-            return 0;
-        }
+    // A folder entered before in this walk is reached again through a link: a link back up
+    // would never end, and several links to one folder multiply (links to links to links: each
+    // level more). Its files are collected where it was first entered.
+    const auto [Walked, IsNew] = FWalked.try_emplace(TFolderId{Info.st_dev, Info.st_ino}, APath);
+    if (!IsNew) {
+        Record(APath, QStringLiteral("already walked as ") + QString::fromUtf8(EscapePath(Walked->second).c_str()));
+        close(ADirFd);
+        return 0;
     }
     DIR* Dir = fdopendir(ADirFd);
     if (Dir == nullptr) {
@@ -186,7 +244,6 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
     if (APath.empty() || APath.back() != '/')
         APath += '/';
     const std::size_t Base = APath.size();
-    FOpenFolders.push_back(TFolderId{Info.st_dev, Info.st_ino});
 
     int Count = 0;
     // The enumeration the wizard was designed for lists "." and ".." first; readdir may list
@@ -209,9 +266,16 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
         APath.append(NameView);
 
         bool IsFolder = Entry->d_type == DT_DIR;
+        bool IsRegular = Entry->d_type == DT_REG;
         if (Entry->d_type == DT_LNK || Entry->d_type == DT_UNKNOWN) {
             struct stat Target {};
-            IsFolder = fstatat(dirfd(Dir), Name, &Target, 0) == 0 && S_ISDIR(Target.st_mode);
+            if (fstatat(dirfd(Dir), Name, &Target, 0) == 0) {
+                IsFolder = S_ISDIR(Target.st_mode);
+                IsRegular = S_ISREG(Target.st_mode);
+            } else {
+                // A broken link (or an entry gone since) names a file, as it always did.
+                IsRegular = true;
+            }
         }
         if (!IsValidUtf8(NameView)) {
             // As text the name would stand for another file; it is shown, not collected.
@@ -231,13 +295,17 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
         } else {
             ++Count;
             ++FDidCount;
-            if (FFilter.Accepts(NameView))
-                FFiles->append(QString::fromUtf8(APath.data(), static_cast<qsizetype>(APath.size())));
+            if (FFilter.Accepts(NameView)) {
+                // A pipe, socket or device is no song: reading it would block or never end.
+                if (IsRegular)
+                    FFiles->append(QString::fromUtf8(APath.data(), static_cast<qsizetype>(APath.size())));
+                else
+                    Record(APath, QStringLiteral("not a regular file"));
+            }
         }
         EntryDone();
     }
 
-    FOpenFolders.pop_back();
     closedir(Dir);
     APath.resize(FolderSize);
     return Count;

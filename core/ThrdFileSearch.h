@@ -1,10 +1,11 @@
 // TFileSearchThrd: collects the full paths of all files below the song folder into the list the
 // wizard lends it, reporting status and the number of files seen to the owner window.
 //
-// The walk runs on the UI thread inside one blocking call the worker makes and waits on. After
-// every directory entry it sends the count and, once per EventSlice, lets the UI process its
-// pending events, so the window stays responsive, repaints at screen rate, and a close
-// (requestInterruption on this thread) stops the walk before the next entry. Without a window
+// The walk runs on the UI thread (the thread this object belongs to) inside one event the worker
+// posts to it and waits on. After every directory entry it sends the count and, once per
+// EventSlice, lets the UI process its pending events, so the window stays responsive, repaints
+// at screen rate, and a close (requestInterruption on this thread) stops the walk before the
+// next entry. Without a window
 // (owner handle 0) the same object can run the search directly: construct it suspended, call
 // SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
 #pragma once
@@ -19,28 +20,37 @@
 #include <QThread>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
-// A file the search saw but did not collect, or a folder it did not walk, and why. Invalid
-// UTF-8 bytes of the path are shown as \xNN.
+// A file the search saw but did not collect, or a folder it did not walk, and why. The path is
+// escaped as EscapePath does.
 struct TNotCollected {
     QString Path;
     QString Reason;
 };
 
 // The collected form of a file found at ARelative (names joined by the style's separator)
-// below the search folder ARoot: the root, one separator where it ends without one, the names
-// as enumerated, then the style's backslash-pair pass.
+// below the search folder ARoot: the root (in the native style as LexicalFolderPath gives it),
+// one separator where it ends without one, the names as enumerated, then the style's
+// backslash-pair pass.
 std::string CollectedFilePath(const std::string& ARoot, const std::string& ARelative,
                               const TPathStyle& AStyle = NativePathStyle);
 
-// A byte string shown as text: valid UTF-8 kept, every other byte written \xNN.
-QString EscapeInvalidUtf8(std::string_view ABytes);
+// A path as one line of text (UTF-8), for lists a script reads line by line: valid UTF-8 kept;
+// a byte that is not, a control character (newline, carriage return, tab, ...) and DEL written
+// \xNN (two upper-case hex digits). A backslash stays as it is, except one that would read as
+// such an escape (followed by x and two hex digits): that one is written \x5C, so replacing
+// every \xNN by its byte gives the path back.
+std::string EscapePath(std::string_view ABytes);
 bool IsValidUtf8(std::string_view ABytes);
 
 // What a search found, for a run without a window. Filled by SearchFiles on the thread that
@@ -68,7 +78,8 @@ public:
 
     // The whole search: statuses, the list emptied and filled, the closing status.
     void SearchFiles();
-    // Walks one folder and everything below it; the number of files seen there.
+    // Walks one folder and everything below it, each physical folder once; the number of files
+    // seen there. The path is taken as LexicalFolderPath gives it.
     int SearchDir(const QString& Path);
 
     TStringListRef Files() const { return FFiles; }
@@ -78,6 +89,7 @@ public:
 
 protected:
     void run() override;
+    bool event(QEvent* AEvent) override;
 
     TWindowHandle FOwnerHandle;
     QString FSearchPath;
@@ -89,6 +101,13 @@ private:
     struct TFolderId {
         dev_t Device;
         ino_t Inode;
+        bool operator==(const TFolderId&) const = default;
+    };
+    struct TFolderIdHash {
+        std::size_t operator()(const TFolderId& AId) const noexcept {
+            return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(AId.Inode) * 0x9E3779B97F4A7C15ULL ^
+                                              static_cast<std::uint64_t>(AId.Device));
+        }
     };
 
     void SendStatus(const QString& AText);
@@ -100,9 +119,18 @@ private:
     void Record(std::string_view APath, const QString& AReason);
 
     TSuffixFilter FFilter;
-    QStringList* FWalkFiles = nullptr;
-    std::vector<TFolderId> FOpenFolders; // the folders from the root down to the current one
+    // Every folder this walk has entered, with the path it was first entered by: a folder
+    // reached again (a link to an ancestor, or several links to one folder) is not walked
+    // again, so the walk ends and each folder's files are collected once.
+    std::unordered_map<TFolderId, std::string, TFolderIdHash> FWalked;
     std::vector<TNotCollected> FNotCollected;
     TFileSearchReportRef FReport = std::make_shared<TFileSearchReport>();
     std::chrono::steady_clock::time_point FLastEvents;
+
+    // The hand-over of the walk to the UI thread (run posts, event walks): under FWalkLock, so
+    // that the thread sanitizer sees the order Qt's event queue gives.
+    std::mutex FWalkLock;
+    std::condition_variable FWalkEnded;
+    enum class TWalkState { Posted, Walking, Ended, Abandoned };
+    TWalkState FWalkState = TWalkState::Posted;
 };

@@ -15,6 +15,7 @@
 #include "NameMatch.h"
 #include "Paths.h"
 #include "SongsThrd.h"
+#include "ThreadEnd.h"
 #include "WinMessages.h"
 
 #include <memory>
@@ -64,7 +65,10 @@ public:
     TSongIdxReportRef Report() const { return FReport; }
 
 protected:
-    void run() override { Execute(); }
+    void run() override {
+        const TThreadBodyEnd BodyEnd;
+        Execute();
+    }
     void Execute();
     void IndexSongs();
 

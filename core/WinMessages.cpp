@@ -59,6 +59,7 @@ struct TRegistration {
 struct TRegistry {
     std::mutex Lock;
     std::condition_variable CallDone;
+    std::condition_variable CallQueued;
     std::map<TWindowHandle, TRegistration> Windows;
     // One receiver per thread that has windows, kept for the program's life: windows come and
     // go, and a receiver that is never deleted can never receive a post after its deletion.
@@ -350,6 +351,15 @@ bool IsLocalWindow(TWindowHandle AHandle) {
     return R.Windows.count(AHandle) != 0;
 }
 
+bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATimeout) {
+    auto& R = Registry();
+    std::unique_lock Guard(R.Lock);
+    return R.CallQueued.wait_for(Guard, ATimeout, [&R, AHandle] {
+        const auto Found = R.Windows.find(AHandle);
+        return Found != R.Windows.end() && !Found->second.Pending.empty();
+    });
+}
+
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
     std::lock_guard Guard(R.Lock);
@@ -406,6 +416,7 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     Window.Pending.insert(Call);
     TReceiver* const Receiver = Window.Receiver;
     TWakeEvent* const Wake = Receiver->Enqueue(Call);
+    R.CallQueued.notify_all();
     Guard.unlock();
     Receiver->PostWake(Wake);
     const auto Start = TClock::now();

@@ -121,21 +121,8 @@ QString JsonText(const std::string& AText) {
 }
 
 // A field of a list file: control characters (tab, newline, carriage return, ...) as \xNN, so a
-// line holds one entry and a tab separates its fields.
-std::string ListField(const std::string& AText) {
-    std::string Result;
-    for (const char Char : AText) {
-        const auto Byte = static_cast<unsigned char>(Char);
-        if (Byte < 0x20 || Byte == 0x7F) {
-            char Escape[8];
-            std::snprintf(Escape, sizeof Escape, "\\x%02X", Byte);
-            Result += Escape;
-        } else {
-            Result += Char;
-        }
-    }
-    return Result;
-}
+// line holds one entry and a tab separates its fields; escaped as the unmatched list is.
+std::string ListField(const std::string& AText) { return EscapePath(AText); }
 
 // "" when AFile can be written (created or replaced) without creating it now.
 std::string WritableProblem(const QString& AFile) {
@@ -176,6 +163,27 @@ TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode
         AError = Error.what();
         return nullptr;
     }
+}
+
+// The JSON's "errors": the files that failed (a run that could not start has none, and names
+// the master instead), then what the search did not collect, at most MaxErrors in all.
+constexpr std::size_t MaxErrors = 100;
+
+std::vector<TSongIdxFailure> SummaryErrors(const TSongIdxReport& AReport,
+                                           const std::vector<TNotCollected>& ANotCollected,
+                                           const std::string& AMaster) {
+    std::vector<TSongIdxFailure> Errors;
+    if (AReport.Failures.empty() && !AReport.RunError.empty())
+        Errors.push_back(TSongIdxFailure{AMaster, AReport.RunError});
+    else
+        Errors.assign(AReport.Failures.begin(),
+                      AReport.Failures.begin() + static_cast<std::ptrdiff_t>(std::min(AReport.Failures.size(), MaxErrors)));
+    for (const TNotCollected& Skipped : ANotCollected) {
+        if (Errors.size() >= MaxErrors)
+            break;
+        Errors.push_back(TSongIdxFailure{Skipped.Path.toStdString(), Skipped.Reason.toStdString()});
+    }
+    return Errors;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -641,9 +649,10 @@ private:
         bool Good = true;
         std::string Error;
         if (!FOptions.UnmatchedFile.isEmpty()) {
+            // One line a file, whatever its name holds.
             std::string Text;
             for (const std::string& Path : AReport.Unmatched)
-                Text += Path + "\n";
+                Text += EscapePath(Path) + "\n";
             if (!WriteWhole(FOptions.UnmatchedFile, Text, Error)) {
                 std::fprintf(stderr, "%s: cannot write the unmatched list %s: %s\n", ProgramName,
                              Quoted(FOptions.UnmatchedFile).c_str(), OneLine(Error).c_str());
@@ -694,18 +703,11 @@ private:
         Json["search_seconds"] = Time(FSearchSeconds);
         Json["index_seconds"] = Time(FIndexSeconds);
         QJsonArray Errors;
-        for (const TSongIdxFailure& Failure : ErrorList(AReport))
+        for (const TSongIdxFailure& Failure : SummaryErrors(AReport, ASearch.NotCollected, FOptions.Master.toStdString()))
             Errors.append(QJsonObject{{"path", JsonText(Failure.Path)}, {"error", JsonText(Failure.Error)}});
         Json["errors"] = Errors;
         Json["known"] = Count(FKnown);
         return QJsonDocument(Json).toJson(QJsonDocument::Indented).toStdString();
-    }
-
-    // The files' errors; a run that could not start has none, and names the master instead.
-    std::vector<TSongIdxFailure> ErrorList(const TSongIdxReport& AReport) const {
-        if (AReport.Failures.empty() && !AReport.RunError.empty())
-            return {TSongIdxFailure{FOptions.Master.toStdString(), AReport.RunError}};
-        return AReport.Failures;
     }
 
     void PrintSummary(const TSearchResult& ASearch, int ACollected, const TSongIdxReport& AReport,
@@ -931,19 +933,22 @@ QString IndexUsage() {
         "                       standard error); SIGINT or SIGTERM ends the watch with the totals\n"
         "                       and exit status 0\n"
         "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
-        "                       a line (UTF-8, \"\\n\"), in the order indexed\n"
+        "                       a line (UTF-8, \"\\n\"), in the order indexed; a control character\n"
+        "                       in a path (newline, carriage return, tab, ...) is written \\xNN, and\n"
+        "                       so is a backslash that would read as such an escape (\\x5C)\n"
         "  --near-matches FILE  write, for the unmatched files, the master names that are nearly\n"
         "                       theirs: PATH, the master's file name and the reason, separated by\n"
         "                       tabs, one a line; reason extension (the same name with another\n"
         "                       extension) or width (the same name once full-width letters, digits\n"
         "                       and signs are read as ASCII); control characters in a path or name\n"
-        "                       are written as \\xNN\n"
+        "                       are written as in the unmatched list\n"
         "  --summary-json FILE  write the summary as one JSON object with the keys files_seen,\n"
         "                       files_collected, not_collected, matched, inserted, updated, kept,\n"
         "                       unmatched, near_matches, without_name, failed (integers),\n"
         "                       interrupted (true or false), search_seconds, index_seconds\n"
         "                       (numbers), errors (a list of at most 100 {\"path\", \"error\"}\n"
-        "                       objects) and known (files skipped by --skip-known)\n"
+        "                       objects: the files that failed, then the paths not collected with\n"
+        "                       the reason) and known (files skipped by --skip-known)\n"
         "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
         "  -V, --version        show the version\n"

@@ -89,4 +89,34 @@ TEST(PathParts, FolderPartAndDirectoryKeepOnlyARootSeparator) {
     }
 }
 
+// The song folder as the search stores it: the same folder typed another way gives the same
+// paths, and nothing that the file system alone can resolve (links below "..") is rewritten.
+TEST(PathParts, LexicalFolderPathDropsDoubledSeparatorsAndDotNames) {
+    struct {
+        const char* Path;
+        const char* Expected;
+    } Cases[] = {
+        {"Songs", "Songs"},
+        {"Songs/", "Songs"},
+        {"Songs//", "Songs"},
+        {"./Songs/.", "Songs"},
+        {"././Songs/./A/.//", "Songs/A"},
+        {"/data//ktv/./Songs/", "/data/ktv/Songs"},
+        {"//data/Songs", "/data/Songs"},
+        {"/", "/"},
+        {"//", "/"},
+        {"/.", "/"},
+        {".", "."},
+        {"./", "."},
+        {"./.", "."},
+        {"..", ".."},
+        {"../Songs/..//x/", "../Songs/../x"},
+        {"Songs/.hidden/..x", "Songs/.hidden/..x"},
+        {"a\\b/", "a\\b"}, // backslashes are name characters here
+        {"", ""},
+    };
+    for (const auto& Case : Cases)
+        EXPECT_EQ(LexicalFolderPath(Case.Path), Case.Expected) << Case.Path;
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "ThrdFileSearch.h"
 #include "WinMessages.h"
 
+#include <QDir>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QtTest>
@@ -22,7 +23,10 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -135,6 +139,8 @@ private slots:
     void SuffixFilter();
     void CollectedPath_data();
     void CollectedPath();
+    void EscapedPath_data();
+    void EscapedPath();
     void EmptyFolder();
     void MessageSequenceOfATreeWithASubfolder();
     void CountsSeenSkippedAndAccepted();
@@ -142,7 +148,12 @@ private slots:
     void TerminationFromAMessageStopsEveryLevel();
     void TerminationFromAnEventDuringTheWalk();
     void CloseInsideTheFirstEventProcessing();
-    void LinksToFoldersAreWalkedAndCyclesEnd();
+    void LinksToFoldersAreWalkedOnceAndCyclesEnd();
+    void LinkFanOutWalksEachFolderOnce();
+    void OnlyRegularFilesAreCollected_data();
+    void OnlyRegularFilesAreCollected();
+    void FolderTypedAnotherWayGivesTheSamePaths_data();
+    void FolderTypedAnotherWayGivesTheSamePaths();
     void NamesThatAreNotUtf8AreRecordedNotCollected();
     void FolderThatCannotBeEnumerated_data();
     void FolderThatCannotBeEnumerated();
@@ -226,7 +237,9 @@ void TestThrdFileSearch::CollectedPath_data() {
     QTest::addRow("native separator added") << false << "/songs" << "a.mpg" << "/songs/a.mpg";
     QTest::addRow("native separator present") << false << "/songs/" << "a.mpg" << "/songs/a.mpg";
     QTest::addRow("native root") << false << "/" << "a.mpg" << "/a.mpg";
-    QTest::addRow("native leaves slashes") << false << "//net/share//" << "sub/a" << "//net/share//sub/a";
+    QTest::addRow("native doubled separators go") << false << "//net/share//" << "sub/a" << "/net/share/sub/a";
+    QTest::addRow("native dot names go") << false << "./songs/./" << "a.mpg" << "songs/a.mpg";
+    QTest::addRow("native dot parent stays") << false << "/songs/x/../" << "a.mpg" << "/songs/x/../a.mpg";
     QTest::addRow("native backslashes are name characters")
         << false << R"(/so\\ngs)" << R"(a\\b.mpg)" << R"(/so\\ngs/a\\b.mpg)";
 }
@@ -239,6 +252,44 @@ void TestThrdFileSearch::CollectedPath() {
     const TPathStyle& Style = Windows ? WindowsPathStyle : NativePathStyle;
     QCOMPARE(QString::fromStdString(CollectedFilePath(Root.toStdString(), Relative.toStdString(), Style)),
              Expected);
+}
+
+void TestThrdFileSearch::EscapedPath_data() {
+    QTest::addColumn<QByteArray>("Bytes");
+    QTest::addColumn<QString>("Shown");
+    QTest::addRow("plain") << QByteArray("/songs/歌曲 1.mpg") << "/songs/歌曲 1.mpg";
+    QTest::addRow("newline") << QByteArray("/s/a\nb.mpg") << R"(/s/a\x0Ab.mpg)";
+    QTest::addRow("carriage return") << QByteArray("/s/a\r\n.mpg") << R"(/s/a\x0D\x0A.mpg)";
+    QTest::addRow("tab, escape and delete") << QByteArray("a\tb\x1b[0m\x7f") << R"(a\x09b\x1B[0m\x7F)";
+    QTest::addRow("not UTF-8") << QByteArray("bad\xff\xc0\xaf") << R"(bad\xFF\xC0\xAF)";
+    QTest::addRow("lone backslashes stay") << QByteArray(R"(a\b\\c\x\xg1\x4)") << R"(a\b\\c\x\xg1\x4)";
+    QTest::addRow("a backslash that reads as an escape")
+        << QByteArray(R"(a\x0Ab\xffc)") << R"(a\x5Cx0Ab\x5Cxffc)";
+    QTest::addRow("backslash before a newline") << QByteArray("a\\\n") << R"(a\\x0A)";
+    QTest::addRow("trailing backslash") << QByteArray(R"(a\)") << R"(a\)";
+}
+
+void TestThrdFileSearch::EscapedPath() {
+    QFETCH(QByteArray, Bytes);
+    QFETCH(QString, Shown);
+    const std::string Escaped = EscapePath(std::string_view(Bytes.constData(), static_cast<std::size_t>(Bytes.size())));
+    QCOMPARE(QString::fromUtf8(Escaped.c_str()), Shown);
+    QVERIFY(!QByteArray::fromStdString(Escaped).contains('\n'));
+    // A reader that turns every \xNN back into its byte gets the path again.
+    QByteArray Decoded;
+    for (std::size_t I = 0; I < Escaped.size(); ++I) {
+        bool Hex = false;
+        if (Escaped[I] == '\\' && Escaped.compare(I + 1, 1, "x") == 0 && I + 3 < Escaped.size()) {
+            const int Byte = QByteArray::fromStdString(Escaped.substr(I + 2, 2)).toInt(&Hex, 16);
+            if (Hex) {
+                Decoded += static_cast<char>(Byte);
+                I += 3;
+            }
+        }
+        if (!Hex)
+            Decoded += Escaped[I];
+    }
+    QCOMPARE(Decoded, Bytes);
 }
 
 void TestThrdFileSearch::EmptyFolder() {
@@ -279,7 +330,8 @@ void TestThrdFileSearch::CountsSeenSkippedAndAccepted() {
     const fs::path& R = Dir.Path();
     for (const char* Name : {"a.MPG", "b.vob", "c.txt", "noext", ".hidden.vob"})
         Touch(R / Name);
-    QCOMPARE(mkfifo((R / "pipe.vob").c_str(), 0600), 0); // not a folder, so a file
+    QCOMPARE(mkfifo((R / "pipe.vob").c_str(), 0600), 0); // seen, but no song
+    QCOMPARE(mkfifo((R / "pipe.txt").c_str(), 0600), 0); // not asked for: not listed either
     fs::create_directory(R / "sub.mpg");                 // a folder is never collected
     Touch(R / "sub.mpg" / "d.Mpg");
     Touch(R / "sub.mpg" / "e.avi");
@@ -287,15 +339,17 @@ void TestThrdFileSearch::CountsSeenSkippedAndAccepted() {
     auto Files = std::make_shared<QStringList>();
     const TOutcome Outcome = RunSearch(Window, R.string(), ".mpg;.vob", Files);
 
-    QCOMPARE(Outcome.DidCount, 8);
+    QCOMPARE(Outcome.DidCount, 9);
     QCOMPARE(Sorted(*Files), Sorted({Q(R / "a.MPG"), Q(R / "b.vob"), Q(R / ".hidden.vob"),
-                                     Q(R / "pipe.vob"), Q(R / "sub.mpg" / "d.Mpg")}));
+                                     Q(R / "sub.mpg" / "d.Mpg")}));
     const QStringList Progress = Window.Progress();
-    // Root: "." , ".." and 7 entries; the subfolder: ".", ".." and 2 files.
-    QCOMPARE(Progress.size(), qsizetype(13));
-    QCOMPARE(Progress.back(), P(8));
+    // Root: "." , ".." and 8 entries; the subfolder: ".", ".." and 2 files.
+    QCOMPARE(Progress.size(), qsizetype(14));
+    QCOMPARE(Progress.back(), P(9));
     QVERIFY(std::is_sorted(Window.ProgressValues.begin(), Window.ProgressValues.end()));
-    QVERIFY(Outcome.NotCollected.empty());
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));
+    QCOMPARE(Outcome.NotCollected[0].Path, Q(R / "pipe.vob"));
+    QCOMPARE(Outcome.NotCollected[0].Reason, QString("not a regular file"));
 }
 
 void TestThrdFileSearch::NativePathsKeepNamesAsEnumerated() {
@@ -411,7 +465,13 @@ void TestThrdFileSearch::CloseInsideTheFirstEventProcessing() {
     QVERIFY(List.expired());
 }
 
-void TestThrdFileSearch::LinksToFoldersAreWalkedAndCyclesEnd() {
+// The folder a not-collected repeat names as walked before ("already walked as PATH").
+QString WalkedBefore(const TNotCollected& AEntry) {
+    const QString Prefix = QStringLiteral("already walked as ");
+    return AEntry.Reason.startsWith(Prefix) ? AEntry.Reason.mid(Prefix.size()) : QString();
+}
+
+void TestThrdFileSearch::LinksToFoldersAreWalkedOnceAndCyclesEnd() {
     TTempDir Dir;
     const fs::path& R = Dir.Path();
     for (const char* Folder : {"a", "b", "c", "d"})
@@ -422,7 +482,7 @@ void TestThrdFileSearch::LinksToFoldersAreWalkedAndCyclesEnd() {
     Touch(R / "d" / "fd");
     fs::create_directory_symlink("..", R / "a" / "up");    // its own parent, the root
     fs::create_directory_symlink(".", R / "a" / "self");   // itself
-    fs::create_directory_symlink("../b", R / "a" / "tob"); // a sibling: walked
+    fs::create_directory_symlink("../b", R / "a" / "tob"); // a sibling: walked where first reached
     fs::create_directory_symlink(R, R / "root");           // the root, by absolute path
     fs::create_directory_symlink("../d", R / "c" / "l1");  // two links pointing at each other
     fs::create_directory_symlink("../c", R / "d" / "l2");
@@ -432,10 +492,143 @@ void TestThrdFileSearch::LinksToFoldersAreWalkedAndCyclesEnd() {
     const TOutcome Outcome = RunSearch(Window, R.string(), ".*", Files);
 
     QVERIFY(Outcome.Completed);
-    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a" / "fa"), Q(R / "a" / "tob" / "fb"), Q(R / "b" / "fb"),
-                                     Q(R / "c" / "fc"), Q(R / "c" / "l1" / "fd"), Q(R / "d" / "fd"),
-                                     Q(R / "d" / "l2" / "fc"), Q(R / "gone_dir")}));
-    QCOMPARE(Outcome.DidCount, 8);
+    // Each file once, by whichever way its folder was reached first (the enumeration's order).
+    QStringList Physical;
+    for (const QString& File : *Files)
+        Physical << (File == Q(R / "gone_dir") ? File : Q(fs::canonical(File.toStdString())));
+    QCOMPARE(Sorted(Physical), Sorted({Q(R / "a" / "fa"), Q(R / "b" / "fb"), Q(R / "c" / "fc"),
+                                       Q(R / "d" / "fd"), Q(R / "gone_dir")}));
+    QCOMPARE(Outcome.DidCount, 5);
+    // Eleven arrivals at five folders: six repeats, each naming where that folder was walked.
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(6));
+    QStringList Repeats;
+    for (const TNotCollected& Entry : Outcome.NotCollected) {
+        const QString Before = WalkedBefore(Entry);
+        QVERIFY2(!Before.isEmpty() && Before != Entry.Path, qPrintable(Entry.Path + ": " + Entry.Reason));
+        QCOMPARE(fs::canonical(Before.toStdString()), fs::canonical(Entry.Path.toStdString()));
+        Repeats << Entry.Path + " <- " + Before;
+    }
+    // The links back up are the same in any order.
+    for (const QString& Cycle : {Q(R / "a" / "up") + " <- " + Q(R), Q(R / "a" / "self") + " <- " + Q(R / "a"),
+                                 Q(R / "root") + " <- " + Q(R)})
+        QVERIFY2(Repeats.contains(Cycle), qPrintable(Repeats.join('\n')));
+}
+
+// Fifteen folders, each with three links to the next and the last with one file: walked by
+// every way in, that is 3^14 (4.8 million) folders.
+void TestThrdFileSearch::LinkFanOutWalksEachFolderOnce() {
+    TTempDir Dir;
+    const auto Folder = [&Dir](int AIndex) { return Dir.Path() / QStringLiteral("f%1").arg(AIndex).toStdString(); };
+    for (int I = 1; I <= 15; ++I) {
+        fs::create_directory(Folder(I));
+        if (I < 15)
+            for (const char* Link : {"x", "y", "z"})
+                fs::create_directory_symlink(Folder(I + 1), Folder(I) / Link);
+    }
+    Touch(Folder(15) / "song.mpg");
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, Folder(1).string(), ".*", Files);
+
+    QVERIFY(Outcome.Completed);
+    QCOMPARE(Files->size(), qsizetype(1));
+    QVERIFY(Files->front().endsWith("/song.mpg"));
+    QCOMPARE(Outcome.DidCount, 1);
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(3 * 14 - 14));
+    for (const TNotCollected& Entry : Outcome.NotCollected)
+        QVERIFY2(!WalkedBefore(Entry).isEmpty(), qPrintable(Entry.Reason));
+}
+
+void TestThrdFileSearch::OnlyRegularFilesAreCollected_data() {
+    QTest::addColumn<QString>("Kind");
+    QTest::addColumn<bool>("Collected");
+    QTest::addRow("regular file") << "file" << true;
+    QTest::addRow("link to a regular file") << "link to file" << true;
+    QTest::addRow("broken link") << "broken link" << true;
+    QTest::addRow("FIFO") << "fifo" << false;
+    QTest::addRow("link to a FIFO") << "link to fifo" << false;
+    QTest::addRow("socket") << "socket" << false;
+    QTest::addRow("character device") << "char device" << false;
+    QTest::addRow("block device") << "block device" << false;
+}
+
+void TestThrdFileSearch::OnlyRegularFilesAreCollected() {
+    QFETCH(QString, Kind);
+    QFETCH(bool, Collected);
+    TTempDir Dir;
+    const fs::path Entry = Dir.Path() / "entry.mpg";
+    Touch(Dir.Path() / "plain.dat");
+    QCOMPARE(mkfifo((Dir.Path() / "fifo.dat").c_str(), 0600), 0);
+    if (Kind == "file") {
+        Touch(Entry);
+    } else if (Kind == "link to file") {
+        fs::create_symlink("plain.dat", Entry);
+    } else if (Kind == "broken link") {
+        fs::create_symlink("nowhere", Entry);
+    } else if (Kind == "fifo") {
+        QCOMPARE(mkfifo(Entry.c_str(), 0600), 0);
+    } else if (Kind == "link to fifo") {
+        fs::create_symlink("fifo.dat", Entry);
+    } else if (Kind == "socket") {
+        const int Socket = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un Address{};
+        Address.sun_family = AF_UNIX;
+        QVERIFY(Entry.string().size() < sizeof Address.sun_path);
+        std::strcpy(Address.sun_path, Entry.c_str());
+        QCOMPARE(bind(Socket, reinterpret_cast<const sockaddr*>(&Address), sizeof Address), 0);
+        close(Socket);
+    } else {
+        if (geteuid() != 0)
+            QSKIP("making a device node needs root");
+        const mode_t Type = Kind == "char device" ? S_IFCHR : S_IFBLK;
+        QCOMPARE(mknod(Entry.c_str(), Type | 0600, makedev(1, 3)), 0);
+    }
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".mpg", Files);
+
+    QCOMPARE(Outcome.DidCount, 3); // seen and counted, whatever it is
+    QCOMPARE(*Files, Collected ? QStringList{Q(Entry)} : QStringList{});
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(Collected ? 0 : 1));
+    if (!Collected) {
+        QCOMPARE(Outcome.NotCollected[0].Path, Q(Entry));
+        QCOMPARE(Outcome.NotCollected[0].Reason, QString("not a regular file"));
+    }
+}
+
+void TestThrdFileSearch::FolderTypedAnotherWayGivesTheSamePaths_data() {
+    QTest::addColumn<QString>("Typed"); // relative to the test folder, or from it with ./
+    QTest::addColumn<QString>("Stored"); // the folder part of the stored paths
+    QTest::addRow("as is") << "Songs" << "Songs";
+    QTest::addRow("trailing separator") << "Songs/" << "Songs";
+    QTest::addRow("two trailing separators") << "Songs//" << "Songs";
+    QTest::addRow("separators doubled inside") << "/Songs//sub///.." << "Songs/sub/..";
+    QTest::addRow("dot names") << "/./Songs/./" << "Songs";
+    QTest::addRow("relative, dot names") << "./Songs/." << "Songs";
+    QTest::addRow("relative, dot only") << "." << ".";
+    QTest::addRow("dot parent stays") << "Songs/sub/.." << "Songs/sub/..";
+}
+
+void TestThrdFileSearch::FolderTypedAnotherWayGivesTheSamePaths() {
+    QFETCH(QString, Typed);
+    QFETCH(QString, Stored);
+    TTempDir Dir;
+    const QString R = Q(Dir.Path());
+    fs::create_directories(Dir.Path() / "Songs" / "sub");
+    Touch(Dir.Path() / "Songs" / "a.mpg");
+    Touch(Dir.Path() / "Songs" / "sub" / "b.mpg");
+    // Relative rows run from inside the test folder (a "." row from inside Songs).
+    const bool Relative = Typed.startsWith('.') || !Typed.startsWith('/');
+    const QString Root = Relative ? Typed : R + Typed;
+    const QString Current = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(Typed == "." ? R + "/Songs" : R));
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, Root.toStdString(), ".*", Files);
+    QDir::setCurrent(Current);
+
+    const QString Folder = Relative ? Stored : R + "/" + Stored;
+    QCOMPARE(Sorted(*Files), Sorted({Folder + "/a.mpg", Folder + "/sub/b.mpg"}));
     QVERIFY(Outcome.NotCollected.empty());
 }
 

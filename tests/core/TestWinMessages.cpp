@@ -2,7 +2,6 @@
 #include "WinMessages.h"
 
 #include <QObject>
-#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
@@ -155,17 +154,14 @@ void TestWinMessages::WindowDestroyedWhileAWorkerWaitsReleasesIt() {
     const TWindowHandle Handle = RegisterWindow(Window, [&Calls](unsigned, TWParam, TLParam) -> TLParam {
         return ++Calls;
     });
-    QSemaphore Sent;
     std::atomic<bool> Returned{false};
     std::unique_ptr<QThread> Worker(QThread::create([&] {
-        Sent.release();
         SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
         Returned = true;
     }));
     Worker->start();
-    Sent.acquire();
-    QThread::msleep(50); // the call is queued by now, not yet handled
-    delete Window;       // no event was processed in between
+    QVERIFY(WaitForPendingMessage(Handle, std::chrono::seconds(5))); // queued, not yet handled
+    delete Window; // no event was processed in between
     QVERIFY(Worker->wait(5000));
     QVERIFY(Returned);
     QCOMPARE(Calls, 0);
@@ -239,15 +235,12 @@ void TestWinMessages::ReRegisteredHandleReleasesTheOldWindowsSenders() {
     constexpr TWindowHandle Handle = 0x7778;
     TProbeWindow First, Second;
     RegisterWindow(&First, [&First](unsigned AMsg, TWParam, TLParam) { return First.Handle(AMsg); }, Handle);
-    QSemaphore Sending;
     std::atomic<TLParam> Result{-1};
     std::unique_ptr<QThread> Worker(QThread::create([&] {
-        Sending.release();
         Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0);
     }));
     Worker->start();
-    Sending.acquire();
-    QThread::msleep(50);
+    QVERIFY(WaitForPendingMessage(Handle, std::chrono::seconds(5)));
     // The handle passes to another window before the first one handled the message.
     RegisterWindow(&Second, [&Second](unsigned AMsg, TWParam, TLParam) { return Second.Handle(AMsg); },
                    Handle);

@@ -22,6 +22,10 @@
 #include <functional>
 #include <string_view>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -250,6 +254,74 @@ void LinkCycle(BadInputs& L) {
     fs::create_directory_symlink(L.FDir.Path() / "Songs", L.FDir.Path() / "Songs/A/root");
 }
 
+// Entries of the song folder that are no files: each has a master row, so saving it as a song
+// would show.
+void Fifo(BadInputs& L) {
+    L.AddSong("pipe.mpg", "Songs/A/pipe.mpg");
+    fs::remove(L.FDir.Path() / "Songs/A/pipe.mpg");
+    ASSERT_EQ(mkfifo(L.FDir.File("Songs/A/pipe.mpg").c_str(), 0600), 0);
+}
+
+void Socket(BadInputs& L) {
+    L.AddSong("sock.mpg", "Songs/A/sock.mpg");
+    const std::string Path = L.FDir.File("Songs/A/sock.mpg");
+    fs::remove(Path);
+    const int Fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un Address{};
+    Address.sun_family = AF_UNIX;
+    ASSERT_LT(Path.size(), sizeof Address.sun_path);
+    std::strcpy(Address.sun_path, Path.c_str());
+    ASSERT_EQ(bind(Fd, reinterpret_cast<const sockaddr*>(&Address), sizeof Address), 0);
+    close(Fd);
+}
+
+void DeviceNode(BadInputs& L) {
+    L.AddSong("dev.mpg", "Songs/A/dev.mpg");
+    fs::remove(L.FDir.Path() / "Songs/A/dev.mpg");
+    // The same device as /dev/null: reading it would not block, but it is no song either.
+    if (mknod(L.FDir.File("Songs/A/dev.mpg").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        L.Skip(std::string("cannot make a device node (needs root): ") + std::strerror(errno));
+}
+
+// Fifteen folders, each with three links to the next, the last holding one song: 3^14 ways in.
+void LinkFanOut(BadInputs& L) {
+    const auto Folder = [&L](int AIndex) {
+        return AIndex == 1 ? L.FDir.Path() / "Songs/F" : L.FDir.Path() / "Fan" / std::to_string(AIndex);
+    };
+    L.AddSong("fan.mpg", (fs::path("Fan") / "15" / "fan.mpg").string());
+    for (int I = 1; I < 15; ++I) {
+        fs::create_directories(Folder(I));
+        for (const char* Link : {"x", "y", "z"})
+            fs::create_directory_symlink(Folder(I + 1), Folder(I) / Link);
+    }
+}
+
+void FanOutWalkedOnce(BadInputs& L) {
+    EXPECT_EQ(QueryText(L.FLocal, "select count(*) from Songs where FilePath like '%/fan.mpg'"), "1");
+    const QJsonObject Json = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(L.FDir.File("summary.json")))).object();
+    EXPECT_EQ(Json["not_collected"].toInt(), 3 * 14 - 14);
+    int Repeats = 0;
+    for (const auto& Entry : Json["errors"].toArray())
+        Repeats += Entry.toObject()["error"].toString().startsWith(QLatin1String("already walked as "));
+    EXPECT_EQ(Repeats, 3 * 14 - 14);
+}
+
+// A newline in a name: the song is saved with its exact path, and the unmatched list keeps one
+// line a file.
+void NewlineInNames(BadInputs& L) {
+    L.AddSong("in\nside.mpg", "Songs/A/in\nside.mpg");
+    WriteFile(L.FDir.Path() / "Songs/A/un\nknown\r.mpg", "");
+    L.FArguments.push_back("--unmatched");
+    L.FArguments.push_back(L.FDir.File("unmatched.txt"));
+}
+
+void NewlineNamesListed(BadInputs& L) {
+    EXPECT_EQ(QueryText(L.FLocal, "select count(*) from Songs where FilePath = '" +
+                                      Escaped(L.FDir.File("Songs/A/in\nside.mpg")) + "'"),
+              "1");
+    EXPECT_EQ(ReadFile(L.FDir.File("unmatched.txt")), L.FDir.File("Songs/A/un\\x0Aknown\\x0D.mpg") + "\n");
+}
+
 void NamesNotUtf8(BadInputs& L) {
     L.AddSong("bad\xff.mpg", "Songs/A/bad\xff.mpg");
     L.AddSong("in.mpg", "Songs/dir\xfe/in.mpg");
@@ -330,6 +402,11 @@ const TBadInput Inputs[] = {
     {"FolderVanishesDuringTheWalk", FolderVanishesDuringTheWalk, 0, "Songs/V/y", "No such file or directory", 6, 0},
     {"LinkCycle", LinkCycle, 0, "", "", 6, 0, 6, EachFileOnce},
     {"NamesNotUtf8", NamesNotUtf8, 0, "Songs/A/bad\\xFF.mpg", "not valid UTF-8", 6, 0},
+    {"Fifo", Fifo, 0, "Songs/A/pipe.mpg", "not a regular file", 6, 0},
+    {"Socket", Socket, 0, "Songs/A/sock.mpg", "not a regular file", 6, 0},
+    {"DeviceNode", DeviceNode, 0, "Songs/A/dev.mpg", "not a regular file", 6, 0},
+    {"LinkFanOut", LinkFanOut, 0, "", "", 7, 0, 6, FanOutWalkedOnce},
+    {"NewlineInNames", NewlineInNames, 0, "", "", 7, 0, 6, NewlineNamesListed},
     {"LongPaths", LongPaths, 0, "", "", 7, 0, 6, LongPathsSaved},
     {"QuotesSemicolonPercent", QuotesSemicolonPercent, 0, "", "", 8, 0, 6, OddNamesSaved},
     // Master rows
@@ -457,11 +534,16 @@ TEST_P(BadInputs, ClearErrorOrCountedSkipAndNothingSavedLost) {
         EXPECT_NE(Error.find(Input.Text), std::string::npos) << Error;
         EXPECT_NE(Result.Out.find(Error.substr(0, 40)), std::string::npos) << Result.Out;
     } else if (!Named.empty()) {
-        // A counted skip: the summary names what was left out and why.
+        // A counted skip: the summary and the JSON's errors name what was left out and why.
         EXPECT_GT(Figure(Json, "not_collected"), 0);
         const auto Line = Result.Out.find(Named);
         ASSERT_NE(Line, std::string::npos) << Result.Out;
         EXPECT_NE(Result.Out.find(Input.Text, Line), std::string::npos) << Result.Out;
+        bool Listed = false;
+        for (const auto& Entry : Json["errors"].toArray())
+            Listed = Listed || (Entry.toObject()["path"].toString().startsWith(QString::fromStdString(Named)) &&
+                                Entry.toObject()["error"].toString().contains(QString::fromStdString(Input.Text)));
+        EXPECT_TRUE(Listed) << ReadFile(FDir.File("summary.json"));
     }
 
     // The songs saved are whole; the one saved before is as it was.

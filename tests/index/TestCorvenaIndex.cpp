@@ -22,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -177,7 +178,11 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
                                               {"without_name", 1}, {"failed", 0},         {"known", 0}};
     EXPECT_EQ(Figures(Json), Expected);
     EXPECT_EQ(Json["interrupted"], QJsonValue(false));
-    EXPECT_TRUE(Json["errors"].isArray() && Json["errors"].toArray().isEmpty());
+    // No file failed: the one path not collected, with its reason.
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
+    EXPECT_EQ(Errors[0]["error"].toString(), QString("file name is not valid UTF-8"));
     EXPECT_GE(Json["search_seconds"].toDouble(-1), 0);
     EXPECT_GT(Json["index_seconds"].toDouble(-1), 0);
 
@@ -245,9 +250,11 @@ TEST_F(CorvenaIndex, PathsDifferingOnlyInCaseFailNamingTheOther) {
                                                    {FSongs + "/A/001.MPG", FSongs + "/A/001.mpg"},
                                                    {FSongs + "/É/ÉTÉ.mpg", FSongs + "/é/été.MPG"},
                                                    {FSongs + "/é/été.MPG", FSongs + "/É/ÉTÉ.mpg"}};
+    // The two failures, then the name that is not UTF-8, not collected.
     const QJsonArray Errors = Json["errors"].toArray();
-    ASSERT_EQ(Errors.size(), 2);
-    for (const QJsonValue& Error : Errors) {
+    ASSERT_EQ(Errors.size(), 3);
+    EXPECT_EQ(Errors[2]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
+    for (const QJsonValue& Error : {Errors[0], Errors[1]}) {
         const std::string Path = Error["path"].toString().toStdString();
         ASSERT_EQ(Pairs.count(Path), 1u) << Path;
         EXPECT_NE(Error["error"].toString().toStdString().find("\"" + Pairs.at(Path) + "\""), std::string::npos)
@@ -564,9 +571,11 @@ TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     const QJsonObject Json = ReadJson(JsonFile());
     EXPECT_EQ(Figures(Json).at("inserted"), 0);
     EXPECT_EQ(Figures(Json).at("files_collected"), 6);
+    // The master first, then what the search left out.
     const QJsonArray Errors = Json["errors"].toArray();
-    ASSERT_EQ(Errors.size(), 1);
+    ASSERT_EQ(Errors.size(), 2);
     EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FMaster);
+    EXPECT_EQ(Errors[1]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
     EXPECT_NE(Errors[0]["error"].toString().indexOf(QLatin1String("Songs")), -1) << Errors[0]["error"].toString().toStdString();
     EXPECT_NE(Result.Out.find("could not start:"), std::string::npos) << Result.Out;
     EXPECT_EQ(Songs(), 0);
@@ -581,11 +590,42 @@ TEST_F(CorvenaIndex, AFileThatFailsGivesStatus1) {
     EXPECT_EQ(Figures(Json).at("failed"), 1);
     EXPECT_EQ(Figures(Json).at("inserted"), 2); // 001 twice; 003 has no name
     const QJsonArray Errors = Json["errors"].toArray();
-    ASSERT_EQ(Errors.size(), 1);
+    ASSERT_EQ(Errors.size(), 2);
     EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FSongs + "/B/C/002.mpg");
     const std::string Error = Errors[0]["error"].toString().toStdString();
     EXPECT_FALSE(Error.empty());
+    EXPECT_EQ(Errors[1]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
     EXPECT_NE(Result.Out.find(FSongs + "/B/C/002.mpg: " + Error), std::string::npos) << Result.Out;
+}
+
+// A script sees every path left out as well as every file that failed, the failures first, at
+// most 100 in all; the counts stay whole.
+TEST_F(CorvenaIndex, ErrorsListFailuresThenPathsNotCollectedAtMost100) {
+    MakeLibrary(3);
+    RunSql(FMaster, "update Songs set CharsCount = 'seven' where FilePath = '002.mpg'");
+    fs::create_directories(fs::path(FSongs) / "P");
+    for (int I = 0; I < 120; ++I)
+        ASSERT_EQ(mkfifo(QStringLiteral("%1/P/p%2.mpg").arg(QString::fromStdString(FSongs)).arg(I).toUtf8().constData(), 0600), 0);
+    const TResult Result = RunProgram(Arguments({"--quiet"}));
+    EXPECT_EQ(Result.Status, 1) << Result.Err;
+    const QJsonObject Json = ReadJson(JsonFile());
+    EXPECT_EQ(Figures(Json).at("not_collected"), 121);
+    EXPECT_EQ(Figures(Json).at("failed"), 1);
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 100);
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FSongs + "/B/C/002.mpg");
+    int Pipes = 0;
+    for (qsizetype I = 1; I < Errors.size(); ++I) {
+        const std::string Path = Errors[I]["path"].toString().toStdString();
+        if (Path.rfind(FSongs + "/P/p", 0) == 0) {
+            ++Pipes;
+            EXPECT_EQ(Errors[I]["error"].toString(), QString("not a regular file")) << Path;
+        } else {
+            EXPECT_EQ(Path, FSongs + "/bad\\xFF.mpg");
+        }
+    }
+    EXPECT_GE(Pipes, 98);
+    EXPECT_EQ(Figures(Json).at("inserted"), 2);
 }
 
 // Without --local, the database the wizard would open: Local of Configure.ini one folder above
