@@ -9,6 +9,7 @@
 #include "FileList.h"
 #include "FrmWizard.h"
 #include "SongsThrd.h"
+#include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 #include "WinMessages.h"
 
@@ -24,7 +25,9 @@ class QCheckBox;
 class QLabel;
 class QMovie;
 class QProgressBar;
+class QPushButton;
 class QToolButton;
+class TSkippedFilesDialog;
 
 // An edit with a browse button inside its right end.
 class TButtonEdit : public QLineEdit {
@@ -93,6 +96,19 @@ protected:
     QProgressBar* ProgressBar;
     QWidget* pnl5;
     QLabel* lblHint5_0;
+    // What the run did, below the closing text; the button lists the files it left out.
+    QWidget* pnlFigures;
+    QLabel* lblFilesFound;
+    QLabel* lblInserted;
+    QLabel* lblUpdated;
+    QLabel* lblKept;
+    QLabel* lblWithoutName;
+    QLabel* lblUnmatched;
+    QLabel* lblNearMatches;
+    QLabel* lblFailed;
+    QLabel* lblNotCollected;
+    QPushButton* btnSkipped;
+    QPointer<TSkippedFilesDialog> FSkippedDialog;
 
     TConnectionRef cnnLocal;
     TConnectionRef cnnTotal;
@@ -103,6 +119,10 @@ protected:
     TStringListRef FSongFiles;
     // The last index run's report, read once the worker has finished.
     TSongIdxReportRef FIndexReport;
+    // What the search saw and did not collect, taken while the search worker is alive.
+    std::vector<TNotCollected> FNotCollected;
+    // The current directory the wizard was started in, before it moved to its own folder.
+    QString FStartDir;
 
 private:
     void BuildPages();
@@ -115,6 +135,14 @@ private:
     void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
     void ShowIndexFailures();
     void WriteChoices();
+    void BuildFigures();
+    void ShowFigures();
+    void btnSkippedClick();
+    // Keyboard: tab order, accelerators, Enter as Next, accessible names.
+    void SetUpKeyboard();
+    // A relative name that is nothing in the program's folder but is something in the folder
+    // the wizard was started from becomes that absolute name in AEdit.
+    void ResolveFromStartDir(QLineEdit* AEdit, bool AFolder);
 
     QStringList FArguments;
     std::string FProgramFile;
