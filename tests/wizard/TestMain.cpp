@@ -50,6 +50,7 @@ public:
     using TMainForm::FThrdSearchFile;
     using TMainForm::FThrdSongIndex;
     using TMainForm::FIndexReport;
+    using TMainForm::FNotCollected;
     using TMainForm::btnSkipped;
     using TMainForm::FSkippedDialog;
     using TMainForm::lblHint5_0;
@@ -1278,8 +1279,12 @@ void TestMain::Screenshots() {
     if (Dir.isEmpty())
         QSKIP("set CORVENA_SCREENSHOT_DIR to write the pages as PNG files");
     const QString Demo = qEnvironmentVariable("CORVENA_DEMO_DIR");
-    if (Demo.isEmpty())
+    if (Demo.isEmpty()) {
         MakeLibrary(3000);
+        // Something for the figures and the list to show.
+        FKtv->WriteFile("KTV/Songs/unknown.mpg", "");
+        FKtv->WriteFile("KTV/Songs/bad\xff.mpg", "");
+    }
     TProbe* Form = Make({"corvena", "/i", "1234"}, Demo.isEmpty() ? QString() : Demo + "/Tools/corvena");
     Form->edtSongPath->setText(Demo.isEmpty() ? FKtv->Path("KTV/Songs") : Demo + "/Songs");
     Form->grab().save(Dir + "/main-step1.png");
@@ -1307,6 +1312,29 @@ void TestMain::Screenshots() {
     Form->grab().save(Dir + "/main-step5.png");
     QCOMPARE(SearchShots, 1);
     QCOMPARE(IndexShots, 1);
+    if (Form->btnSkipped->isEnabled()) {
+        Form->btnSkipped->click();
+        QVERIFY(Form->FSkippedDialog);
+        QTest::qWait(50);
+        Form->FSkippedDialog->grab().save(Dir + "/main-skipped.png");
+        Form->FSkippedDialog->close();
+    }
+
+    // Steps 1 and 2, and step 5 of the same run, in English.
+    const TUiTranslations English(TUiLanguage::English);
+    auto* InEnglish = new TProbe({"corvena"}, Demo.isEmpty() ? FKtv->Program() : Demo + "/Tools/corvena");
+    InEnglish->FIndexReport = Form->FIndexReport;
+    InEnglish->FSongFiles = Form->FSongFiles;
+    InEnglish->FNotCollected = Form->FNotCollected;
+    InEnglish->show();
+    InEnglish->grab().save(Dir + "/main-step1-en.png");
+    InEnglish->SetStep(2);
+    InEnglish->grab().save(Dir + "/main-step2-en.png");
+    InEnglish->SetStep(5);
+    QTest::qWait(50);
+    InEnglish->grab().save(Dir + "/main-step5-en.png");
+    InEnglish->FCloseConfirmation = false;
+    delete InEnglish;
 }
 
 QTEST_MAIN(TestMain)
