@@ -179,6 +179,7 @@ void TSongIdxThrd::IndexSongs() {
             ++FReport->Matched;
             if (R.SongName.empty()) {
                 ++FReport->WithoutName;
+                FReport->WithoutNameFiles.push_back(Path);
                 continue;
             }
 

@@ -446,7 +446,8 @@ void TMainForm::ShowFigures() {
     Show(lblFailed, static_cast<std::size_t>(Report.Failed));
     Show(lblNotCollected, FNotCollected.size());
     btnSkipped->setEnabled(!Report.Unmatched.empty() || !Report.NearMatches.empty() ||
-                           Report.Failed > 0 || !FNotCollected.empty());
+                           !Report.WithoutNameFiles.empty() || Report.Failed > 0 ||
+                           !FNotCollected.empty());
 }
 
 void TMainForm::btnSkippedClick() {

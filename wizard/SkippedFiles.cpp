@@ -68,6 +68,8 @@ std::vector<TSkippedFile> SkippedFiles(const TSongIdxReport& AReport,
     for (const std::string& Path : AReport.Unmatched)
         if (!Near.contains(Path))
             Files.push_back({FromUtf8(Path), TSkippedFilesDialog::tr("总歌库中没有此文件名"), QString()});
+    for (const std::string& Path : AReport.WithoutNameFiles)
+        Files.push_back({FromUtf8(Path), TSkippedFilesDialog::tr("总歌库中没有歌名"), QString()});
     return Files;
 }
 
@@ -107,7 +109,7 @@ TSkippedFilesDialog::TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int A
     : QDialog(AParent), FFiles(std::move(AFiles)) {
     setObjectName(QStringLiteral("dlgSkippedFiles"));
     setWindowTitle(tr("未索引的文件"));
-    resize(640, 400);
+    resize(720, 420);
 
     QString Count = tr("共 %1 个文件未写入歌库。").arg(FFiles.size());
     if (AUnlisted > 0)
@@ -124,6 +126,7 @@ TSkippedFilesDialog::TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int A
     grdFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdFiles->setWordWrap(false);
     grdFiles->verticalHeader()->hide();
+    grdFiles->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     grdFiles->horizontalHeader()->setStretchLastSection(true);
     for (int Row = 0; Row < static_cast<int>(FFiles.size()); ++Row) {
         const TSkippedFile& File = FFiles[static_cast<std::size_t>(Row)];
@@ -134,7 +137,7 @@ TSkippedFilesDialog::TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int A
             grdFiles->setItem(Row, Column, Item);
         }
     }
-    grdFiles->setColumnWidth(0, 330);
+    grdFiles->setColumnWidth(0, 380);
     grdFiles->setColumnWidth(1, 130);
 
     btnSave = new QPushButton(tr("保存(&S)…"), this);

@@ -21,8 +21,9 @@ struct TSkippedFile {
     QString Detail; // the master name, the error or the system's reason; may be empty
 };
 
-// Not collected by the search, failed, near matches, then the rest of the unmatched files
-// (a near match is listed once, as such), each group in the order the run met them.
+// Not collected by the search, failed, near matches, the rest of the unmatched files (a near
+// match is listed once, as such), then those whose master row has no song name; each group
+// in the order the run met them.
 std::vector<TSkippedFile> SkippedFiles(const TSongIdxReport& AReport,
                                        const std::vector<TNotCollected>& ANotCollected);
 

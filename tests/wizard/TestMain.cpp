@@ -939,8 +939,16 @@ void TestMain::StepFiveShowsTheRun() {
                                            Form->lblHint5_0->mapTo(Form, QPoint(0, Form->lblHint5_0->height())).y(),
                  Names[I]);
     }
-    QCOMPARE(Form->btnSkipped->isEnabled(), Figures[5] + Figures[7] + Figures[8] > 0);
+    QCOMPARE(Form->btnSkipped->isEnabled(), Figures[4] + Figures[5] + Figures[7] + Figures[8] > 0);
     QVERIFY(Form->btnSkipped->isVisible());
+    if (Library == "mixed") {
+        // Files without a song name are left out too, and listed last.
+        Form->btnSkipped->click();
+        auto* Grid = Form->FSkippedDialog->findChild<QTableWidget*>("grdFiles");
+        QCOMPARE(Grid->rowCount(), 4);
+        QCOMPARE(Grid->item(3, 0)->text(), FKtv->Path("KTV/Songs/A/20001.mpg"));
+        QCOMPARE(Grid->item(3, 1)->text(), QString("总歌库中没有歌名"));
+    }
 }
 
 // The list: every file left out with its reason, saved as UTF-8 text and as CSV exactly.

@@ -76,11 +76,11 @@
     </message>
     <message>
         <source>单击“下一步”继续。</source>
-        <translation>Click “Next” to continue.</translation>
+        <translation>Click &quot;Next&quot; to continue.</translation>
     </message>
     <message>
         <source>向导将根据编号在“总歌库”中检索歌曲信息。这需要您指定一个存储有这些歌曲信息的“总库数据库”文件，以便向导从中获取歌曲信息。该文件的文件名通常为“Total.mdb”。</source>
-        <translation>The wizard looks each song number up in the master catalogue. Name the master catalogue database file that holds this song information; it is usually called “Total.mdb”.</translation>
+        <translation>The wizard looks each song number up in the master catalogue. Name the master catalogue database file that holds this song information; it is usually called &quot;Total.mdb&quot;.</translation>
     </message>
     <message>
         <source>请指定索引所需的“总歌库数据库”文件。</source>
@@ -96,7 +96,7 @@
     </message>
     <message>
         <source>单击“下一步”，开始批量索引歌曲。</source>
-        <translation>Click “Next” to start indexing the songs.</translation>
+        <translation>Click &quot;Next&quot; to start indexing the songs.</translation>
     </message>
     <message>
         <source>    向导正在按照您所指定的文件夹，搜索其中的文件。该过程花费的时间，和您该文件夹下的文件数量有关，请耐心等待。</source>
@@ -112,7 +112,7 @@
     </message>
     <message>
         <source>    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。</source>
-        <translation>    “Offline song indexing” has finished!   Click “Finish” to close the wizard.</translation>
+        <translation>    &quot;Offline song indexing&quot; has finished!   Click &quot;Finish&quot; to close the wizard.</translation>
     </message>
     <message>
         <source>  向导 离线索引歌曲</source>
@@ -160,15 +160,15 @@
     </message>
     <message>
         <source>无法正确连接歌库数据库“%1”。<byte value="xd"/>请检查数据库文件是否正常。</source>
-        <translation>Cannot connect to the song database “%1”.<byte value="xd"/>Please check that the database file is sound.</translation>
+        <translation>Cannot connect to the song database &quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
     </message>
     <message>
         <source>无法正确连接总歌库数据库“%1”。<byte value="xd"/>请检查数据库文件是否正常。</source>
-        <translation>Cannot connect to the master catalogue database “%1”.<byte value="xd"/>Please check that the database file is sound.</translation>
+        <translation>Cannot connect to the master catalogue database &quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
     </message>
     <message>
         <source>无法保存向导设置文件“%1”。<byte value="xd"/>%2</source>
-        <translation>Cannot save the wizard settings file “%1”.<byte value="xd"/>%2</translation>
+        <translation>Cannot save the wizard settings file &quot;%1&quot;.<byte value="xd"/>%2</translation>
     </message>
     <message>
         <source>找到的文件：</source>
@@ -228,7 +228,7 @@
     </message>
     <message>
         <source>无法从总歌库数据库“%1”读取歌曲信息。<byte value="xd"/>%2</source>
-        <translation>Cannot read song information from the master catalogue database “%1”.<byte value="xd"/>%2</translation>
+        <translation>Cannot read song information from the master catalogue database &quot;%1&quot;.<byte value="xd"/>%2</translation>
     </message>
     <message>
         <source>数据库出错，索引在第 %1 个文件（共 %2 个）处停止。<byte value="xd"/>%3</source>
@@ -290,11 +290,11 @@
     </message>
     <message>
         <source>总歌库中的“%1”</source>
-        <translation>“%1” in the master</translation>
+        <translation>&quot;%1&quot; in the master</translation>
     </message>
     <message>
         <source>总歌库中的“%1”：%2</source>
-        <translation>“%1” in the master: %2</translation>
+        <translation>&quot;%1&quot; in the master: %2</translation>
     </message>
     <message>
         <source>总歌库中没有此文件名</source>
@@ -330,7 +330,11 @@
     </message>
     <message>
         <source>无法保存文件“%1”。<byte value="xd"/>%2</source>
-        <translation>Cannot save the file “%1”.<byte value="xd"/>%2</translation>
+        <translation>Cannot save the file &quot;%1&quot;.<byte value="xd"/>%2</translation>
+    </message>
+    <message>
+        <source>总歌库中没有歌名</source>
+        <translation>no song name in the master</translation>
     </message>
 </context>
 <context>
