@@ -344,6 +344,7 @@ void TMainForm::StepEntered(int AStep) {
         const QString Folder =
             QString::fromStdString(std::string(TrimControls(edtSongPath->text().toStdString())));
         auto* Worker = new TFileSearchThrd(true, FHandle, Folder, QStringLiteral(".*"), FSongFiles);
+        FSearchReport = Worker->Report();
         FThrdSearchFile = Worker;
         FSearchWorker = Worker;
         StartWorker(Worker, FSearchDone);
@@ -432,6 +433,10 @@ void TMainForm::BuildFigures() {
     connect(btnSkipped, &QPushButton::clicked, this, [this] { btnSkippedClick(); });
 }
 
+std::vector<TNotCollected> TMainForm::NotCollected() const {
+    return FSearchReport ? FSearchReport->NotCollected : std::vector<TNotCollected>();
+}
+
 void TMainForm::ShowFigures() {
     const TSongIdxReport Empty;
     const TSongIdxReport& Report = FIndexReport ? *FIndexReport : Empty;
@@ -444,10 +449,11 @@ void TMainForm::ShowFigures() {
     Show(lblUnmatched, Report.Unmatched.size());
     Show(lblNearMatches, Report.NearMatches.size());
     Show(lblFailed, static_cast<std::size_t>(Report.Failed));
-    Show(lblNotCollected, FNotCollected.size());
+    const std::size_t NotCollectedCount = FSearchReport ? FSearchReport->NotCollected.size() : 0;
+    Show(lblNotCollected, NotCollectedCount);
     btnSkipped->setEnabled(!Report.Unmatched.empty() || !Report.NearMatches.empty() ||
                            !Report.WithoutNameFiles.empty() || Report.Failed > 0 ||
-                           !FNotCollected.empty());
+                           NotCollectedCount > 0);
 }
 
 void TMainForm::btnSkippedClick() {
@@ -456,7 +462,7 @@ void TMainForm::btnSkippedClick() {
     // Failures beyond those the report keeps have no path to list.
     const int Unlisted = std::max(0, Report.Failed - static_cast<int>(Report.Failures.size()));
     delete FSkippedDialog.data();
-    FSkippedDialog = new TSkippedFilesDialog(SkippedFiles(Report, FNotCollected), Unlisted, this);
+    FSkippedDialog = new TSkippedFilesDialog(SkippedFiles(Report, NotCollected()), Unlisted, this);
     FSkippedDialog->setAttribute(Qt::WA_DeleteOnClose);
     // Modal to the wizard but not blocking: Finish waits until the list is closed.
     FSkippedDialog->open();
@@ -616,10 +622,6 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
         if (AWParam == 0) {
             lblsLeft->setText(WorkerText(Text));
             lblsLeft->adjustSize();
-            // Its statuses come from inside its walk: the worker is alive and what it could
-            // not collect so far is there to take (the last status follows the walk).
-            if (auto* Search = qobject_cast<TFileSearchThrd*>(FThrdSearchFile.data()))
-                FNotCollected = Search->NotCollected();
         }
         else if (AWParam == 1)
             lblaLeft->setText(WorkerText(Text));

@@ -119,8 +119,8 @@ protected:
     TStringListRef FSongFiles;
     // The last index run's report, read once the worker has finished.
     TSongIdxReportRef FIndexReport;
-    // What the search saw and did not collect, taken while the search worker is alive.
-    std::vector<TNotCollected> FNotCollected;
+    // The last search's report, read once the worker has finished.
+    TFileSearchReportRef FSearchReport;
     // The current directory the wizard was started in, before it moved to its own folder.
     QString FStartDir;
 
@@ -135,6 +135,8 @@ private:
     void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
     void ShowIndexFailures();
     void WriteChoices();
+    // What the last search saw and did not collect.
+    std::vector<TNotCollected> NotCollected() const;
     void BuildFigures();
     void ShowFigures();
     void btnSkippedClick();

@@ -50,7 +50,7 @@ public:
     using TMainForm::FThrdSearchFile;
     using TMainForm::FThrdSongIndex;
     using TMainForm::FIndexReport;
-    using TMainForm::FNotCollected;
+    using TMainForm::FSearchReport;
     using TMainForm::btnSkipped;
     using TMainForm::FSkippedDialog;
     using TMainForm::lblHint5_0;
@@ -1333,7 +1333,7 @@ void TestMain::Screenshots() {
     auto* InEnglish = new TProbe({"corvena"}, Demo.isEmpty() ? FKtv->Program() : Demo + "/Tools/corvena");
     InEnglish->FIndexReport = Form->FIndexReport;
     InEnglish->FSongFiles = Form->FSongFiles;
-    InEnglish->FNotCollected = Form->FNotCollected;
+    InEnglish->FSearchReport = Form->FSearchReport;
     InEnglish->show();
     InEnglish->grab().save(Dir + "/main-step1-en.png");
     InEnglish->SetStep(2);
