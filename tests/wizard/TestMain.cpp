@@ -1305,7 +1305,7 @@ void TestMain::Screenshots() {
         if (AMessage.Msg != WM_WIZ_PROGRESS)
             return;
         // A third of the way through each working step.
-        if (AMessage.LParam == 0 && SearchShots == 0 && AMessage.WParam >= (Demo.isEmpty() ? 1000u : 30000u)) {
+        if (AMessage.LParam == 0 && SearchShots == 0 && AMessage.WParam >= (Demo.isEmpty() ? 1000u : 6000u)) {
             ++SearchShots;
             Form->grab().save(Dir + "/main-step3.png");
         } else if (AMessage.LParam != 0 && IndexShots == 0 &&
