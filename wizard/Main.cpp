@@ -5,8 +5,8 @@
 #include "Config.h"
 #include "FileDialogs.h"
 #include "HostLink.h"
-#include "Language.h"
 #include "IniFile.h"
+#include "Language.h"
 #include "MessageBoxes.h"
 #include "SkippedFiles.h"
 #include "ThrdFileSearch.h"
@@ -56,8 +56,8 @@ QIcon CorvenaIcon() {
     return Icon;
 }
 
-// The label's (or button's) accelerator Alt+AKey leads to ATarget. A translation may mark its
-// own accelerator with "&"; the Chinese texts carry none, so the key is bound by hand there.
+// Alt+AKey runs AAction while APage is shown, unless AText (the translated caption) marks an
+// accelerator of its own with "&": the Chinese texts carry none, so the key is bound by hand.
 void BindAccelerator(QWidget* APage, const QString& AText, QChar AKey, const std::function<void()>& AAction) {
     if (AText.contains(QLatin1Char('&')))
         return;
