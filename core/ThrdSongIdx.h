@@ -28,13 +28,6 @@ struct TSongIdxFailure {
     std::string Error;
 };
 
-// A file whose name is not in the master as it stands but close to one that is.
-struct TNearMatch {
-    std::string Path;
-    std::string MasterName;
-    std::string Reason;
-};
-
 // What a run did. Written by the worker thread; its creator reads it after the completion
 // handler has run (the thread has finished by then).
 struct TSongIdxReport {
@@ -52,7 +45,6 @@ struct TSongIdxReport {
     int Failed = 0; // lookup or save errors, and paths that differ from an earlier one only in
                     // letter case
     std::vector<TSongIdxFailure> Failures; // the first MaxFailures of them
-    std::vector<TNearMatch> NearMatches;   // unmatched files close to a master name
     bool Interrupted = false;              // a termination request stopped the run
     // Why the run could not start (no master query) or ended early (a database stopped
     // working); empty when the run went through.

@@ -62,8 +62,8 @@ std::vector<TSkippedFile> SkippedFiles(const TSongIdxReport& AReport,
         Near.insert(Match.Path);
         const QString Master = FromUtf8(Match.MasterName);
         Files.push_back({FromUtf8(Match.Path), TSkippedFilesDialog::tr("近似匹配"),
-                         Match.Reason.empty() ? TSkippedFilesDialog::tr("总歌库中的“%1”").arg(Master)
-                                              : TSkippedFilesDialog::tr("总歌库中的“%1”：%2").arg(Master, FromUtf8(Match.Reason))});
+                         TSkippedFilesDialog::tr("总歌库中的“%1”：%2")
+                             .arg(Master, QString::fromLatin1(NearMatchReasonName(Match.Reason)))});
     }
     for (const std::string& Path : AReport.Unmatched)
         if (!Near.contains(Path))

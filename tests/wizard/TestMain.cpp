@@ -1021,7 +1021,7 @@ void TestMain::NearMatchesAreListed() {
     TProbe* Form = Make();
     auto Report = std::make_shared<TSongIdxReport>();
     Report->Unmatched = {"/songs/00001.MPEG", "/songs/x.mpg"};
-    Report->NearMatches = {{"/songs/00001.MPEG", "00001.mpg", "extension"}};
+    Report->NearMatches = {{"/songs/00001.MPEG", "00001.mpg", TNearMatchReason::Extension}};
     Form->FIndexReport = Report;
     Form->SetStep(5);
     QCOMPARE(FigureText(Form, "lblNearMatches"), QString("1"));

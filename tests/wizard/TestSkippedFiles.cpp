@@ -18,7 +18,7 @@ private slots:
 void TestSkippedFiles::GroupsInOrder() {
     TSongIdxReport Report;
     Report.Unmatched = {"/s/u1.mpg", "/s/near.MPG", "/s/u2.mpg"};
-    Report.NearMatches = {{"/s/near.MPG", "near.mpg", ""}};
+    Report.NearMatches = {{"/s/near.MPG", "near.mpg", TNearMatchReason::Extension}};
     Report.Failures = {{"/s/f.mpg", "no such column: Track"}};
     Report.Failed = 1;
     Report.WithoutNameFiles = {"/s/nameless.mpg"};
@@ -26,7 +26,7 @@ void TestSkippedFiles::GroupsInOrder() {
     const std::vector<TSkippedFile> Files = SkippedFiles(Report, NotCollected);
     QCOMPARE(Files.size(), std::size_t(6));
     const QStringList Expected{"/s/locked|未收集|Permission denied", "/s/f.mpg|写入失败|no such column: Track",
-                               "/s/near.MPG|近似匹配|总歌库中的“near.mpg”", "/s/u1.mpg|总歌库中没有此文件名|",
+                               "/s/near.MPG|近似匹配|总歌库中的“near.mpg”：extension", "/s/u1.mpg|总歌库中没有此文件名|",
                                "/s/u2.mpg|总歌库中没有此文件名|", "/s/nameless.mpg|总歌库中没有歌名|"};
     for (std::size_t I = 0; I < Files.size(); ++I)
         QCOMPARE(Files[I].Path + "|" + Files[I].Reason + "|" + Files[I].Detail, Expected[static_cast<qsizetype>(I)]);
