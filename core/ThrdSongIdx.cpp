@@ -212,6 +212,7 @@ void TSongIdxThrd::IndexSongs() {
             ++FReport->Matched;
             if (R.SongName.empty()) {
                 ++FReport->WithoutName;
+                FReport->WithoutNameFiles.push_back(Path);
                 Commit();
                 if (Ends)
                     break;

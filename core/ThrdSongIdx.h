@@ -41,6 +41,7 @@ struct TSongIdxReport {
     int Updated = 0;     // songs rewritten
     int Kept = 0;        // present and not to be overwritten
     int WithoutName = 0; // a master row with an empty SongName
+    std::vector<std::string> WithoutNameFiles; // their paths
     std::vector<std::string> Unmatched; // paths without a master row
     std::vector<TNearMatch> NearMatches; // master names near the unmatched ones, in their order
     int Failed = 0; // lookup or save errors, and paths that differ from an earlier one only in

@@ -18,7 +18,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
     libsqlite3-dev sqlite3 \
     googletest libgtest-dev libgmock-dev \
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6opengl6-dev \
-    fonts-wqy-microhei xvfb xauth xdotool \
+    fonts-wqy-microhei xvfb xauth xdotool x11-utils \
     g++-multilib libsqlite3-dev:i386 qemu-user \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \

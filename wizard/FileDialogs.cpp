@@ -1,8 +1,14 @@
 #include "FileDialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 
 namespace {
+
+// The dialogs' texts for the translation tools.
+class TFileDialogs {
+    Q_DECLARE_TR_FUNCTIONS(TFileDialogs)
+};
 
 TDialogHandler& Handler() {
     static TDialogHandler Instance;
@@ -24,12 +30,12 @@ TDialogHandler SetDialogHandler(TDialogHandler AHandler) {
 QString BrowseFolder(QWidget* AParent) {
     if (Handler())
         return Handler()(TDialogKind::Folder);
-    QFileDialog Dialog(AParent, QStringLiteral("浏览文件夹"));
+    QFileDialog Dialog(AParent, TFileDialogs::tr("浏览文件夹"));
     Dialog.setFileMode(QFileDialog::Directory);
     Dialog.setOption(QFileDialog::ShowDirsOnly);
     Dialog.setOption(QFileDialog::DontUseNativeDialog);
-    Dialog.setLabelText(QFileDialog::Accept, QStringLiteral("确定"));
-    Dialog.setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
+    Dialog.setLabelText(QFileDialog::Accept, TFileDialogs::tr("确定"));
+    Dialog.setLabelText(QFileDialog::Reject, TFileDialogs::tr("取消"));
     return RunDialog(Dialog);
 }
 
@@ -38,6 +44,22 @@ QString BrowseDatabaseFile(QWidget* AParent) {
         return Handler()(TDialogKind::File);
     QFileDialog Dialog(AParent);
     Dialog.setFileMode(QFileDialog::ExistingFile);
-    Dialog.setNameFilter(QStringLiteral("数据库文件 (*.mdb)"));
+    Dialog.setNameFilter(TFileDialogs::tr("数据库文件 (*.mdb)"));
+    return RunDialog(Dialog);
+}
+
+QString BrowseSaveList(QWidget* AParent) {
+    if (Handler())
+        return Handler()(TDialogKind::SaveList);
+    QFileDialog Dialog(AParent, TFileDialogs::tr("保存未索引的文件列表"));
+    Dialog.setAcceptMode(QFileDialog::AcceptSave);
+    Dialog.setFileMode(QFileDialog::AnyFile);
+    const QString TextFilter = TFileDialogs::tr("文本文件 (*.txt)");
+    const QString CsvFilter = TFileDialogs::tr("CSV 文件 (*.csv)");
+    Dialog.setNameFilters({TextFilter, CsvFilter});
+    Dialog.setDefaultSuffix(QStringLiteral("txt"));
+    QObject::connect(&Dialog, &QFileDialog::filterSelected, &Dialog, [&Dialog, CsvFilter](const QString& AFilter) {
+        Dialog.setDefaultSuffix(AFilter == CsvFilter ? QStringLiteral("csv") : QStringLiteral("txt"));
+    });
     return RunDialog(Dialog);
 }

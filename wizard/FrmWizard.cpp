@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QWindow>
@@ -15,10 +16,6 @@
 namespace {
 
 const QString CjkFallbackFamily = QStringLiteral("WenQuanYi Micro Hei");
-const QString CloseQuestion = QStringLiteral("您确实要退出该向导吗？");
-const QString ConfirmTitle = QStringLiteral("  确认");
-const QString NextCaption = QStringLiteral("下一步(&N)");
-const QString FinishCaption = QStringLiteral("完成(&F)");
 
 constexpr int ButtonTop = 7;
 constexpr int ButtonWidth = 75;
@@ -48,6 +45,7 @@ QPushButton* MakeButton(QWidget* AParent, const char* AName, const QString& ACap
     auto* Button = new QPushButton(ACaption, AParent);
     Button->setObjectName(QString::fromLatin1(AName));
     Button->setGeometry(ALeft, ButtonTop, ButtonWidth, ButtonHeight);
+    Button->setAccessibleName(SpokenCaption(ACaption));
     // Enter must not press anything.
     Button->setAutoDefault(false);
     Button->setDefault(false);
@@ -55,6 +53,11 @@ QPushButton* MakeButton(QWidget* AParent, const char* AName, const QString& ACap
 }
 
 } // namespace
+
+QString SpokenCaption(QString ACaption) {
+    static const QRegularExpression Accelerator(QStringLiteral("\\(&.\\)|&"));
+    return ACaption.remove(Accelerator).trimmed();
+}
 
 QFont FontWithCjkFallback(const QString& AFamily) {
     QFont Font(AFamily);
@@ -85,7 +88,7 @@ TWizardForm::TWizardForm(QWidget* AParent)
     : QWidget(AParent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                            Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("向导"));
+    setWindowTitle(tr("向导"));
     QFont Font = FontWithCjkFallback(QStringLiteral("Tahoma"));
     Font.setPointSize(8);
     setFont(Font);
@@ -111,9 +114,9 @@ TWizardForm::TWizardForm(QWidget* AParent)
     pnlBottom->setGeometry(0, ClientHeight - BottomHeight, ClientWidth, BottomHeight);
     FillWithButtonFace(pnlBottom);
 
-    btnPrior = MakeButton(pnlBottom, "btnPrior", QStringLiteral("上一步(&B)"), 310);
-    btnNext = MakeButton(pnlBottom, "btnNext", NextCaption, 391);
-    btnCancel = MakeButton(pnlBottom, "btnCancel", QStringLiteral("取消(&C)"), 474);
+    btnPrior = MakeButton(pnlBottom, "btnPrior", tr("上一步(&B)"), 310);
+    btnNext = MakeButton(pnlBottom, "btnNext", tr("下一步(&N)"), 391);
+    btnCancel = MakeButton(pnlBottom, "btnCancel", tr("取消(&C)"), 474);
     connect(btnPrior, &QPushButton::clicked, this,
             [this] { Guarded([this] { btnPriorClick(); }); });
     connect(btnNext, &QPushButton::clicked, this, [this] { Guarded([this] { btnNextClick(); }); });
@@ -162,11 +165,12 @@ void TWizardForm::SetStep(int V) {
         Panel->raise();
     }
     const QString T = V - 1 < FTitles.size() ? FTitles[V - 1] : QString();
-    SetTitle(QStringLiteral("第%1步：%2").arg(QString::number(V), T));
+    SetTitle(tr("第%1步：%2").arg(QString::number(V), T));
     btnPrior->setVisible(V != FStepMax);
     btnPrior->setEnabled(V != 1);
     btnNext->setEnabled(true);
-    btnNext->setText(V == FStepMax ? FinishCaption : NextCaption);
+    btnNext->setText(V == FStepMax ? tr("完成(&F)") : tr("下一步(&N)"));
+    btnNext->setAccessibleName(SpokenCaption(btnNext->text()));
     if (FOnStep)
         FOnStep(V);
     FStep = V;
@@ -205,7 +209,7 @@ void TWizardForm::btnCancelClick() {
 void TWizardForm::FormCloseQuery(bool& CanClose) {
     if (FStep == FStepMax)
         return;
-    CanClose = ConfirmClose(CloseQuestion);
+    CanClose = ConfirmClose(tr("您确实要退出该向导吗？"));
 }
 
 void TWizardForm::FormClose() {
@@ -222,7 +226,7 @@ void TWizardForm::pnlTopMouseDown() {
 }
 
 bool TWizardForm::ConfirmClose(const QString& AQuestion) {
-    return ConfirmBox(this, ConfirmTitle, AQuestion);
+    return ConfirmBox(this, tr("  确认"), AQuestion);
 }
 
 void TWizardForm::showEvent(QShowEvent* AEvent) {

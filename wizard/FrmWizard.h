@@ -33,6 +33,9 @@ public:
 // family itself is missing (Tahoma and SimSun are Windows fonts).
 QFont FontWithCjkFallback(const QString& AFamily);
 
+// A caption without its accelerator, as a screen reader says it: "下一步(&N)" is "下一步".
+QString SpokenCaption(QString ACaption);
+
 // An event handler is an object and one of its methods.
 template <class TObject, class TClass, class... TArgs>
 std::function<void(TArgs...)> BindEvent(TObject* AObject, void (TClass::*AMethod)(TArgs...)) {

@@ -6,18 +6,23 @@
 #include "FileDialogs.h"
 #include "HostLink.h"
 #include "IniFile.h"
+#include "Language.h"
 #include "MessageBoxes.h"
+#include "SkippedFiles.h"
 #include "ThrdFileSearch.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -31,10 +36,38 @@ static void InitResources() { Q_INIT_RESOURCE(wizard); }
 
 namespace {
 
-const QString ErrorTitle = QStringLiteral("  错误");
 // A screen's frame: the index progress changes the bar and its label at most this often.
 constexpr int ProgressFrameMs = 16;
-const QString ConfirmTitle = QStringLiteral("  确认");
+
+// The workers' statuses, shown in the window's language.
+const char* const WorkerStatuses[] = {
+    QT_TRANSLATE_NOOP("TMainForm", "正在初始化,请稍侯..."), QT_TRANSLATE_NOOP("TMainForm", "正在搜索文件..."),
+    QT_TRANSLATE_NOOP("TMainForm", "搜索文件已完成!"),      QT_TRANSLATE_NOOP("TMainForm", "正在索引歌曲..."),
+    QT_TRANSLATE_NOOP("TMainForm", "索引歌曲已完成!"),
+};
+
+QString WorkerText(const QString& AText) {
+    for (const char* Status : WorkerStatuses)
+        if (AText == QString::fromUtf8(Status))
+            return TMainForm::tr(Status);
+    return AText;
+}
+
+QIcon CorvenaIcon() {
+    QIcon Icon;
+    for (const int Size : {16, 24, 32, 48, 64, 128, 256})
+        Icon.addFile(QStringLiteral(":/wizard/icons/corvena-%1.png").arg(Size), QSize(Size, Size));
+    return Icon;
+}
+
+// Alt+AKey runs AAction while APage is shown, unless AText (the translated caption) marks an
+// accelerator of its own with "&": the Chinese texts carry none, so the key is bound by hand.
+void BindAccelerator(QWidget* APage, const QString& AText, QChar AKey, const std::function<void()>& AAction) {
+    if (AText.contains(QLatin1Char('&')))
+        return;
+    auto* Shortcut = new QShortcut(QKeySequence(QStringLiteral("Alt+") + AKey), APage);
+    QObject::connect(Shortcut, &QShortcut::activated, APage, AAction);
+}
 
 QFont HintFont() {
     QFont Font = FontWithCjkFallback(QStringLiteral("SimSun"));
@@ -109,7 +142,8 @@ std::vector<QPointer<QThread>>& StartedWorkers() {
 TButtonEdit::TButtonEdit(QWidget* AParent) : QLineEdit(AParent), FButton(new QToolButton(this)) {
     FButton->setText(QStringLiteral("..."));
     FButton->setCursor(Qt::ArrowCursor);
-    FButton->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab like any button.
+    FButton->setFocusPolicy(Qt::StrongFocus);
     connect(FButton, &QToolButton::clicked, this, &TButtonEdit::ButtonClicked);
 }
 
@@ -143,42 +177,42 @@ TMainForm::~TMainForm() {
 void TMainForm::BuildPages() {
     pnl1 = MakePage(this, "pnl1");
     lblHint1_0 = MakeHint(pnl1, "lblHint1_0",
-                          QStringLiteral("向导将扫描您所指定文件夹内的所有歌曲文件，根据文件名中的数字编号，"
+                          tr("向导将扫描您所指定文件夹内的所有歌曲文件，根据文件名中的数字编号，"
                                          "逐一获取其歌曲信息；然后，再将这些信息批量添加到您的点歌系统中。"),
                           91, 40, 377, 60);
-    lblHint1_1 = MakeHint(pnl1, "lblHint1_1", QStringLiteral("请指定需要被索引的歌曲文件的存放位置。"), 91, 110);
-    lblFilePath = MakeLabel(pnl1, "lblFilePath", QStringLiteral("歌曲文件夹："), 91, 136);
+    lblHint1_1 = MakeHint(pnl1, "lblHint1_1", tr("请指定需要被索引的歌曲文件的存放位置。"), 91, 110);
+    lblFilePath = MakeLabel(pnl1, "lblFilePath", tr("歌曲文件夹："), 91, 136);
     lblFilePath->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    edtSongPath = MakeButtonEdit(pnl1, "edtSongPath", QStringLiteral("浏览歌曲文件夹"), 169, 130, 294, 21);
+    edtSongPath = MakeButtonEdit(pnl1, "edtSongPath", tr("浏览歌曲文件夹"), 169, 130, 294, 21);
     chkOnlyAdd = new QCheckBox(
-        QStringLiteral("仅处理没有歌曲信息的文件，对已经有歌曲信息的文件不做更新。"), pnl1);
+        tr("仅处理没有歌曲信息的文件，对已经有歌曲信息的文件不做更新。"), pnl1);
     chkOnlyAdd->setObjectName(QStringLiteral("chkOnlyAdd"));
     chkOnlyAdd->setGeometry(91, 176, 372, 17);
     chkOnlyAdd->setAutoFillBackground(true);
     QPalette White = chkOnlyAdd->palette();
     White.setColor(QPalette::Window, Qt::white);
     chkOnlyAdd->setPalette(White);
-    lblHint1_3 = MakeHint(pnl1, "lblHint1_3", QStringLiteral("单击“下一步”继续。"), 91, 222);
+    lblHint1_3 = MakeHint(pnl1, "lblHint1_3", tr("单击“下一步”继续。"), 91, 222);
     lblHint1_3->hide();
 
     pnl2 = MakePage(this, "pnl2");
     lblHint2_1 = MakeHint(pnl2, "lblHint2_1",
-                          QStringLiteral("向导将根据编号在“总歌库”中检索歌曲信息。这需要您指定一个存储有这些歌曲信息的"
+                          tr("向导将根据编号在“总歌库”中检索歌曲信息。这需要您指定一个存储有这些歌曲信息的"
                                          "“总库数据库”文件，以便向导从中获取歌曲信息。该文件的文件名通常为“Total.mdb”。"),
                           91, 40, 372, 60);
-    lblHint2_2 = MakeHint(pnl2, "lblHint2_2", QStringLiteral("请指定索引所需的“总歌库数据库”文件。"), 91, 110);
-    lblTotalFile = MakeLabel(pnl2, "lblTotalFile", QStringLiteral("总歌库数据库："), 91, 136);
+    lblHint2_2 = MakeHint(pnl2, "lblHint2_2", tr("请指定索引所需的“总歌库数据库”文件。"), 91, 110);
+    lblTotalFile = MakeLabel(pnl2, "lblTotalFile", tr("总歌库数据库："), 91, 136);
     edtTotalPath =
-        MakeButtonEdit(pnl2, "edtTotalPath", QStringLiteral("浏览总库数据库文件"), 181, 130, 282, 21);
-    lblHint2_3 = MakeHint(pnl2, "lblHint2_3", QStringLiteral("单击“下一步”，开始批量索引歌曲。"), 91, 222);
+        MakeButtonEdit(pnl2, "edtTotalPath", tr("浏览总库数据库文件"), 181, 130, 282, 21);
+    lblHint2_3 = MakeHint(pnl2, "lblHint2_3", tr("单击“下一步”，开始批量索引歌曲。"), 91, 222);
     lblHint2_3->hide();
 
     pnl3 = MakePage(this, "pnl3");
     lblHint3_0 = MakeHint(pnl3, "lblHint3_0",
-                          QStringLiteral("    向导正在按照您所指定的文件夹，搜索其中的文件。该过程花费的时间，"
+                          tr("    向导正在按照您所指定的文件夹，搜索其中的文件。该过程花费的时间，"
                                          "和您该文件夹下的文件数量有关，请耐心等待。"),
                           91, 40, 372, 24, true);
-    lblsLeft = MakeLabel(pnl3, "lblsLeft", QStringLiteral("正在......"), 91, 177);
+    lblsLeft = MakeLabel(pnl3, "lblsLeft", tr("正在......"), 91, 177);
     lblsRight = MakeLabel(pnl3, "lblsRight", QString(), 0, 180);
     lblsRight->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     SetSearchCount(QStringLiteral("0%"));
@@ -191,9 +225,9 @@ void TMainForm::BuildPages() {
 
     pnl4 = MakePage(this, "pnl4");
     lblHint4_0 = MakeHint(pnl4, "lblHint4_0",
-                          QStringLiteral("    “索引歌曲”的过程，需要花费较长的时间。这和您索引的歌曲文件总数有关系。"),
+                          tr("    “索引歌曲”的过程，需要花费较长的时间。这和您索引的歌曲文件总数有关系。"),
                           91, 40, 372, 24, true);
-    lblaLeft = MakeLabel(pnl4, "lblaLeft", QStringLiteral("正在......"), 91, 180, 200, 13);
+    lblaLeft = MakeLabel(pnl4, "lblaLeft", tr("正在......"), 91, 180, 200, 13);
     lblaRight = MakeLabel(pnl4, "lblaRight", QStringLiteral("0%"), 334, 180, 154, 13);
     lblaRight->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     ProgressBar = new QProgressBar(pnl4);
@@ -209,8 +243,10 @@ void TMainForm::BuildPages() {
 
     pnl5 = MakePage(this, "pnl5");
     lblHint5_0 = MakeHint(pnl5, "lblHint5_0",
-                          QStringLiteral("    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。"), 91, 41,
+                          tr("    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。"), 91, 41,
                           375, 48, true);
+
+    BuildFigures();
 
     connect(edtSongPath, &TButtonEdit::ButtonClicked, this, [this] { edtSongPathButtonClick(); });
     connect(edtTotalPath, &TButtonEdit::ButtonClicked, this, [this] { edtTotalPathButtonClick(); });
@@ -218,14 +254,15 @@ void TMainForm::BuildPages() {
 
 void TMainForm::FormCreate() {
     FMainAppHandle = HostHandleFromArguments(FArguments);
-    setWindowTitle(QStringLiteral("  向导 离线索引歌曲"));
+    setWindowTitle(tr("  向导 离线索引歌曲"));
+    setWindowIcon(CorvenaIcon());
     BuildPages();
+    SetUpKeyboard();
 
     SetStepMax(5);
     FStepPanels = {pnl1, pnl2, pnl3, pnl4, pnl5};
-    FTitles = QStringList{QStringLiteral("指定歌曲文件"), QStringLiteral("指定总库数据库"),
-                          QStringLiteral("搜集文件信息"), QStringLiteral("更新歌曲信息"),
-                          QStringLiteral("完成索引")};
+    FTitles = QStringList{tr("指定歌曲文件"), tr("指定总库数据库"), tr("搜集文件信息"),
+                          tr("更新歌曲信息"), tr("完成索引")};
     SetBeforeNext(BindEvent(this, &TMainForm::BeforeNextStep));
     SetOnStep(BindEvent(this, &TMainForm::StepEntered));
     SetStep(1);
@@ -237,11 +274,12 @@ void TMainForm::FormCreate() {
     edtTotalPath->setText(QString::fromStdString(Choices.TotalPath));
 
     FCloseConfirmation = true;
+    FStartDir = QDir::currentPath();
     QDir::setCurrent(QString::fromStdString(GetProgramDir(FProgramFile)));
 }
 
 void TMainForm::Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit) {
-    ErrorBox(this, ErrorTitle, AText);
+    ErrorBox(this, tr("  错误"), AText);
     if (AEdit != nullptr)
         AEdit->setFocus();
     Canceled = true;
@@ -249,19 +287,21 @@ void TMainForm::Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit) {
 
 void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
     if (AStep == 1) {
+        ResolveFromStartDir(edtSongPath, true);
         const QString Text = edtSongPath->text();
         if (Text.isEmpty())
-            Refuse(Canceled, QStringLiteral("请指定歌曲文件的存放位置!"), edtSongPath);
+            Refuse(Canceled, tr("请指定歌曲文件的存放位置!"), edtSongPath);
         else if (!QFileInfo(Text).isDir())
-            Refuse(Canceled, QStringLiteral("指定的路径不存在!"), edtSongPath);
+            Refuse(Canceled, tr("指定的路径不存在!"), edtSongPath);
     } else if (AStep == 2) {
+        ResolveFromStartDir(edtTotalPath, false);
         const QString Text = edtTotalPath->text();
         if (Text.isEmpty()) {
-            Refuse(Canceled, QStringLiteral("请指定“总歌库数据库”文件的存放位置!"), edtTotalPath);
+            Refuse(Canceled, tr("请指定“总歌库数据库”文件的存放位置!"), edtTotalPath);
             return;
         }
         if (!QFileInfo(Text).isFile()) {
-            Refuse(Canceled, QStringLiteral("指定的数据库文件不存在!"), edtTotalPath);
+            Refuse(Canceled, tr("指定的数据库文件不存在!"), edtTotalPath);
             return;
         }
         const QString LocalFile = QString::fromStdString(ReadLocalFileName(FProgramFile));
@@ -277,10 +317,10 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
             return true;
         };
         if (Connect(cnnLocal, LocalConnectionString(LocalFile.toStdString()), TConnectMode::Default,
-                    QStringLiteral("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
+                    tr("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
                     nullptr))
             Connect(cnnTotal, TotalConnectionString(Text.toStdString()), TConnectMode::ShareDenyNone,
-                    QStringLiteral("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
+                    tr("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
                     edtTotalPath);
     }
 }
@@ -293,7 +333,17 @@ void TMainForm::StartWorker(QThread* AWorker, QMetaObject::Connection& ADone) {
 }
 
 void TMainForm::StepEntered(int AStep) {
+    // Only the current page is shown, so Tab and the accelerators never reach a page behind.
+    for (std::size_t I = 0; I < FStepPanels.size(); ++I)
+        if (FStepPanels[I] && static_cast<int>(I) != AStep - 1)
+            FStepPanels[I]->hide();
     switch (AStep) {
+    case 1:
+        edtSongPath->setFocus();
+        break;
+    case 2:
+        edtTotalPath->setFocus();
+        break;
     case 3: {
         btnPrior->setEnabled(false);
         btnNext->setEnabled(false);
@@ -302,6 +352,7 @@ void TMainForm::StepEntered(int AStep) {
         const QString Folder =
             QString::fromStdString(std::string(TrimControls(edtSongPath->text().toStdString())));
         auto* Worker = new TFileSearchThrd(true, FHandle, Folder, QStringLiteral(".*"), FSongFiles);
+        FSearchReport = Worker->Report();
         FThrdSearchFile = Worker;
         FSearchWorker = Worker;
         StartWorker(Worker, FSearchDone);
@@ -321,6 +372,7 @@ void TMainForm::StepEntered(int AStep) {
     case 5:
         btnPrior->hide();
         btnNext->setEnabled(true);
+        ShowFigures();
         WriteChoices();
         break;
     default:
@@ -335,12 +387,139 @@ void TMainForm::WriteChoices() {
         WriteWizardChoices(FProgramFile, Choices);
     } catch (const TIniError& Error) {
         // The step stays where it was: Finish enters the last step again and retries.
-        ErrorBox(this, ErrorTitle,
-                 QStringLiteral("无法保存向导设置文件“%1”。\r%2")
+        ErrorBox(this, tr("  错误"),
+                 tr("无法保存向导设置文件“%1”。\r%2")
                      .arg(QString::fromStdString(GetToolFileName(FProgramFile)),
                           QString::fromUtf8(Error.what())));
         throw TSilentAbort();
     }
+}
+
+void TMainForm::BuildFigures() {
+    pnlFigures = new QWidget(pnl5);
+    pnlFigures->setObjectName(QStringLiteral("pnlFigures"));
+    pnlFigures->setGeometry(91, 96, 375, 100);
+    auto* Grid = new QGridLayout(pnlFigures);
+    Grid->setContentsMargins(0, 0, 0, 0);
+    Grid->setHorizontalSpacing(6);
+    Grid->setVerticalSpacing(3);
+    Grid->setColumnStretch(2, 1);
+    int Row = 0;
+    int Column = 0;
+    const auto Figure = [&](const char* AName, const QString& ACaption) {
+        auto* Caption = new QLabel(ACaption, pnlFigures);
+        Caption->setObjectName(QString::fromLatin1(AName) + QStringLiteral("Caption"));
+        auto* Value = new QLabel(QStringLiteral("0"), pnlFigures);
+        Value->setObjectName(QString::fromLatin1(AName));
+        Value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Value->setMinimumWidth(40);
+        Caption->setBuddy(Value);
+        Grid->addWidget(Caption, Row, Column);
+        Grid->addWidget(Value, Row, Column + 1);
+        if (++Row == 5) {
+            Row = 0;
+            Column = 3;
+        }
+        return Value;
+    };
+    lblFilesFound = Figure("lblFilesFound", tr("找到的文件："));
+    lblInserted = Figure("lblInserted", tr("新增的歌曲："));
+    lblUpdated = Figure("lblUpdated", tr("重写的歌曲："));
+    lblKept = Figure("lblKept", tr("保留的歌曲："));
+    lblWithoutName = Figure("lblWithoutName", tr("没有歌名的歌曲："));
+    lblUnmatched = Figure("lblUnmatched", tr("总歌库中没有的文件："));
+    lblNearMatches = Figure("lblNearMatches", tr("近似匹配的文件："));
+    lblFailed = Figure("lblFailed", tr("写入失败的文件："));
+    lblNotCollected = Figure("lblNotCollected", tr("未收集的文件："));
+
+    btnSkipped = new QPushButton(tr("查看未索引的文件(&V)…"), pnl5);
+    btnSkipped->setObjectName(QStringLiteral("btnSkipped"));
+    btnSkipped->setAutoDefault(false);
+    btnSkipped->adjustSize();
+    btnSkipped->setGeometry(91, 206, std::max(btnSkipped->width(), 160), 25);
+    btnSkipped->setEnabled(false);
+    connect(btnSkipped, &QPushButton::clicked, this, [this] { btnSkippedClick(); });
+}
+
+std::vector<TNotCollected> TMainForm::NotCollected() const {
+    return FSearchReport ? FSearchReport->NotCollected : std::vector<TNotCollected>();
+}
+
+void TMainForm::ShowFigures() {
+    const TSongIdxReport Empty;
+    const TSongIdxReport& Report = FIndexReport ? *FIndexReport : Empty;
+    const auto Show = [](QLabel* ALabel, std::size_t AValue) { ALabel->setText(QString::number(AValue)); };
+    Show(lblFilesFound, FSongFiles ? static_cast<std::size_t>(FSongFiles->size()) : 0);
+    Show(lblInserted, static_cast<std::size_t>(Report.Inserted));
+    Show(lblUpdated, static_cast<std::size_t>(Report.Updated));
+    Show(lblKept, static_cast<std::size_t>(Report.Kept));
+    Show(lblWithoutName, static_cast<std::size_t>(Report.WithoutName));
+    Show(lblUnmatched, Report.Unmatched.size());
+    Show(lblNearMatches, Report.NearMatches.size());
+    Show(lblFailed, static_cast<std::size_t>(Report.Failed));
+    const std::size_t NotCollectedCount = FSearchReport ? FSearchReport->NotCollected.size() : 0;
+    Show(lblNotCollected, NotCollectedCount);
+    btnSkipped->setEnabled(!Report.Unmatched.empty() || !Report.NearMatches.empty() ||
+                           !Report.WithoutNameFiles.empty() || Report.Failed > 0 ||
+                           NotCollectedCount > 0);
+}
+
+void TMainForm::btnSkippedClick() {
+    const TSongIdxReport Empty;
+    const TSongIdxReport& Report = FIndexReport ? *FIndexReport : Empty;
+    // Failures beyond those the report keeps have no path to list.
+    const int Unlisted = std::max(0, Report.Failed - static_cast<int>(Report.Failures.size()));
+    delete FSkippedDialog.data();
+    FSkippedDialog = new TSkippedFilesDialog(SkippedFiles(Report, NotCollected()), Unlisted, this);
+    FSkippedDialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Modal to the wizard but not blocking: Finish waits until the list is closed.
+    FSkippedDialog->open();
+}
+
+void TMainForm::SetUpKeyboard() {
+    lblFilePath->setBuddy(edtSongPath);
+    lblTotalFile->setBuddy(edtTotalPath);
+    BindAccelerator(pnl1, lblFilePath->text(), QLatin1Char('S'), [this] { edtSongPath->setFocus(); });
+    BindAccelerator(pnl1, chkOnlyAdd->text(), QLatin1Char('O'), [this] {
+        chkOnlyAdd->setFocus();
+        chkOnlyAdd->toggle();
+    });
+    BindAccelerator(pnl2, lblTotalFile->text(), QLatin1Char('M'), [this] { edtTotalPath->setFocus(); });
+
+    // Enter in an edit is Next.
+    for (TButtonEdit* Edit : {edtSongPath, edtTotalPath})
+        connect(Edit, &QLineEdit::returnPressed, this, [this] {
+            if (btnNext->isVisible() && btnNext->isEnabled())
+                btnNext->click();
+        });
+
+    // Each page's controls in reading order, then the buttons of the bottom bar.
+    QWidget* const Order[] = {edtSongPath,  edtSongPath->Button(),  chkOnlyAdd, edtTotalPath,
+                              edtTotalPath->Button(), btnSkipped, btnPrior,   btnNext,
+                              btnCancel};
+    for (std::size_t I = 1; I < std::size(Order); ++I)
+        setTabOrder(Order[I - 1], Order[I]);
+
+    edtSongPath->setAccessibleName(tr("歌曲文件夹"));
+    edtSongPath->Button()->setAccessibleName(edtSongPath->Button()->toolTip());
+    chkOnlyAdd->setAccessibleName(SpokenCaption(chkOnlyAdd->text()));
+    edtTotalPath->setAccessibleName(tr("总歌库数据库"));
+    edtTotalPath->Button()->setAccessibleName(edtTotalPath->Button()->toolTip());
+    imgProgress->setAccessibleName(tr("搜索进度"));
+    ProgressBar->setAccessibleName(tr("索引进度"));
+    btnSkipped->setAccessibleName(SpokenCaption(btnSkipped->text()));
+}
+
+void TMainForm::ResolveFromStartDir(QLineEdit* AEdit, bool AFolder) {
+    const QString Text = AEdit->text();
+    if (Text.isEmpty() || QDir::isAbsolutePath(Text) || FStartDir.isEmpty())
+        return;
+    const auto Names = [AFolder](const QFileInfo& AInfo) { return AFolder ? AInfo.isDir() : AInfo.isFile(); };
+    if (Names(QFileInfo(Text)))
+        return;
+    const QFileInfo FromStart(QDir(FStartDir), Text);
+    if (Names(FromStart))
+        AEdit->setText(QDir::toNativeSeparators(QDir::cleanPath(FromStart.absoluteFilePath())));
 }
 
 void TMainForm::ShowIndexFailures() {
@@ -348,19 +527,19 @@ void TMainForm::ShowIndexFailures() {
         return;
     const TSongIdxReport& Report = *FIndexReport;
     if (!Report.RunError.empty() && Report.Files == 0)
-        ErrorBox(this, ErrorTitle,
-                 QStringLiteral("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
+        ErrorBox(this, tr("  错误"),
+                 tr("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
                      .arg(edtTotalPath->text(), QString::fromStdString(Report.RunError)));
     else if (!Report.RunError.empty())
         // A database stopped working: the files after this one were not indexed at all.
-        ErrorBox(this, ErrorTitle,
-                 QStringLiteral("数据库出错，索引在第 %1 个文件（共 %2 个）处停止。\r%3")
+        ErrorBox(this, tr("  错误"),
+                 tr("数据库出错，索引在第 %1 个文件（共 %2 个）处停止。\r%3")
                      .arg(Report.Files)
                      .arg(FSongFiles ? FSongFiles->size() : 0)
                      .arg(QString::fromStdString(Report.RunError)));
     else if (Report.Failed > 0)
-        ErrorBox(this, ErrorTitle,
-                 QStringLiteral("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
+        ErrorBox(this, tr("  错误"),
+                 tr("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
                      .arg(Report.Failed)
                      .arg(QString::fromStdString(Report.Failures.empty() ? Report.RunError
                                                                          : Report.Failures.front().Error)));
@@ -374,6 +553,9 @@ void TMainForm::ThreadDone(QThread* Sender) {
         SetStep(4);
     } else if (Sender == FIndexWorker) {
         ShowIndexProgress();
+        // The run is over: a close question still open asks about nothing and goes.
+        if (FAsking)
+            DismissOpenBoxes();
         ShowIndexFailures();
         QCoreApplication::processEvents();
         if (FReleased)
@@ -407,7 +589,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     // The host's close arriving while the question is open wins over the answer.
     FAsking = true;
     if (Step() == 3 || Step() == 4)
-        CanClose = ConfirmBox(this, ConfirmTitle, QStringLiteral("向导任务正在执行，您确实要退出该向导吗？"));
+        CanClose = ConfirmBox(this, tr("  确认"), tr("向导任务正在执行，您确实要退出该向导吗？"));
     else
         TWizardForm::FormCloseQuery(CanClose);
     FAsking = false;
@@ -458,13 +640,13 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     case WM_WIZ_STATUS: {
         const auto Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
         if (AWParam == 0) {
-            lblsLeft->setText(Text);
+            lblsLeft->setText(WorkerText(Text));
             lblsLeft->adjustSize();
         }
         else if (AWParam == 1) {
             // The last count goes with the status that follows it.
             ShowIndexProgress();
-            lblaLeft->setText(Text);
+            lblaLeft->setText(WorkerText(Text));
         }
         break;
     }
@@ -514,6 +696,8 @@ TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
 
 int RunCorvena(const QStringList& AArguments, const QString& AProgramFile) {
     InstallHostLink();
+    const TUiTranslations Translations(UiLanguageFromEnvironment());
+    QApplication::setWindowIcon(CorvenaIcon());
     QPointer<TMainForm> Form = new TMainForm(AArguments, AProgramFile);
     Form->show();
     const int Result = QApplication::exec();

@@ -9,6 +9,7 @@
 #include "FileList.h"
 #include "FrmWizard.h"
 #include "SongsThrd.h"
+#include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 #include "WinMessages.h"
 
@@ -25,8 +26,10 @@ class QCheckBox;
 class QLabel;
 class QMovie;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 class QToolButton;
+class TSkippedFilesDialog;
 
 // An edit with a browse button inside its right end.
 class TButtonEdit : public QLineEdit {
@@ -95,6 +98,19 @@ protected:
     QProgressBar* ProgressBar;
     QWidget* pnl5;
     QLabel* lblHint5_0;
+    // What the run did, below the closing text; the button lists the files it left out.
+    QWidget* pnlFigures;
+    QLabel* lblFilesFound;
+    QLabel* lblInserted;
+    QLabel* lblUpdated;
+    QLabel* lblKept;
+    QLabel* lblWithoutName;
+    QLabel* lblUnmatched;
+    QLabel* lblNearMatches;
+    QLabel* lblFailed;
+    QLabel* lblNotCollected;
+    QPushButton* btnSkipped;
+    QPointer<TSkippedFilesDialog> FSkippedDialog;
 
     TConnectionRef cnnLocal;
     TConnectionRef cnnTotal;
@@ -105,6 +121,10 @@ protected:
     TStringListRef FSongFiles;
     // The last index run's report, read once the worker has finished.
     TSongIdxReportRef FIndexReport;
+    // The last search's report, read once the worker has finished.
+    TFileSearchReportRef FSearchReport;
+    // The current directory the wizard was started in, before it moved to its own folder.
+    QString FStartDir;
 
 private:
     void BuildPages();
@@ -119,6 +139,16 @@ private:
     // Puts the latest index progress on the bar and its label, if it is not there yet.
     void ShowIndexProgress();
     void WriteChoices();
+    // What the last search saw and did not collect.
+    std::vector<TNotCollected> NotCollected() const;
+    void BuildFigures();
+    void ShowFigures();
+    void btnSkippedClick();
+    // Keyboard: tab order, accelerators, Enter as Next, accessible names.
+    void SetUpKeyboard();
+    // A relative name that is nothing in the program's folder but is something in the folder
+    // the wizard was started from becomes that absolute name in AEdit.
+    void ResolveFromStartDir(QLineEdit* AEdit, bool AFolder);
 
     QStringList FArguments;
     std::string FProgramFile;

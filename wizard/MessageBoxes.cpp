@@ -1,6 +1,7 @@
 #include "MessageBoxes.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -12,6 +13,11 @@
 #include <utility>
 
 namespace {
+
+// The buttons' captions for the translation tools.
+class TMessageBoxes {
+    Q_DECLARE_TR_FUNCTIONS(TMessageBoxes)
+};
 
 TBoxHandler BoxHandler;
 
@@ -34,9 +40,9 @@ TBoxRequest MakeRequest(TBoxKind AKind, const QString& ATitle, const QString& AT
     Request.Title = ATitle;
     Request.Text = AText;
     if (AKind == TBoxKind::Confirmation)
-        Request.Buttons = QStringList{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
+        Request.Buttons = QStringList{TMessageBoxes::tr("是(&Y)"), TMessageBoxes::tr("否(&N)")};
     else
-        Request.Buttons = QStringList{QStringLiteral("确定")};
+        Request.Buttons = QStringList{TMessageBoxes::tr("确定")};
     Request.DefaultButton = 0;
     return Request;
 }

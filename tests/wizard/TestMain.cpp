@@ -1,17 +1,22 @@
 #include "Config.h"
 #include "FileDialogs.h"
+#include "Language.h"
 #include "Main.h"
 #include "MessageBoxes.h"
 #include "QtTestSupport.h"
+#include "SkippedFiles.h"
 #include "TestSupport.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QImageReader>
 #include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -44,6 +49,11 @@ public:
     using TMainForm::ProgressBar;
     using TMainForm::FThrdSearchFile;
     using TMainForm::FThrdSongIndex;
+    using TMainForm::FIndexReport;
+    using TMainForm::FSearchReport;
+    using TMainForm::btnSkipped;
+    using TMainForm::FSkippedDialog;
+    using TMainForm::lblHint5_0;
 
     // Every message the window handled, with the texts as they were; and a hook run after each.
     struct TSeen {
@@ -127,6 +137,20 @@ private slots:
     void FailedRunsAreShown();
     void ToolFileWriteFailureIsShownAndRetried();
     void ProgramWaitsForAStoppingWorker();
+    void StepFiveShowsTheRun_data();
+    void StepFiveShowsTheRun();
+    void SkippedListAndItsFile();
+    void NearMatchesAreListed();
+    void KeyboardPath_data();
+    void KeyboardPath();
+    void TheRunEndingClosesTheQuestion();
+    void LanguageFollowsTheLocale_data();
+    void LanguageFollowsTheLocale();
+    void WindowLanguage_data();
+    void WindowLanguage();
+    void ProgramChoosesItsLanguage();
+    void RelativeNamesFromTheStartFolder_data();
+    void RelativeNamesFromTheStartFolder();
     void Screenshots();
 
 private:
@@ -222,6 +246,7 @@ void TestMain::FirstRunState() {
     QVERIFY(Form->FStepPanels.size() == 5);
     QCOMPARE(Form->FStepPanels[0]->objectName(), QString("pnl1"));
     QVERIFY(Form->FStepPanels[0]->isVisible());
+    QCOMPARE(Form->windowIcon().availableSizes().size(), 7);
 }
 
 void TestMain::RemembersTheLastRun() {
@@ -898,6 +923,413 @@ void TestMain::ProgramWaitsForAStoppingWorker() {
     QVERIFY(Worker.isNull() || Worker->isFinished());
 }
 
+namespace {
+
+QString FigureText(TProbe* AForm, const char* AName) {
+    auto* Label = AForm->findChild<QLabel*>(AName);
+    return Label != nullptr ? Label->text() : QStringLiteral("(missing)");
+}
+
+QByteArray ReadAll(const QString& AFile) {
+    QFile File(AFile);
+    return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray("(unreadable)");
+}
+
+} // namespace
+
+void TestMain::StepFiveShowsTheRun_data() {
+    QTest::addColumn<QString>("Library");
+    QTest::addColumn<int>("Runs");
+    QTest::addColumn<bool>("OnlyAdd");
+    // files found, new, rewritten, kept, without a name, unmatched, near, failed, not collected
+    QTest::addColumn<QList<int>>("Figures");
+    QTest::addRow("unmatched, nameless, not collected") << "mixed" << 1 << false
+                                                        << QList<int>{7, 4, 0, 0, 1, 2, 0, 0, 1};
+    QTest::addRow("again, rewriting") << "plain" << 2 << false << QList<int>{4, 0, 4, 0, 0, 0, 0, 0, 0};
+    QTest::addRow("again, only adding") << "plain" << 2 << true << QList<int>{4, 0, 0, 4, 0, 0, 0, 0, 0};
+    QTest::addRow("every write fails") << "failing" << 1 << false << QList<int>{3, 0, 0, 0, 0, 0, 0, 3, 0};
+}
+
+// The figures below the closing text, and the button only when something was left out.
+void TestMain::StepFiveShowsTheRun() {
+    QFETCH(QString, Library);
+    QFETCH(int, Runs);
+    QFETCH(bool, OnlyAdd);
+    QFETCH(QList<int>, Figures);
+    if (Library == "failing")
+        MakeLibrary(3, "SongID INTEGER PRIMARY KEY, SongNumber TEXT, SongName TEXT, FilePath TEXT");
+    else
+        MakeLibrary(4);
+    if (Library == "mixed") {
+        FKtv->WriteFile("KTV/Songs/unknown.mpg", "");
+        FKtv->WriteFile("KTV/Songs/B/unknown.vob", "");
+        FKtv->WriteFile("KTV/Songs/bad\xff.mpg", "");
+        FKtv->WriteFile("KTV/Songs/A/20001.mpg", "");
+        RunSql(FKtv->Path("KTV/DataBase/Total.mdb").toStdString(),
+               "insert into Songs (SongNumber, SongName, FilePath) values ('20001', '', '20001.mpg')");
+    }
+    for (int Run = 1; Run <= Runs; ++Run) {
+        TProbe* Form = Make();
+        Form->chkOnlyAdd->setChecked(OnlyAdd);
+        StartRun(Form);
+        QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+        if (Run < Runs) {
+            Next(Form);
+            QTRY_VERIFY(!FForm);
+        }
+    }
+    TProbe* Form = FForm;
+    // The original text stays as it was, the figures come below it.
+    QCOMPARE(Form->lblHint5_0->text(), QString("    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。"));
+    const char* const Names[] = {"lblFilesFound", "lblInserted", "lblUpdated", "lblKept", "lblWithoutName",
+                                 "lblUnmatched", "lblNearMatches", "lblFailed", "lblNotCollected"};
+    for (std::size_t I = 0; I < std::size(Names); ++I) {
+        QCOMPARE(FigureText(Form, Names[I]), QString::number(Figures[static_cast<qsizetype>(I)]));
+        auto* Value = Form->findChild<QLabel*>(Names[I]);
+        QVERIFY2(Value->isVisible() && Value->mapTo(Form, QPoint(0, 0)).y() >=
+                                           Form->lblHint5_0->mapTo(Form, QPoint(0, Form->lblHint5_0->height())).y(),
+                 Names[I]);
+    }
+    QCOMPARE(Form->btnSkipped->isEnabled(), Figures[4] + Figures[5] + Figures[7] + Figures[8] > 0);
+    QVERIFY(Form->btnSkipped->isVisible());
+    if (Library == "mixed") {
+        // Files without a song name are left out too, and listed last.
+        Form->btnSkipped->click();
+        auto* Grid = Form->FSkippedDialog->findChild<QTableWidget*>("grdFiles");
+        QCOMPARE(Grid->rowCount(), 4);
+        QCOMPARE(Grid->item(3, 0)->text(), FKtv->Path("KTV/Songs/A/20001.mpg"));
+        QCOMPARE(Grid->item(3, 1)->text(), QString("总歌库中没有歌名"));
+    }
+}
+
+// The list: every file left out with its reason, saved as UTF-8 text and as CSV exactly.
+void TestMain::SkippedListAndItsFile() {
+    MakeLibrary(2, "SongID INTEGER PRIMARY KEY, SongNumber TEXT, SongName TEXT, FilePath TEXT");
+    FKtv->WriteFile("KTV/Songs/odd, \"name\".mpg", "");
+    FKtv->WriteFile("KTV/Songs/bad\xff.mpg", "");
+    TProbe* Form = Make();
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY(Form->btnSkipped->isEnabled());
+    Form->btnSkipped->click();
+    QVERIFY(Form->FSkippedDialog && Form->FSkippedDialog->isVisible());
+    auto* Grid = Form->FSkippedDialog->findChild<QTableWidget*>("grdFiles");
+    QCOMPARE(Grid->rowCount(), 4);
+    const QString Songs = FKtv->Path("KTV/Songs/");
+    const QString Unmatched = Songs + "odd, \"name\".mpg";
+    // Not collected, the failures (in the order indexed), the unmatched.
+    QCOMPARE(Grid->item(0, 0)->text(), Songs + "bad\\xFF.mpg");
+    QCOMPARE(Grid->item(0, 1)->text(), QString("未收集"));
+    QCOMPARE(Grid->item(0, 2)->text(), QString("file name is not valid UTF-8"));
+    QStringList Failed{Grid->item(1, 0)->text(), Grid->item(2, 0)->text()};
+    Failed.sort();
+    QCOMPARE(Failed, (QStringList{Songs + "A/10002.mpg", Songs + "B/10001.mpg"}));
+    for (int Row : {1, 2}) {
+        QCOMPARE(Grid->item(Row, 1)->text(), QString("写入失败"));
+        QVERIFY(!Grid->item(Row, 2)->text().isEmpty()); // the error's own text
+    }
+    QCOMPARE(Grid->item(3, 0)->text(), Unmatched);
+    QCOMPARE(Grid->item(3, 1)->text(), QString("总歌库中没有此文件名"));
+    QCOMPARE(Grid->item(3, 2)->text(), QString());
+
+    const TTempDir Out;
+    QString Answer;
+    SetDialogHandler([&](TDialogKind AKind) { return AKind == TDialogKind::SaveList ? Answer : QString(); });
+    auto* Save = Form->FSkippedDialog->findChild<QPushButton*>("btnSave");
+    const QString Failure1 = Grid->item(1, 0)->text() + "\t写入失败\t" + Grid->item(1, 2)->text();
+    const QString Failure2 = Grid->item(2, 0)->text() + "\t写入失败\t" + Grid->item(2, 2)->text();
+    Answer = QString::fromStdString(Out.File("skipped.txt"));
+    Save->click();
+    QCOMPARE(QString::fromUtf8(ReadAll(Answer)),
+             Songs + "bad\\xFF.mpg\t未收集\tfile name is not valid UTF-8\n" + Failure1 + "\n" + Failure2 + "\n" +
+                 Unmatched + "\t总歌库中没有此文件名\n");
+
+    Answer = QString::fromStdString(Out.File("skipped.CSV"));
+    Save->click();
+    const QString Csv = QString::fromUtf8(ReadAll(Answer));
+    const QStringList Lines = Csv.split("\r\n");
+    QCOMPARE(Lines.size(), 6); // header, four files, and nothing after the last line end
+    QCOMPARE(Lines[0], QString("\xEF\xBB\xBF" "文件,原因,说明"));
+    QCOMPARE(Lines[1], Songs + "bad\\xFF.mpg,未收集,file name is not valid UTF-8");
+    QVERIFY2(Lines[2].startsWith(Grid->item(1, 0)->text() + ",写入失败,"), qPrintable(Lines[2]));
+    QCOMPARE(Lines[4], "\"" + Songs + "odd, \"\"name\"\".mpg\",总歌库中没有此文件名,");
+    QCOMPARE(Lines[5], QString());
+    QVERIFY(FBoxes->Shown().size() == 1); // the failures' box before step 5, nothing since
+
+    // A file that cannot be written: told, and nothing left behind.
+    Answer = QString::fromStdString(Out.File("no/such/folder/list.txt"));
+    Save->click();
+    SetDialogHandler({});
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(2));
+    QCOMPARE(FBoxes->Shown().back().Title, QString("  错误"));
+    QVERIFY2(FBoxes->Shown().back().Text.startsWith("无法保存文件“" + Answer + "”。\r"),
+             qPrintable(FBoxes->Shown().back().Text));
+    QVERIFY(!QFileInfo::exists(Answer));
+}
+
+// Near matches come with the report: counted, and listed once each with the master's name.
+void TestMain::NearMatchesAreListed() {
+    TProbe* Form = Make();
+    auto Report = std::make_shared<TSongIdxReport>();
+    Report->Unmatched = {"/songs/00001.MPEG", "/songs/x.mpg"};
+    Report->NearMatches = {{"/songs/00001.MPEG", "00001.mpg", TNearMatchReason::Extension}};
+    Form->FIndexReport = Report;
+    Form->SetStep(5);
+    QCOMPARE(FigureText(Form, "lblNearMatches"), QString("1"));
+    QCOMPARE(FigureText(Form, "lblUnmatched"), QString("2"));
+    Form->btnSkipped->click();
+    auto* Grid = Form->FSkippedDialog->findChild<QTableWidget*>("grdFiles");
+    QCOMPARE(Grid->rowCount(), 2);
+    QCOMPARE(Grid->item(0, 0)->text(), QString("/songs/00001.MPEG"));
+    QCOMPARE(Grid->item(0, 1)->text(), QString("近似匹配"));
+    QCOMPARE(Grid->item(0, 2)->text(), QString("总歌库中的“00001.mpg”：extension"));
+    QCOMPARE(Grid->item(1, 0)->text(), QString("/songs/x.mpg"));
+}
+
+void TestMain::KeyboardPath_data() {
+    QTest::addColumn<bool>("English");
+    QTest::addRow("Chinese") << false;
+    QTest::addRow("English") << true;
+}
+
+// Type the folder, Enter, Enter: the run starts; Tab visits only what is on the page, the
+// accelerators lead to their controls, every control has a name for screen readers.
+void TestMain::KeyboardPath() {
+    QFETCH(bool, English);
+    const TUiTranslations Translations(English ? TUiLanguage::English : TUiLanguage::Chinese);
+    MakeLibrary(3);
+    THostSpy Host;
+    TProbe* Form = Make();
+    QApplication::setActiveWindow(Form);
+    QVERIFY(QTest::qWaitForWindowActive(Form));
+    QCOMPARE(QApplication::focusWidget(), Form->edtSongPath);
+
+    for (QWidget* Widget : Form->findChildren<QWidget*>())
+        if (Widget->focusPolicy() != Qt::NoFocus || qobject_cast<QProgressBar*>(Widget))
+            QVERIFY2(!Widget->accessibleName().isEmpty(), qPrintable(Widget->objectName()));
+
+    const auto Tab = [] {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        return QApplication::focusWidget();
+    };
+    QCOMPARE(Tab(), Form->edtSongPath->Button());
+    QCOMPARE(Tab(), Form->chkOnlyAdd);
+    QCOMPARE(Tab(), Form->btnNext); // Back is disabled on step 1
+    QCOMPARE(Tab(), Form->btnCancel);
+    QCOMPARE(Tab(), Form->edtSongPath);
+
+    QTest::keyClick(Form, Qt::Key_O, Qt::AltModifier);
+    QTRY_VERIFY(Form->chkOnlyAdd->isChecked()); // a button's own accelerator clicks a moment later
+    QCOMPARE(QApplication::focusWidget(), Form->chkOnlyAdd);
+    QTest::keyClick(Form, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), Form->edtSongPath);
+
+    QTest::keyClicks(Form->edtSongPath, FKtv->Path("KTV/Songs"));
+    QTest::keyClick(Form->edtSongPath, Qt::Key_Return);
+    QCOMPARE(Form->Step(), 2);
+    QCOMPARE(QApplication::focusWidget(), Form->edtTotalPath);
+    QCOMPARE(Tab(), Form->edtTotalPath->Button());
+    QCOMPARE(Tab(), Form->btnPrior);
+    QTest::keyClick(Form, Qt::Key_M, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), Form->edtTotalPath);
+    Form->edtTotalPath->selectAll();
+    QTest::keyClicks(Form->edtTotalPath, FKtv->Path("KTV/DataBase/Total.mdb"));
+    QTest::keyClick(Form->edtTotalPath, Qt::Key_Return);
+    QCOMPARE(Form->Step(), 3);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY(FBoxes->Shown().empty());
+    QCOMPARE(Host.Messages.size(), std::size_t(0));
+    QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 3);
+    QCOMPARE(Form->lblaLeft->text(), English ? QString("Song indexing complete!") : QString("索引歌曲已完成!"));
+    QVERIFY(ReadWizardChoices(FKtv->Program().toStdString()).OnlyAdd);
+}
+
+// The run ends while "向导任务正在执行…" is open: the question goes, the wizard shows step 5
+// and the host is told as usual.
+void TestMain::TheRunEndingClosesTheQuestion() {
+    MakeLibrary(300);
+    FBoxes.reset(); // real boxes
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
+    bool Queued = false;
+    Form->AfterMessage = [&](const TProbe::TSeen& AMessage) {
+        if (Queued || AMessage.Msg != WM_WIZ_PROGRESS || AMessage.LParam == 0 || AMessage.WParam != 20)
+            return;
+        Queued = true;
+        // From the event loop, as the operator's click would come: not inside the message.
+        QMetaObject::invokeMethod(Form, [Form] { Form->close(); }, Qt::QueuedConnection);
+    };
+    QPointer<QMessageBox> Question;
+    bool Stuck = false;
+    QTimer Watch;
+    QObject::connect(&Watch, &QTimer::timeout, [&] {
+        if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); Box && !Question)
+            Question = Box;
+    });
+    Watch.start(1);
+    // Without the mend the box would wait for ever: answer it No after a while, and fail.
+    QTimer::singleShot(15000, [&] {
+        Stuck = Question && Question->isVisible();
+        DismissOpenBoxes();
+    });
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5 && (Question.isNull() || !Question->isVisible()); }, 30000));
+    Watch.stop();
+    QVERIFY(!Stuck);
+    QVERIFY(Queued);
+    QVERIFY(FForm);
+    QCOMPARE(Form->Step(), 5);
+    QCOMPARE(Host.Messages.size(), std::size_t(1));
+    QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 300);
+    QTest::qWait(50);
+    QVERIFY(FForm && Form->isVisible());
+}
+
+void TestMain::LanguageFollowsTheLocale_data() {
+    QTest::addColumn<QByteArray>("LcAll");
+    QTest::addColumn<QByteArray>("LcMessages");
+    QTest::addColumn<QByteArray>("Lang");
+    QTest::addColumn<bool>("English");
+    QTest::addRow("LANG en_US.UTF-8") << QByteArray() << QByteArray() << QByteArray("en_US.UTF-8") << true;
+    QTest::addRow("LANG en") << QByteArray() << QByteArray() << QByteArray("en") << true;
+    QTest::addRow("LANG en@quot") << QByteArray() << QByteArray() << QByteArray("en@quot") << true;
+    QTest::addRow("LANG zh_CN.UTF-8") << QByteArray() << QByteArray() << QByteArray("zh_CN.UTF-8") << false;
+    QTest::addRow("LANG de_DE") << QByteArray() << QByteArray() << QByteArray("de_DE") << false;
+    QTest::addRow("LANG C") << QByteArray() << QByteArray() << QByteArray("C") << false;
+    QTest::addRow("LANG C.UTF-8") << QByteArray() << QByteArray() << QByteArray("C.UTF-8") << false;
+    QTest::addRow("LANG POSIX") << QByteArray() << QByteArray() << QByteArray("POSIX") << false;
+    QTest::addRow("nothing set") << QByteArray() << QByteArray() << QByteArray() << false;
+    QTest::addRow("LC_MESSAGES over LANG") << QByteArray() << QByteArray("en_GB") << QByteArray("zh_CN") << true;
+    QTest::addRow("LC_ALL over both") << QByteArray("zh_CN.UTF-8") << QByteArray("en_GB") << QByteArray("en_US") << false;
+    QTest::addRow("LC_ALL C over both") << QByteArray("C") << QByteArray("en_GB") << QByteArray("en_US") << false;
+    QTest::addRow("LC_ALL English") << QByteArray("en_AU.UTF-8") << QByteArray() << QByteArray("zh_CN") << true;
+}
+
+void TestMain::LanguageFollowsTheLocale() {
+    QFETCH(QByteArray, LcAll);
+    QFETCH(QByteArray, LcMessages);
+    QFETCH(QByteArray, Lang);
+    QFETCH(bool, English);
+    QCOMPARE(UiLanguageFromLocale(LcAll, LcMessages, Lang) == TUiLanguage::English, English);
+}
+
+void TestMain::WindowLanguage_data() {
+    QTest::addColumn<bool>("English");
+    QTest::addRow("Chinese") << false;
+    QTest::addRow("English") << true;
+}
+
+// English texts come from the built-in translation, and then Qt's own Chinese is not loaded;
+// Chinese keeps the source texts and gets Qt's Chinese for the standard dialogs.
+void TestMain::WindowLanguage() {
+    QFETCH(bool, English);
+    const TUiTranslations Translations(English ? TUiLanguage::English : TUiLanguage::Chinese);
+    QCOMPARE(Translations.OwnLoaded(), English);
+    QCOMPARE(Translations.QtLoaded(), !English);
+    const QString LookIn = QCoreApplication::translate("QFileDialog", "Look in:");
+    QCOMPARE(LookIn == "Look in:", English);
+    TProbe* Form = Make();
+    if (English) {
+        QCOMPARE(Form->windowTitle(), QString("  Wizard: Offline Song Indexing"));
+        QCOMPARE(Form->Title(), QString("Step 1: Song folder"));
+        QCOMPARE(Form->btnNext->text(), QString("&Next >"));
+        QCOMPARE(Form->chkOnlyAdd->text(), QString("&Only add songs that are missing; leave songs already there as they are."));
+    } else {
+        QCOMPARE(Form->windowTitle(), QString("  向导 离线索引歌曲"));
+        QCOMPARE(Form->Title(), QString("第1步：指定歌曲文件"));
+        QCOMPARE(Form->btnNext->text(), QString("下一步(&N)"));
+    }
+    Next(Form); // an empty folder
+    FBoxes->Answer(TBoxAnswer::No);
+    Form->close();
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(2));
+    const TBoxRequest& Refused = FBoxes->Shown()[0];
+    const TBoxRequest& Question = FBoxes->Shown()[1];
+    if (English) {
+        QCOMPARE(Refused.Title, QString("  Error"));
+        QCOMPARE(Refused.Text, QString("Please name the folder that holds the song files!"));
+        QCOMPARE(Refused.Buttons, QStringList{"OK"});
+        QCOMPARE(Question.Text, QString("Do you really want to quit the wizard?"));
+        QCOMPARE(Question.Buttons, (QStringList{"&Yes", "&No"}));
+    } else {
+        QCOMPARE(Refused.Text, QString("请指定歌曲文件的存放位置!"));
+        QCOMPARE(Question.Buttons, (QStringList{"是(&Y)", "否(&N)"}));
+    }
+    // Every text of the window fits where it stands.
+    for (QLayout* Layout : Form->findChildren<QLayout*>())
+        Layout->activate();
+    for (QLabel* Label : Form->findChildren<QLabel*>()) {
+        if (Label->text().isEmpty() || Label->wordWrap() || Label->parentWidget() == nullptr)
+            continue;
+        QVERIFY2(Label->width() >= Label->sizeHint().width() - Label->contentsMargins().right() &&
+                     Label->geometry().right() < Label->parentWidget()->width(),
+                 qPrintable(Label->objectName() + ": " + Label->text()));
+    }
+    for (QLabel* Label : Form->findChildren<QLabel*>())
+        if (Label->wordWrap() && !Label->text().isEmpty())
+            QVERIFY2(Label->height() >= Label->heightForWidth(Label->width()), qPrintable(Label->objectName()));
+}
+
+// The program itself reads the locale: LC_ALL=en_US.UTF-8 gives the English window.
+void TestMain::ProgramChoosesItsLanguage() {
+    const QByteArray Saved = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "en_US.UTF-8");
+    QString Title;
+    QTimer::singleShot(100, [&] {
+        for (QWidget* Window : QApplication::topLevelWidgets())
+            if (auto* Form = qobject_cast<TMainForm*>(Window)) {
+                Title = Form->windowTitle();
+                Form->close();
+            }
+    });
+    const int Result = RunCorvena({"corvena"}, FKtv->Program());
+    if (Saved.isNull())
+        qunsetenv("LC_ALL");
+    else
+        qputenv("LC_ALL", Saved);
+    QCOMPARE(Result, 0);
+    QCOMPARE(Title, QString("  Wizard: Offline Song Indexing"));
+    // Gone with the program: the next window is Chinese again.
+    QCOMPARE(Make()->windowTitle(), QString("  向导 离线索引歌曲"));
+}
+
+void TestMain::RelativeNamesFromTheStartFolder_data() {
+    QTest::addColumn<QString>("Folder");
+    QTest::addColumn<QString>("Master");
+    QTest::addColumn<QString>("FolderAfter");
+    QTest::addColumn<QString>("MasterAfter");
+    // Started in KTV/; the program's folder is KTV/Tools.
+    QTest::addRow("relative to where it was started")
+        << "Songs" << "DataBase/Total.mdb" << "@KTV/Songs" << "@KTV/DataBase/Total.mdb";
+    QTest::addRow("relative to the program's folder stays")
+        << "../Songs" << "../DataBase/Total.mdb" << "../Songs" << "../DataBase/Total.mdb";
+    QTest::addRow("absolute") << "@KTV/Songs" << "@KTV/DataBase/Total.mdb" << "@KTV/Songs"
+                              << "@KTV/DataBase/Total.mdb";
+}
+
+void TestMain::RelativeNamesFromTheStartFolder() {
+    QFETCH(QString, Folder);
+    QFETCH(QString, Master);
+    QFETCH(QString, FolderAfter);
+    QFETCH(QString, MasterAfter);
+    const QString Base = FKtv->Path("");
+    for (QString* Text : {&Folder, &Master, &FolderAfter, &MasterAfter})
+        Text->replace("@", Base);
+    QVERIFY(QDir::setCurrent(FKtv->Path("KTV")));
+    TProbe* Form = Make();
+    Form->edtSongPath->setText(Folder);
+    Next(Form);
+    QCOMPARE(Form->Step(), 2);
+    QCOMPARE(Form->edtSongPath->text(), FolderAfter);
+    Form->edtTotalPath->setText(Master);
+    Next(Form);
+    QVERIFY2(FBoxes->Shown().empty(), qPrintable(LastBoxText()));
+    QCOMPARE(Form->Step(), 3);
+    QCOMPARE(Form->edtTotalPath->text(), MasterAfter);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QCOMPARE(QString::fromStdString(ReadWizardChoices(FKtv->Program().toStdString()).SongPath), FolderAfter);
+}
+
 // Pictures of the five pages taken during a real run. CORVENA_DEMO_DIR names a library made
 // by ktvdemo (the wizard then runs as if placed in its Tools folder); without it the test's
 // own small library is used.
@@ -906,8 +1338,12 @@ void TestMain::Screenshots() {
     if (Dir.isEmpty())
         QSKIP("set CORVENA_SCREENSHOT_DIR to write the pages as PNG files");
     const QString Demo = qEnvironmentVariable("CORVENA_DEMO_DIR");
-    if (Demo.isEmpty())
+    if (Demo.isEmpty()) {
         MakeLibrary(3000);
+        // Something for the figures and the list to show.
+        FKtv->WriteFile("KTV/Songs/unknown.mpg", "");
+        FKtv->WriteFile("KTV/Songs/bad\xff.mpg", "");
+    }
     TProbe* Form = Make({"corvena", "/i", "1234"}, Demo.isEmpty() ? QString() : Demo + "/Tools/corvena");
     Form->edtSongPath->setText(Demo.isEmpty() ? FKtv->Path("KTV/Songs") : Demo + "/Songs");
     Form->grab().save(Dir + "/main-step1.png");
@@ -920,7 +1356,7 @@ void TestMain::Screenshots() {
         if (AMessage.Msg != WM_WIZ_PROGRESS)
             return;
         // A third of the way through each working step.
-        if (AMessage.LParam == 0 && SearchShots == 0 && AMessage.WParam >= (Demo.isEmpty() ? 1000u : 30000u)) {
+        if (AMessage.LParam == 0 && SearchShots == 0 && AMessage.WParam >= (Demo.isEmpty() ? 1000u : 6000u)) {
             ++SearchShots;
             Form->grab().save(Dir + "/main-step3.png");
         } else if (AMessage.LParam != 0 && IndexShots == 0 &&
@@ -935,6 +1371,29 @@ void TestMain::Screenshots() {
     Form->grab().save(Dir + "/main-step5.png");
     QCOMPARE(SearchShots, 1);
     QCOMPARE(IndexShots, 1);
+    if (Form->btnSkipped->isEnabled()) {
+        Form->btnSkipped->click();
+        QVERIFY(Form->FSkippedDialog);
+        QTest::qWait(50);
+        Form->FSkippedDialog->grab().save(Dir + "/main-skipped.png");
+        Form->FSkippedDialog->close();
+    }
+
+    // Steps 1 and 2, and step 5 of the same run, in English.
+    const TUiTranslations English(TUiLanguage::English);
+    auto* InEnglish = new TProbe({"corvena"}, Demo.isEmpty() ? FKtv->Program() : Demo + "/Tools/corvena");
+    InEnglish->FIndexReport = Form->FIndexReport;
+    InEnglish->FSongFiles = Form->FSongFiles;
+    InEnglish->FSearchReport = Form->FSearchReport;
+    InEnglish->show();
+    InEnglish->grab().save(Dir + "/main-step1-en.png");
+    InEnglish->SetStep(2);
+    InEnglish->grab().save(Dir + "/main-step2-en.png");
+    InEnglish->SetStep(5);
+    QTest::qWait(50);
+    InEnglish->grab().save(Dir + "/main-step5-en.png");
+    InEnglish->FCloseConfirmation = false;
+    delete InEnglish;
 }
 
 QTEST_MAIN(TestMain)

@@ -2,6 +2,8 @@
 # The real program on a real (virtual) X display, used as a person would: started with no
 # arguments, with "/i 1234" and with "/i xyz", it shows its window; Escape asks before closing
 # on step 1, and answering the question with Enter (Yes is the default) ends it with status 0.
+# The window carries its icon (_NET_WM_ICON); under an English locale the window and the
+# question are English.
 #   corvena_x11.sh CORVENA
 set -euo pipefail
 if [ "${CORVENA_ON_XVFB:-}" != 1 ]; then
@@ -35,13 +37,17 @@ window_of() { # PID TITLE-PATTERN: the first visible window of that process with
     return 1
 }
 
+title="向导 离线索引歌曲"
+question="确认"
 run_case() {
-    "$work/KTV/Tools/corvena" "$@" >"$work/out.log" 2>&1 &
+    env LC_ALL="${ui_locale:-$LC_ALL}" "$work/KTV/Tools/corvena" "$@" >"$work/out.log" 2>&1 &
     pid=$!
-    main=$(window_of "$pid" "向导 离线索引歌曲") || fail "no wizard window for: $*"
+    main=$(window_of "$pid" "$title") || fail "no wizard window for: $*"
+    icon=$(xprop -id "$main" _NET_WM_ICON)
+    [[ $icon == *"Icon ("* ]] || fail "no window icon for: $*"
     xdotool windowfocus --sync "$main"
     xdotool key Escape
-    window_of "$pid" "确认" >/dev/null || fail "Escape on step 1 did not ask for: $*"
+    window_of "$pid" "$question" >/dev/null || fail "Escape on step 1 did not ask for: $*"
     # The question box takes the focus itself once it is up.
     sleep 0.5
     xdotool key Return
@@ -55,10 +61,11 @@ run_case() {
     pid=
     [ "$status" = 0 ] || { cat "$work/out.log" >&2; fail "exit status $status for: $*"; }
     [ ! -e "$work/KTV/Tools/Tools.ini" ] || fail "closing on step 1 wrote the tool file"
-    echo "ok: corvena $*"
+    echo "ok: corvena $* (LC_ALL=${ui_locale:-$LC_ALL})"
 }
 
 run_case
 run_case /i 1234
 run_case /i xyz
+title="Wizard: Offline Song Indexing" question="Confirm" ui_locale=en_US.UTF-8 run_case
 echo "corvena on X: all checks passed"
