@@ -1,7 +1,9 @@
 #include "FolderWatcher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,6 +17,28 @@ namespace {
 constexpr std::uint32_t FolderMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
                                      IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_ONLYDIR;
 
+std::int64_t ModifiedNs(const struct stat& AInfo) {
+    return static_cast<std::int64_t>(AInfo.st_mtim.tv_sec) * 1000000000 + AInfo.st_mtim.tv_nsec;
+}
+
+// Whether some process has APath open for writing: a read lease is refused then. False when the
+// kernel cannot tell (not the file's owner, a network share): the settling time decides alone.
+bool OpenForWriting(const std::string& APath) {
+    const int Fd = open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (Fd < 0)
+        return false;
+    bool Busy = false;
+    // A writer opening it in the moment the lease is held breaks it with a signal: one that is
+    // ignored by default, not SIGIO, which would end the program.
+    fcntl(Fd, F_SETSIG, SIGURG);
+    if (fcntl(Fd, F_SETLEASE, F_RDLCK) == 0)
+        fcntl(Fd, F_SETLEASE, F_UNLCK);
+    else
+        Busy = errno == EAGAIN;
+    close(Fd);
+    return Busy;
+}
+
 std::string Join(const std::string& AFolder, const char* AName) {
     std::string Path = AFolder;
     if (Path.empty() || Path.back() != '/')
@@ -24,7 +48,10 @@ std::string Join(const std::string& AFolder, const char* AName) {
 
 } // namespace
 
-TFolderWatcher::TFolderWatcher(std::string ARoot) : FRoot(std::move(ARoot)) {
+TFolderWatcher::TFolderWatcher(std::string ARoot, std::chrono::milliseconds ASettle, TAddWatch AAddWatch)
+    : FRoot(std::move(ARoot)), FSettle(ASettle), FAddWatch(std::move(AAddWatch)) {
+    if (!FAddWatch)
+        FAddWatch = [](int AFd, const char* APath, std::uint32_t AMask) { return inotify_add_watch(AFd, APath, AMask); };
     while (FRoot.size() > 1 && FRoot.back() == '/')
         FRoot.pop_back();
 }
@@ -37,6 +64,7 @@ void TFolderWatcher::Stop() {
     FFd = -1;
     FRootWatch = -1;
     FFolders.clear();
+    FPending.clear();
     FLimitReached = false;
 }
 
@@ -56,12 +84,12 @@ bool TFolderWatcher::Start() {
     // The root's own watch is there: the folders below it are watched without listing files.
     const std::string Root = FRoot;
     FFolders.clear();
-    WatchTree(Root, nullptr);
+    WatchTree(Root, false);
     return true;
 }
 
 bool TFolderWatcher::WatchOne(const std::string& APath) {
-    const int Watch = inotify_add_watch(FFd, APath.c_str(), FolderMask);
+    const int Watch = FAddWatch(FFd, APath.c_str(), FolderMask);
     if (Watch < 0) {
         if (errno == ENOSPC)
             FLimitReached = true;
@@ -72,7 +100,7 @@ bool TFolderWatcher::WatchOne(const std::string& APath) {
     return true;
 }
 
-void TFolderWatcher::WatchTree(const std::string& APath, std::vector<std::string>* AFound) {
+void TFolderWatcher::WatchTree(const std::string& APath, bool AList) {
     // The watch comes before the listing: a file made in between is seen by one or the other.
     if (!WatchOne(APath))
         return;
@@ -89,10 +117,14 @@ void TFolderWatcher::WatchTree(const std::string& APath, std::vector<std::string
             struct stat Info {};
             IsFolder = lstat(Path.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode);
         }
-        if (IsFolder)
-            WatchTree(Path, AFound);
-        else if (AFound != nullptr && Entry->d_type != DT_LNK)
-            AFound->push_back(Path);
+        if (IsFolder) {
+            WatchTree(Path, AList);
+        } else if (AList && Entry->d_type != DT_LNK) {
+            // Its writer may still be at work: it is ready once it has settled or closed.
+            struct stat Info {};
+            if (stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode))
+                FPending[Path] = {Info.st_size, ModifiedNs(Info), TClock::now()};
+        }
     }
     closedir(Dir);
 }
@@ -101,10 +133,37 @@ TWatchEvents TFolderWatcher::Wait(std::chrono::milliseconds ATimeout) {
     TWatchEvents Events;
     if (FFd < 0)
         return Events;
+    constexpr auto Look = std::chrono::milliseconds(100); // how often settling files are looked at
+    const auto Timeout = FPending.empty() ? ATimeout : std::min(ATimeout, Look);
     pollfd Poll{FFd, POLLIN, 0};
-    if (poll(&Poll, 1, static_cast<int>(ATimeout.count())) > 0)
+    if (poll(&Poll, 1, static_cast<int>(Timeout.count())) > 0)
         Read(Events);
+    CheckPending(Events);
     return Events;
+}
+
+void TFolderWatcher::CheckPending(TWatchEvents& AEvents) {
+    const auto Now = TClock::now();
+    for (auto It = FPending.begin(); It != FPending.end();) {
+        struct stat Info {};
+        if (stat(It->first.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode)) {
+            It = FPending.erase(It); // gone: its removal is told by its own event
+            continue;
+        }
+        TPending& File = It->second;
+        if (Info.st_size != File.Size || ModifiedNs(Info) != File.ModifiedNs) {
+            File = {Info.st_size, ModifiedNs(Info), Now};
+        } else if (Now - File.Since >= FSettle) {
+            if (OpenForWriting(It->first)) {
+                File.Since = Now; // a writer that pauses: its close will tell
+            } else {
+                AEvents.Ready.push_back(It->first);
+                It = FPending.erase(It);
+                continue;
+            }
+        }
+        ++It;
+    }
 }
 
 void TFolderWatcher::Read(TWatchEvents& AEvents) {
@@ -139,7 +198,7 @@ void TFolderWatcher::Read(TWatchEvents& AEvents) {
             const std::string Path = Join(Folder->second, Event->name);
             if (Event->mask & IN_ISDIR) {
                 if (Event->mask & (IN_CREATE | IN_MOVED_TO))
-                    WatchTree(Path, &AEvents.Ready);
+                    WatchTree(Path, true);
                 // A folder moved away keeps its watch under its old name until it is gone;
                 // its events then name paths outside the song folder: drop them.
                 if (Event->mask & IN_MOVED_FROM) {
@@ -151,9 +210,17 @@ void TFolderWatcher::Read(TWatchEvents& AEvents) {
                             ++It;
                         }
                     }
+                    const auto First = FPending.lower_bound(Path + '/');
+                    auto Last = First;
+                    while (Last != FPending.end() && Last->first.rfind(Path + '/', 0) == 0)
+                        ++Last;
+                    FPending.erase(First, Last);
                 }
                 continue;
             }
+            // The event itself settles a listed file: it is not reported twice.
+            if (Event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM))
+                FPending.erase(Path);
             if (Event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
                 AEvents.Ready.push_back(Path);
             else if (Event->mask & (IN_DELETE | IN_MOVED_FROM))

@@ -2,15 +2,21 @@
 // corvena-index --watch.
 //
 // A file is ready once its last writer has closed it, or when it is moved in; a folder created
-// or moved in is watched at once and the files already inside it are ready too (they may have
-// been written before the watch was there). Removed and renamed-away files are told apart, as
-// is the folder itself going (an unmounted share). Only the thread that made the watcher uses it.
+// or moved in is watched at once. The files already inside such a folder may have been written
+// before the watch was there, or may still be open: each is ready once it has settled (size and
+// time unchanged for a while and, where the kernel can tell, nobody has it open for writing),
+// unless its close or move comes first. Removed and renamed-away files are told apart, as is the
+// folder itself going (an unmounted share). Only the thread that made the watcher uses it.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 struct TWatchEvents {
     std::vector<std::string> Ready;   // full paths of files to index
@@ -21,7 +27,12 @@ struct TWatchEvents {
 
 class TFolderWatcher {
 public:
-    explicit TFolderWatcher(std::string ARoot);
+    // inotify_add_watch, or a stand-in (the tests run out of watches with it).
+    using TAddWatch = std::function<int(int AFd, const char* APath, std::uint32_t AMask)>;
+    static constexpr std::chrono::milliseconds DefaultSettle{600};
+
+    explicit TFolderWatcher(std::string ARoot, std::chrono::milliseconds ASettle = DefaultSettle,
+                            TAddWatch AAddWatch = {});
     ~TFolderWatcher();
     TFolderWatcher(const TFolderWatcher&) = delete;
     TFolderWatcher& operator=(const TFolderWatcher&) = delete;
@@ -34,8 +45,10 @@ public:
     void Stop();
 
     // Waits up to ATimeout for something to happen; returns what did (empty on a timeout).
-    // Files in folders that appear are listed at once.
+    // While listed files are settling it returns after a short while to look at them again.
     TWatchEvents Wait(std::chrono::milliseconds ATimeout);
+    // Listed files not ready yet: the caller should call Wait again soon.
+    bool HasPending() const { return !FPending.empty(); }
 
     // The descriptor to poll for readability beside others; -1 before Start.
     int Fd() const { return FFd; }
@@ -45,12 +58,24 @@ public:
     const std::string& Root() const { return FRoot; }
 
 private:
-    // Watches APath and the folders below it; the files found there go to AFound when given.
-    void WatchTree(const std::string& APath, std::vector<std::string>* AFound);
+    using TClock = std::chrono::steady_clock;
+    // A listed file: what it looked like when last seen changing.
+    struct TPending {
+        off_t Size = -1;
+        std::int64_t ModifiedNs = -1;
+        TClock::time_point Since;
+    };
+
+    // Watches APath and the folders below it; the files found there wait to settle when AList.
+    void WatchTree(const std::string& APath, bool AList);
     bool WatchOne(const std::string& APath);
     void Read(TWatchEvents& AEvents);
+    void CheckPending(TWatchEvents& AEvents);
 
     std::string FRoot;
+    std::chrono::milliseconds FSettle;
+    TAddWatch FAddWatch;
+    std::map<std::string, TPending> FPending; // listed files by full path
     int FFd = -1;
     int FRootWatch = -1;
     std::map<int, std::string> FFolders; // watch descriptor -> folder path (no trailing '/')

@@ -35,6 +35,7 @@
 #include <poll.h>
 #include <set>
 #include <unordered_set>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -338,7 +339,8 @@ class TIndexRun {
 public:
     TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, const TIndexHooks& AHooks)
         : FOptions(AOptions), FSongsDir(ASongsDir), FProgress(AOptions.Quiet),
-          FFileDelay(std::max(0, AHooks.FileDelayMs)), FEntryDelay(std::max(0, AHooks.EntryDelayMs)) {}
+          FFileDelay(std::max(0, AHooks.FileDelayMs)), FEntryDelay(std::max(0, AHooks.EntryDelayMs)),
+          FWatchLimit(std::max(0, AHooks.WatchLimit)), FRescan(std::max(1, AHooks.RescanMs)) {}
 
     // The databases are open; runs both workers and reports. Returns the exit status.
     int Run(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal) {
@@ -545,27 +547,42 @@ private:
     void Watch(const TConnectionRef& ALocal, const TConnectionRef& ATotal, TSearchResult& ASearch, int& ACollected,
                TSongIdxReport& ATotals) {
         const std::string Root = FSongsDir.toStdString();
-        TFolderWatcher Watcher(Root);
+        TFolderWatcher::TAddWatch AddWatch;
+        if (FWatchLimit > 0)
+            AddWatch = [Left = FWatchLimit](int AFd, const char* APath, std::uint32_t AMask) mutable {
+                if (Left == 0) {
+                    errno = ENOSPC;
+                    return -1;
+                }
+                --Left;
+                return inotify_add_watch(AFd, APath, AMask);
+            };
+        TFolderWatcher Watcher(Root, TFolderWatcher::DefaultSettle, std::move(AddWatch));
         bool Gone = !Watcher.Start();
         if (Gone)
             Say("cannot watch " + Quoted(FSongsDir) + ": " + Watcher.Error() + "; waiting for it");
         else
             Say("watching " + Root + " (" + std::to_string(Watcher.Folders()) + " folders)");
-        const auto LimitMessage = [&] {
+        // Said once, whenever it first happens (at the start or for a folder made later).
+        bool LimitTold = false;
+        const auto TellLimit = [&] {
+            if (LimitTold || !Watcher.LimitReached())
+                return;
+            LimitTold = true;
             Say("the kernel's limit of watched folders is reached (fs.inotify.max_user_watches): " +
                 std::to_string(Watcher.Folders()) + " folders watched; the folder is searched again every minute");
         };
-        if (!Gone && Watcher.LimitReached())
-            LimitMessage();
+        if (!Gone)
+            TellLimit();
         constexpr auto Settle = std::chrono::milliseconds(100);
-        constexpr auto Rescan = std::chrono::minutes(1);
         std::set<std::string> Batch;
         auto LastEvent = TClock::now();
         auto LastPass = TClock::now();
         while (!Signalled.load()) {
             pollfd Polls[2] = {{SignalPipe[0], POLLIN, 0}, {Watcher.Fd(), POLLIN, 0}};
             const nfds_t Count = Watcher.Fd() >= 0 ? 2 : 1;
-            poll(Polls, Count, Batch.empty() ? (Gone ? 1000 : 500) : static_cast<int>(Settle.count()));
+            const bool Soon = !Batch.empty() || Watcher.HasPending();
+            poll(Polls, Count, Soon ? static_cast<int>(Settle.count()) : (Gone ? 1000 : 500));
             if (Signalled.load())
                 break;
             const auto Now = TClock::now();
@@ -576,14 +593,14 @@ private:
                     continue;
                 Gone = false;
                 Say("watching " + Root + " again (" + std::to_string(Watcher.Folders()) + " folders)");
-                if (Watcher.LimitReached())
-                    LimitMessage();
+                TellLimit();
                 LastPass = TClock::now();
                 if (!FullPass(ALocal, ATotal, ASearch, ACollected, ATotals))
                     return;
                 continue;
             }
             TWatchEvents Events = Watcher.Wait(std::chrono::milliseconds(0));
+            TellLimit();
             for (const std::string& Path : Events.Removed) {
                 Batch.erase(Path);
                 Say("removed " + Path + " (its song row is kept)");
@@ -600,7 +617,7 @@ private:
                 Say("the song folder " + Quoted(FSongsDir) + " is gone; waiting for it to return");
                 continue;
             }
-            if (Events.Overflow || (Watcher.LimitReached() && Now - LastPass >= Rescan)) {
+            if (Events.Overflow || (Watcher.LimitReached() && Now - LastPass >= FRescan)) {
                 LastPass = Now;
                 Batch.clear();
                 if (!FullPass(ALocal, ATotal, ASearch, ACollected, ATotals))
@@ -757,6 +774,8 @@ private:
     TProgress FProgress;
     std::chrono::milliseconds FFileDelay;
     std::chrono::milliseconds FEntryDelay;
+    int FWatchLimit;
+    std::chrono::milliseconds FRescan;
     QThread* const FMainThread = QThread::currentThread();
     QObject FWindow;
     TWindowHandle FHandle = 0;

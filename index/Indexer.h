@@ -36,6 +36,8 @@ struct TIndexOptions {
 struct TIndexHooks {
     int FileDelayMs = 0;  // per indexed file, on the worker's progress message
     int EntryDelayMs = 0; // per entry of the folder walk
+    int WatchLimit = 0;   // --watch: folders that can be watched before the kernel's limit (0: its own)
+    int RescanMs = 60000; // --watch: the pass made while not every folder is watched
 };
 
 // Reads the arguments after the program name; returns the error text ("" when they are good).

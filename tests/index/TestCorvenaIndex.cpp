@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -561,6 +562,180 @@ TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     EXPECT_EQ(Songs(), 8);
     EXPECT_EQ(BrokenSongs(), 0);
 }
+
+// A watch running in the background: its standard error gathered while waiting.
+class CorvenaIndexWatch : public CorvenaIndex {
+protected:
+    void StartWatch(const char* AProgram, const QProcessEnvironment& AEnvironment = CleanEnvironment()) {
+        FProcess.setProcessEnvironment(AEnvironment);
+        FProcess.start(QString::fromUtf8(AProgram), ToArguments(Arguments({"--watch"})));
+        ASSERT_TRUE(FProcess.waitForStarted());
+        ASSERT_TRUE(WaitFor([&] { return FErr.contains("watching"); }, 20000)) << FErr.toStdString();
+    }
+    bool WaitFor(const std::function<bool()>& ADone, int AMs) {
+        QElapsedTimer Timer;
+        Timer.start();
+        while (!ADone() && Timer.elapsed() < AMs) {
+            FProcess.waitForReadyRead(20);
+            FErr += FProcess.readAllStandardError();
+        }
+        return ADone();
+    }
+    int Rows(const fs::path& APath) const {
+        try {
+            return std::stoi(QueryText(FLocal, "select count(*) from Songs where FilePath = '" + APath.string() + "'"));
+        } catch (const std::runtime_error&) {
+            return -1; // held by the writer for a moment
+        }
+    }
+    // SIGTERM, then the standard output.
+    std::string Stop() {
+        ::kill(static_cast<pid_t>(FProcess.processId()), SIGTERM);
+        EXPECT_TRUE(FProcess.waitForFinished(10000));
+        EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(FProcess.exitCode(), 0) << FErr.toStdString();
+        return FProcess.readAllStandardOutput().toStdString();
+    }
+    void TearDown() override {
+        if (FProcess.state() != QProcess::NotRunning) {
+            FProcess.kill();
+            FProcess.waitForFinished(5000);
+        }
+    }
+
+    QProcess FProcess;
+    QByteArray FErr;
+};
+
+// A file still being written inside a folder that appeared (made in the tree, or moved in with
+// the file open): the folder's listing finds it, yet it gets no row before its close and is
+// indexed once.
+class CorvenaIndexWatchOpenFile : public CorvenaIndexWatch, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
+    const bool MovedIn = GetParam();
+    MakeLibrary(5);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    const fs::path Made = (MovedIn ? Aside : Folder) / "New";
+    const fs::path File = Folder / "New" / "005.mpg";
+    fs::create_directories(Made);
+    {
+        std::ofstream Out(Made / "005.mpg", std::ios::binary);
+        Out << "start" << std::flush;
+        if (MovedIn)
+            fs::rename(Made, Folder / "New");
+        // Three seconds of slow writing, with one pause longer than a second.
+        for (int I = 0; I < 6; ++I) {
+            EXPECT_FALSE(WaitFor([&] { return Rows(File) > 0; }, I == 3 ? 1200 : 300)) << "indexed while still open";
+            Out << "part " << I << std::flush;
+        }
+    }
+    EXPECT_TRUE(WaitFor([&] { return Rows(File) == 1; }, 2000)) << FErr.toStdString();
+    WaitFor([] { return false; }, 1500); // a second index would come within this
+    EXPECT_EQ(FErr.count("indexed 1 file (1 new"), 1) << FErr.toStdString();
+    Stop();
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("inserted"), 4 + 1); // 1, 2, 4 and the copy of 1; then 5
+    EXPECT_EQ(Figure.at("updated") + Figure.at("kept"), 0);
+    EXPECT_EQ(Figure.at("matched"), 5 + 1);
+    EXPECT_EQ(Rows(File), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchOpenFile, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& AInfo) {
+                             return AInfo.param ? "FolderMovedIn" : "FolderMadeInside";
+                         });
+
+// The kernel's watch limit (the test build runs out after two watches, both of the song folder
+// itself): said once, and the folder is searched again, so a file in a folder without a watch
+// still gets its row.
+TEST_F(CorvenaIndexWatch, WatchLimitReachedSearchesTheFolderAgain) {
+    MakeLibrary(6);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    fs::rename(Folder / "B" / "C" / "006.mpg", Aside / "006.mpg");
+    QProcessEnvironment Environment = CleanEnvironment();
+    Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("1000"));
+    StartWatch(CORVENA_INDEX_TESTHOOKS_PROGRAM, Environment);
+    EXPECT_TRUE(FErr.contains(("corvena-index: watching " + FSongs + " (1 folders)").c_str())) << FErr.toStdString();
+    EXPECT_TRUE(WaitFor([&] { return FErr.contains("fs.inotify.max_user_watches"); }, 2000)) << FErr.toStdString();
+    fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
+    fs::create_directories(Folder / "Later");
+    fs::copy_file(Aside / "006.mpg", Folder / "Later" / "006.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "A/005.mpg") == 1 && Rows(Folder / "Later/006.mpg") == 1; }, 5000))
+        << FErr.toStdString();
+    WaitFor([] { return false; }, 2500); // more passes, nothing new
+    EXPECT_EQ(FErr.count("fs.inotify.max_user_watches"), 1) << FErr.toStdString();
+    Stop();
+    const auto Figure = Figures(ReadJson(JsonFile()));
+    EXPECT_EQ(Figure.at("inserted"), 4 + 2) << FErr.toStdString(); // each new file once
+    EXPECT_EQ(Figure.at("updated") + Figure.at("kept"), 0);
+}
+
+// The local database failing under a running watch ends it as in a normal run: status 1, the
+// error in the summary and the JSON. Failing: another program holding its write lock past the
+// busy timeout, or the file made immutable (root only).
+enum class TLocalFault { Locked, Immutable };
+
+class CorvenaIndexWatchFault : public CorvenaIndexWatch, public ::testing::WithParamInterface<TLocalFault> {
+protected:
+    void TearDown() override {
+        CorvenaIndexWatch::TearDown();
+        if (FLock != nullptr)
+            sqlite3_close(FLock);
+        if (FImmutable)
+            std::system(("chattr -i '" + FLocal + "' '" + FLocal + "-wal' 2>/dev/null").c_str());
+    }
+    sqlite3* FLock = nullptr;
+    bool FImmutable = false;
+};
+
+TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
+    MakeLibrary(5);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    if (GetParam() == TLocalFault::Locked) {
+        ASSERT_EQ(sqlite3_open(FLocal.c_str(), &FLock), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(FLock, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(FLock);
+    } else {
+        // The database and its write-ahead log, where the program writes first.
+        if (geteuid() != 0 ||
+            std::system(("chattr +i '" + FLocal + "' '" + FLocal + "-wal' 2>/dev/null").c_str()) != 0) {
+            Stop();
+            GTEST_SKIP() << "chattr +i needs root and a file system that has it";
+        }
+        FImmutable = true;
+    }
+    fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
+    ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 15000))
+        << "still watching: " << FErr.toStdString();
+    EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(FProcess.exitCode(), 1) << FErr.toStdString();
+    const std::string Out = FProcess.readAllStandardOutput().toStdString();
+    EXPECT_NE(Out.find("stopped by:"), std::string::npos) << Out;
+    const QJsonObject Json = ReadJson(JsonFile());
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_EQ(Errors.size(), 1) << Out;
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), (Folder / "A" / "005.mpg").string());
+    EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
+    EXPECT_EQ(Figures(Json).at("failed"), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
+                         ::testing::Values(TLocalFault::Locked, TLocalFault::Immutable),
+                         [](const ::testing::TestParamInfo<TLocalFault>& AInfo) {
+                             return AInfo.param == TLocalFault::Locked ? "Locked" : "Immutable";
+                         });
 
 TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     MakeLibrary(3);

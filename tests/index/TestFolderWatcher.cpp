@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <sys/inotify.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -33,6 +35,10 @@ TWatchEvents Collect(TFolderWatcher& AWatcher, std::chrono::milliseconds ATime =
 
 bool Has(const std::vector<std::string>& AList, const fs::path& APath) {
     return std::find(AList.begin(), AList.end(), APath.string()) != AList.end();
+}
+
+long Count(const std::vector<std::string>& AList, const fs::path& APath) {
+    return std::count(AList.begin(), AList.end(), APath.string());
 }
 
 void Write(const fs::path& APath, const char* AText = "x") { std::ofstream(APath, std::ios::binary) << AText; }
@@ -78,14 +84,57 @@ TEST_F(FolderWatcher, FilesMovedInAndFoldersMadeOrMovedInAtAnyDepth) {
     // Folders made several levels deep, then a file written at the bottom at once.
     fs::create_directories(Root / "N1" / "N2" / "N3");
     Write(Root / "N1" / "N2" / "N3" / "n.mpg");
-    const TWatchEvents Events = Collect(Watcher, 500ms);
-    EXPECT_TRUE(Has(Events.Ready, Root / "moved.mpg"));
-    EXPECT_TRUE(Has(Events.Ready, Root / "A" / "Tree" / "Deep" / "t.mpg"));
-    EXPECT_TRUE(Has(Events.Ready, Root / "N1" / "N2" / "N3" / "n.mpg"));
+    // Files found by listing a new folder wait to settle first; each is ready once.
+    const TWatchEvents Events = Collect(Watcher, 1500ms);
+    EXPECT_EQ(Count(Events.Ready, Root / "moved.mpg"), 1);
+    EXPECT_EQ(Count(Events.Ready, Root / "A" / "Tree" / "Deep" / "t.mpg"), 1);
+    EXPECT_EQ(Count(Events.Ready, Root / "N1" / "N2" / "N3" / "n.mpg"), 1);
     EXPECT_EQ(Watcher.Folders(), 3u + 2u + 3u);
     // The new folders are watched: a file written there later is seen too.
     Write(Root / "A" / "Tree" / "Deep" / "later.mpg");
     EXPECT_TRUE(Has(Collect(Watcher).Ready, Root / "A" / "Tree" / "Deep" / "later.mpg"));
+}
+
+// A file found by listing a folder that appeared, its writer still at work (pausing longer than
+// the settling time too): ready once, at its close, whether the folder was made in the tree
+// or moved in with the file open.
+class FolderWatcherListedOpenFile : public FolderWatcher, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FolderWatcherListedOpenFile, IsReadyOnlyAtItsClose) {
+    const bool MovedIn = GetParam();
+    const fs::path Made = (MovedIn ? Outside : Root) / "New";
+    fs::create_directories(Made);
+    const fs::path File = Root / "New" / "open.mpg";
+    {
+        std::ofstream Out(Made / "open.mpg", std::ios::binary);
+        Out << "start" << std::flush;
+        if (MovedIn)
+            fs::rename(Made, Root / "New");
+        EXPECT_TRUE(Collect(Watcher, 400ms).Ready.empty()) << "ready while still open";
+        Out << "more" << std::flush;
+        EXPECT_TRUE(Collect(Watcher, 1200ms).Ready.empty()) << "ready while still open";
+        Out << "end" << std::flush;
+    }
+    const TWatchEvents Events = Collect(Watcher, 1500ms);
+    EXPECT_EQ(Events.Ready, std::vector<std::string>{File.string()});
+    EXPECT_FALSE(Watcher.HasPending());
+}
+
+INSTANTIATE_TEST_SUITE_P(FolderWatcher, FolderWatcherListedOpenFile, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& AInfo) {
+                             return AInfo.param ? "MovedIn" : "MadeInside";
+                         });
+
+TEST_F(FolderWatcher, AListedFileGoneBeforeItSettledIsNotReady) {
+    fs::create_directories(Outside / "T");
+    Write(Outside / "T" / "brief.mpg");
+    fs::rename(Outside / "T", Root / "T");
+    Collect(Watcher, 100ms);
+    fs::remove(Root / "T" / "brief.mpg");
+    const TWatchEvents Events = Collect(Watcher, 1000ms);
+    EXPECT_TRUE(Events.Ready.empty()) << Events.Ready.front();
+    EXPECT_TRUE(Has(Events.Removed, Root / "T" / "brief.mpg"));
+    EXPECT_FALSE(Watcher.HasPending());
 }
 
 TEST_F(FolderWatcher, RemovedAndRenamedAwayFilesAreTold) {
@@ -117,6 +166,35 @@ TEST_F(FolderWatcher, TheFolderItselfGoing) {
     ASSERT_TRUE(Watcher.Start());
     Write(Root / "back.mpg");
     EXPECT_TRUE(Has(Collect(Watcher).Ready, Root / "back.mpg"));
+}
+
+// The kernel's limit through a stand-in for inotify_add_watch: the folders watched so far stay
+// watched and the rest is no failure.
+TEST(FolderWatcherLimit, RunningOutOfWatchesIsNoFailure) {
+    TTempDir Dir;
+    const fs::path Root = Dir.Path() / "Songs";
+    fs::create_directories(Root / "A" / "B");
+    int Left = 3; // the root is asked for twice, then A
+    TFolderWatcher Watcher(Root.string(), TFolderWatcher::DefaultSettle,
+                           [&Left](int AFd, const char* APath, std::uint32_t AMask) {
+                               if (Left == 0) {
+                                   errno = ENOSPC;
+                                   return -1;
+                               }
+                               --Left;
+                               return inotify_add_watch(AFd, APath, AMask);
+                           });
+    ASSERT_TRUE(Watcher.Start()) << Watcher.Error();
+    EXPECT_TRUE(Watcher.LimitReached());
+    EXPECT_EQ(Watcher.Folders(), 2u);
+    EXPECT_NE(Watcher.Error().find("No space left"), std::string::npos) << Watcher.Error();
+    // A folder made later cannot be watched either; the watched ones still tell.
+    fs::create_directories(Root / "A" / "Later");
+    Write(Root / "A" / "a.mpg");
+    Write(Root / "A" / "B" / "b.mpg");
+    const TWatchEvents Events = Collect(Watcher);
+    EXPECT_EQ(Events.Ready, std::vector<std::string>{(Root / "A" / "a.mpg").string()});
+    EXPECT_EQ(Watcher.Folders(), 2u);
 }
 
 TEST(FolderWatcherStart, AMissingFolderCannotBeWatched) {
