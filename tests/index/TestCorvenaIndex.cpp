@@ -724,9 +724,11 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     const std::string Out = FProcess.readAllStandardOutput().toStdString();
     EXPECT_NE(Out.find("stopped by:"), std::string::npos) << Out;
     const QJsonObject Json = ReadJson(JsonFile());
+    // The failed file first, then the name that is not UTF-8 (not collected).
     const QJsonArray Errors = Json["errors"].toArray();
-    ASSERT_EQ(Errors.size(), 1) << Out;
+    ASSERT_EQ(Errors.size(), 2) << Out;
     EXPECT_EQ(Errors[0]["path"].toString().toStdString(), (Folder / "A" / "005.mpg").string());
+    EXPECT_EQ(Errors[1]["error"].toString().toStdString(), "file name is not valid UTF-8");
     EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
     EXPECT_EQ(Figures(Json).at("failed"), 1);
 }
