@@ -33,9 +33,11 @@
 
 #ifdef CORVENA_READER_ASAN
 // The sanitizer reserves terabytes of address space, so an address-space limit cannot be set;
-// its allocator's own limit stands in for it in the fuzz and asan builds.
+// its allocator's own limit stands in for it in the fuzz and asan builds. A crash inside libmdb
+// ends the reader by its signal, as in a plain build, so the caller reports it the same way.
 extern "C" const char* __asan_default_options() {
-    return "malloc_limit_mb=1024:allocator_may_return_null=1:detect_leaks=0";
+    return "malloc_limit_mb=1024:allocator_may_return_null=1:detect_leaks=0:handle_segv=0:handle_sigbus=0:"
+           "handle_sigfpe=0";
 }
 #endif
 
