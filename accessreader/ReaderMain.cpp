@@ -30,6 +30,14 @@
 #define CORVENA_READER_ASAN 1
 #endif
 #endif
+// The thread sanitizer maps its shadow memory at start, which an address-space limit forbids.
+#if defined(__SANITIZE_THREAD__)
+#define CORVENA_READER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define CORVENA_READER_TSAN 1
+#endif
+#endif
 
 #ifdef CORVENA_READER_ASAN
 // The sanitizer reserves terabytes of address space, so an address-space limit cannot be set;
@@ -105,7 +113,7 @@ int main(int ArgC, char** ArgV) {
         return Usage();
 
     SetLimit(RLIMIT_CORE, 0, 0);
-#ifndef CORVENA_READER_ASAN
+#if !defined(CORVENA_READER_ASAN) && !defined(CORVENA_READER_TSAN)
     if (Memory > 0)
         SetLimit(RLIMIT_AS, Memory, Memory);
 #endif
