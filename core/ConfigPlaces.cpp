@@ -19,6 +19,6 @@ TConfigPlaces StandardConfigPlaces(const std::string& AProgramFile) {
     Places.UserConfigDir = ProgramFolder(QStandardPaths::GenericConfigLocation);
     Places.SystemConfigDir = "/etc/corvena/";
     Places.UserDataDir = ProgramFolder(QStandardPaths::GenericDataLocation);
-    Places.InstalledBinDir = CORVENA_INSTALLED_BINDIR;
+    Places.InstalledBinDir = CORVENA_INSTALLED_BINDIR "/";
     return Places;
 }

@@ -158,12 +158,16 @@ QString PathProblem(const QString& APath, bool AFolder) {
     return TMainForm::tr("这不是普通的文件或文件夹");
 }
 
-// The reason of a database error, without the "Cannot open database "NAME": " it starts with.
+// The reason of an error about the file AName, without the "Cannot open database "NAME": "
+// it starts with (the name may be given relative and reported absolute).
 QString ReasonOf(const std::exception& AError, const QString& AName) {
     const QString Text = QString::fromUtf8(AError.what());
-    const QString Named = QString::fromStdString(Quoted(AName.toStdString())) + QStringLiteral(": ");
-    const qsizetype At = Text.indexOf(Named);
-    return At >= 0 ? Text.mid(At + Named.size()) : Text;
+    for (const QString& Name : {AName, QFileInfo(AName).absoluteFilePath()}) {
+        const QString Named = QString::fromStdString(Quoted(Name.toStdString())) + QStringLiteral(": ");
+        if (const qsizetype At = Text.indexOf(Named); At >= 0)
+            return Text.mid(At + Named.size());
+    }
+    return Text;
 }
 
 // Every worker the program started and that has not been deleted yet: the program waits for
