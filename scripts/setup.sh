@@ -23,4 +23,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n ccache \
-    lintian desktop-file-utils fakeroot dpkg-dev file locales
+    lintian desktop-file-utils fakeroot dpkg-dev file locales \
+    appstream systemd imagemagick
