@@ -132,6 +132,8 @@ private slots:
     void EnterFinishesOnStepFive_data();
     void EnterFinishesOnStepFive();
     void NewUserOfTheInstalledProgram();
+    void ErrorBoxKeepsThePathOnOneLine_data();
+    void ErrorBoxKeepsThePathOnOneLine();
     void StatusAndProgressMessages();
     void IndexProgressAtScreenRate();
     void ProgressAnimation();
@@ -1565,6 +1567,44 @@ void TestMain::NewUserOfTheInstalledProgram() {
     QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
     QCOMPARE(Form->lblNotes->toolTip(), QString());
     QCOMPARE(CountRows(Own, "Songs"), 3);
+}
+
+void TestMain::ErrorBoxKeepsThePathOnOneLine_data() {
+    QTest::addColumn<bool>("English");
+    QTest::addRow("Chinese") << false;
+    QTest::addRow("English") << true;
+}
+
+// A real box about a long folder name with blanks and many "/": the name is laid out on one
+// line (the box as wide as it needs), not broken where a line would break text.
+void TestMain::ErrorBoxKeepsThePathOnOneLine() {
+    QFETCH(bool, English);
+    const TUiTranslations Translations(English ? TUiLanguage::English : TUiLanguage::Chinese);
+    FBoxes.reset(); // real boxes
+    TProbe* Form = Make();
+    const QString Folder = FKtv->Path("KTV/歌曲 文件夹/some rather long folder name/and another one/Songs");
+    Form->edtSongPath->setText(Folder);
+    int LabelWidth = 0, PathWidth = 0;
+    QString Shown;
+    QTimer Poll;
+    connect(&Poll, &QTimer::timeout, [&] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (Box == nullptr || !Box->isVisible())
+            return;
+        Poll.stop();
+        auto* Label = Box->findChild<QLabel*>("qt_msgbox_label");
+        LabelWidth = Label->width();
+        PathWidth = Label->fontMetrics().horizontalAdvance(Folder);
+        Shown = Label->text();
+        if (const QString Dir = qEnvironmentVariable("CORVENA_SCREENSHOT_DIR"); !Dir.isEmpty())
+            Box->grab().save(Dir + (English ? "/main-box-en.png" : "/main-box.png"));
+        DismissOpenBoxes();
+    });
+    Poll.start(10);
+    Next(Form);
+    QCOMPARE(Form->Step(), 1);
+    QVERIFY2(Shown.contains(Folder.toHtmlEscaped()), qPrintable(Shown));
+    QVERIFY2(LabelWidth >= PathWidth, qPrintable(QString("label %1 px, path %2 px").arg(LabelWidth).arg(PathWidth)));
 }
 
 QTEST_MAIN(TestMain)
