@@ -147,7 +147,9 @@ TEST_F(ConfigTest, ToolFileBesideTheProgramOrTheUsers) {
               "[History]\nCorvenSongPath=/songs\nCorvenTotalPath=/t.mdb\n\n[Corvena]\nOverWrite=1\n");
     EXPECT_FALSE(fs::exists(FRoot + "usr/bin/Tools.ini"));
     EXPECT_EQ(ReadWizardChoices(Installed), (TWizardChoices{"/songs", "/t.mdb", false}));
+}
 
+TEST_F(ConfigTest, ToolFileOfAProgramInAReadOnlyFolderIsTheUsers) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes in any folder: a read-only program folder cannot be made here";
     fs::permissions(FRoot + "KTV/Tools", fs::perms::owner_write, fs::perm_options::remove);
