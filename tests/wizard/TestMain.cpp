@@ -261,6 +261,9 @@ void TestMain::FirstRunState() {
     QCOMPARE(Form->btnNext->text(), QString("下一步(&N)"));
     QVERIFY(Form->FStepPanels.size() == 5);
     QCOMPARE(Form->FStepPanels[0]->objectName(), QString("pnl1"));
+    // The count labels of steps 3 and 4 before the first count, as the system has them.
+    QCOMPARE(Form->lblsRight->text(), QString("0%"));
+    QCOMPARE(Form->lblaRight->text(), QString("0%"));
     QVERIFY(Form->FStepPanels[0]->isVisible());
     QCOMPARE(Form->windowIcon().availableSizes().size(), 7);
 }
