@@ -1,6 +1,7 @@
 // The plug-in through its export, loaded as the host loads it, on databases made from the
 // reference schema and reached through the host's own SQLite handle.
 #include "TestSupport.h"
+#include "VelConnectionCases.h"
 #include "VelTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,11 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+// The shared table's cases print as their name (gtest would dump their bytes).
+void PrintTo(const TVelConnectionCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 namespace {
 
@@ -461,6 +467,24 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "0"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// ---------------------------------------------------------------------------------------------
+// The host's connection: as the call found it, whatever the locks of others (the table, with
+// the reason for each cell, is shared with the 32-bit test hosts)
+
+class VarnelConnectionTest : public VarnelTest,
+                             public ::testing::WithParamInterface<TVelConnectionCase> {};
+
+TEST_P(VarnelConnectionTest, HostConnectionIsLeftAsFoundAndZeroMeansSaved) {
+    const TVelConnectionOutcome Outcome =
+        VelRunConnectionCase(F2DB, GetParam(), FDir.File("Host.mdb"));
+    for (const std::string& Failure : Outcome.Failures)
+        ADD_FAILURE() << Failure << " (" << GetParam().Why << ")";
+}
+
+INSTANTIATE_TEST_SUITE_P(Connection, VarnelConnectionTest,
+                         ::testing::ValuesIn(VelConnectionCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // The caller's floating-point environment
