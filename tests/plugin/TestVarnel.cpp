@@ -482,8 +482,7 @@ TEST_P(VarnelConnectionTest, HostConnectionIsLeftAsFoundAndZeroMeansSaved) {
         ADD_FAILURE() << Failure << " (" << GetParam().Why << ")";
 }
 
-INSTANTIATE_TEST_SUITE_P(Connection, VarnelConnectionTest,
-                         ::testing::ValuesIn(VelConnectionCases),
+INSTANTIATE_TEST_SUITE_P(Connection, VarnelConnectionTest, ::testing::ValuesIn(VelConnectionCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // ---------------------------------------------------------------------------------------------

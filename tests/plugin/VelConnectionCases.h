@@ -54,8 +54,8 @@ inline constexpr TVelConnectionCase VelConnectionCases[] = {
     {"WalAutocommitWriter", TVelJournal::Wal, TVelHostState::Autocommit, TVelOther::Writer, -1,
      "the write lock stays taken past the host's busy timeout; our savepoint began the "
      "transaction, so ROLLBACK ends it"},
-    {"WalAutocommitCommitted", TVelJournal::Wal, TVelHostState::Autocommit,
-     TVelOther::Committed, 0, "the call starts from the newest snapshot"},
+    {"WalAutocommitCommitted", TVelJournal::Wal, TVelHostState::Autocommit, TVelOther::Committed, 0,
+     "the call starts from the newest snapshot"},
     {"WalDeferredAlone", TVelJournal::Wal, TVelHostState::Deferred, TVelOther::Alone, 0,
      "the host's snapshot is the newest, so its transaction can start writing; the row is "
      "the host's to commit"},
@@ -64,8 +64,7 @@ inline constexpr TVelConnectionCase VelConnectionCases[] = {
     {"WalDeferredWriter", TVelJournal::Wal, TVelHostState::Deferred, TVelOther::Writer, -1,
      "a read transaction cannot wait for the write lock (SQLite answers busy at once, as "
      "waiting could deadlock): back to our savepoint, the host's transaction as it was"},
-    {"WalDeferredCommitted", TVelJournal::Wal, TVelHostState::Deferred, TVelOther::Committed,
-     -1,
+    {"WalDeferredCommitted", TVelJournal::Wal, TVelHostState::Deferred, TVelOther::Committed, -1,
      "the host's snapshot is older than the file: that transaction can never write; back to "
      "our savepoint, the host's transaction as it was"},
     {"WalImmediateAlone", TVelJournal::Wal, TVelHostState::Immediate, TVelOther::Alone, 0,
@@ -74,17 +73,17 @@ inline constexpr TVelConnectionCase VelConnectionCases[] = {
      "the host holds the write lock; readers do not matter"},
     {"WalImmediateWriter", TVelJournal::Wal, TVelHostState::Immediate, TVelOther::Writer, 0,
      "the host holds the write lock, so the other writer is refused it"},
-    {"WalImmediateCommitted", TVelJournal::Wal, TVelHostState::Immediate,
-     TVelOther::Committed, 0, "the host holds the write lock, so the other write is refused"},
+    {"WalImmediateCommitted", TVelJournal::Wal, TVelHostState::Immediate, TVelOther::Committed, 0,
+     "the host holds the write lock, so the other write is refused"},
 
-    {"DeleteAutocommitAlone", TVelJournal::Delete, TVelHostState::Autocommit, TVelOther::Alone,
-     0, "nothing in the way; the release commits"},
-    {"DeleteAutocommitReader", TVelJournal::Delete, TVelHostState::Autocommit,
-     TVelOther::Reader, -1,
+    {"DeleteAutocommitAlone", TVelJournal::Delete, TVelHostState::Autocommit, TVelOther::Alone, 0,
+     "nothing in the way; the release commits"},
+    {"DeleteAutocommitReader", TVelJournal::Delete, TVelHostState::Autocommit, TVelOther::Reader,
+     -1,
      "the release is the commit, which needs the file to itself; the reader's shared lock "
      "outlasts the busy timeout: ROLLBACK, and the connection is in autocommit again"},
-    {"DeleteAutocommitWriter", TVelJournal::Delete, TVelHostState::Autocommit,
-     TVelOther::Writer, -1, "the other writer's lock outlasts the host's busy timeout: ROLLBACK"},
+    {"DeleteAutocommitWriter", TVelJournal::Delete, TVelHostState::Autocommit, TVelOther::Writer,
+     -1, "the other writer's lock outlasts the host's busy timeout: ROLLBACK"},
     {"DeleteAutocommitCommitted", TVelJournal::Delete, TVelHostState::Autocommit,
      TVelOther::Committed, 0, "the other write is over before the call"},
     {"DeleteDeferredAlone", TVelJournal::Delete, TVelHostState::Deferred, TVelOther::Alone, 0,
@@ -95,17 +94,17 @@ inline constexpr TVelConnectionCase VelConnectionCases[] = {
     {"DeleteDeferredWriter", TVelJournal::Delete, TVelHostState::Deferred, TVelOther::Writer, -1,
      "another connection has the write lock and a read transaction cannot wait for it: back "
      "to our savepoint"},
-    {"DeleteDeferredCommitted", TVelJournal::Delete, TVelHostState::Deferred,
-     TVelOther::Committed, 0,
+    {"DeleteDeferredCommitted", TVelJournal::Delete, TVelHostState::Deferred, TVelOther::Committed,
+     0,
      "the host's shared lock keeps the other commit out (it is refused), so nothing is in the "
      "way"},
     {"DeleteImmediateAlone", TVelJournal::Delete, TVelHostState::Immediate, TVelOther::Alone, 0,
      "the host holds the write lock; the row joins its transaction"},
-    {"DeleteImmediateReader", TVelJournal::Delete, TVelHostState::Immediate, TVelOther::Reader,
-     0, "the host holds the write lock; our release commits nothing, the host commits once the "
-        "reader has gone"},
-    {"DeleteImmediateWriter", TVelJournal::Delete, TVelHostState::Immediate, TVelOther::Writer,
-     0, "the host holds the write lock, so the other writer is refused it"},
+    {"DeleteImmediateReader", TVelJournal::Delete, TVelHostState::Immediate, TVelOther::Reader, 0,
+     "the host holds the write lock; our release commits nothing, the host commits once the "
+     "reader has gone"},
+    {"DeleteImmediateWriter", TVelJournal::Delete, TVelHostState::Immediate, TVelOther::Writer, 0,
+     "the host holds the write lock, so the other writer is refused it"},
     {"DeleteImmediateCommitted", TVelJournal::Delete, TVelHostState::Immediate,
      TVelOther::Committed, 0, "the host holds the write lock, so the other write is refused"},
 };
@@ -154,7 +153,8 @@ inline int Exec(sqlite3* ADb, const std::string& ASql) {
 
 inline std::string Text(sqlite3* ADb, const std::string& ASql) {
     sqlite3_stmt* Stmt = nullptr;
-    std::string Result = "<" + std::string(sqlite3_errmsg(ADb)) + ">";
+    std::string Result = "<";
+    Result.append(sqlite3_errmsg(ADb)).append(">");
     if (sqlite3_prepare_v2(ADb, ASql.c_str(), -1, &Stmt, nullptr) == SQLITE_OK &&
         sqlite3_step(Stmt) == SQLITE_ROW && sqlite3_column_text(Stmt, 0) != nullptr)
         Result = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0));
@@ -236,9 +236,9 @@ inline TVelConnectionOutcome VelRunConnectionCase(T2DBFunc A2DB, const TVelConne
             return Done("the host's read transaction failed");
         break;
     case TVelHostState::Immediate:
-        if (Exec(Host.Get(), "BEGIN IMMEDIATE;"
-                             "insert into Languages (LanguageName) values ('Host before')") !=
-            SQLITE_OK)
+        if (Exec(Host.Get(),
+                 "BEGIN IMMEDIATE;"
+                 "insert into Languages (LanguageName) values ('Host before')") != SQLITE_OK)
             return Done("the host's write transaction failed");
         break;
     }
@@ -253,9 +253,9 @@ inline TVelConnectionOutcome VelRunConnectionCase(T2DBFunc A2DB, const TVelConne
             return Done("the other read transaction failed");
         break;
     case TVelOther::Writer:
-        OtherWrote = Exec(Other.Get(), "BEGIN IMMEDIATE;"
-                                       "insert into Languages (LanguageName) values ('Other')") ==
-                     SQLITE_OK;
+        OtherWrote =
+            Exec(Other.Get(), "BEGIN IMMEDIATE;"
+                              "insert into Languages (LanguageName) values ('Other')") == SQLITE_OK;
         if (!OtherWrote)
             Exec(Other.Get(), "ROLLBACK");
         break;
@@ -309,8 +309,9 @@ inline TVelConnectionOutcome VelRunConnectionCase(T2DBFunc A2DB, const TVelConne
     THandle Look(Open(AFile, SQLITE_OPEN_READONLY));
     const auto Rows = [&Look](const std::string& AWhere) {
         return Text(Look.Get(), "select (select count(*) from Songs where FilePath='D:\\Songs\\" +
-                                    AWhere + ".mpg') || '/' || (select count(*) from Languages "
-                                             "where LanguageName='" +
+                                    AWhere +
+                                    ".mpg') || '/' || (select count(*) from Languages "
+                                    "where LanguageName='" +
                                     AWhere + "')");
     };
     const auto Language = [&Look](const std::string& AName) {
@@ -321,8 +322,8 @@ inline TVelConnectionOutcome VelRunConnectionCase(T2DBFunc A2DB, const TVelConne
     Check(Rows("Call") == (Saved ? "1/1" : "0/0"),
           "song and language of the call: " + Rows("Call") + " rows, not " +
               (Saved ? "1/1" : "0/0"));
-    Check(Rows("Later") == "1/1", "song and language of the later call: " + Rows("Later") +
-                                      " rows, not 1/1");
+    Check(Rows("Later") == "1/1",
+          "song and language of the later call: " + Rows("Later") + " rows, not 1/1");
     Check(Language("Host before") == (ACase.Host == TVelHostState::Immediate ? "1" : "0"),
           "the host's write before the call: " + Language("Host before") + " rows");
     Check(Language("Host after") == "1",
