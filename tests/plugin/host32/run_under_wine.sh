@@ -8,8 +8,10 @@ set -u
 Prefix=$1 Probe=$2 Host=$3 Plugin=$4
 
 # A 32-bit prefix of its own; no display (none is needed for console programs), no debug
-# output, and no offer to install Mono or Gecko when the prefix is made.
-export WINEPREFIX=$Prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# output.
+export WINEPREFIX=$Prefix WINEARCH=win32 WINEDEBUG=-all
+# No offer to install Mono or Gecko, and no menu entries or file types written into $HOME.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 
 if ! command -v wine >/dev/null; then
