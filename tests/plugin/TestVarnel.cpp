@@ -485,6 +485,20 @@ TEST_P(VarnelConnectionTest, HostConnectionIsLeftAsFoundAndZeroMeansSaved) {
 INSTANTIATE_TEST_SUITE_P(Connection, VarnelConnectionTest, ::testing::ValuesIn(VelConnectionCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
+TEST_F(VarnelTest, WriteLockNotHadFailsTheCallBeforeAnyQueryOfTheSong) {
+    // Another writer holds the lock past the host's busy timeout (none: the handle's default).
+    sqlite3* Other = VelConnection::Open(FFile);
+    ASSERT_NE(Other, nullptr);
+    ASSERT_EQ(sqlite3_exec(Other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    TVelSongInfo Info = Song(u"x.mpg");
+    Info.LanguageName = FPool.Make(u"English");
+    FStatements = 0;
+    EXPECT_EQ(Call(Info), -1);
+    EXPECT_EQ(FStatements, 0) << "no lookup, numbering or existence query without the lock";
+    EXPECT_EQ(sqlite3_get_autocommit(FDb), 1);
+    sqlite3_close(Other);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The caller's floating-point environment
 
