@@ -499,6 +499,32 @@ TEST_F(VarnelTest, WriteLockNotHadFailsTheCallBeforeAnyQueryOfTheSong) {
     sqlite3_close(Other);
 }
 
+TEST_F(VarnelTest, SongRefusedInsideTheHostsTransactionLeavesItAndItsWritesAsTheyWere) {
+    // Refused by the date (before the statement runs) and by the table (the statement fails):
+    // the language looked up stays, as in autocommit, and the host's own write before the call
+    // is still its to commit.
+    RunSql(FFile, "create trigger NoPath before insert on Songs when new.FilePath = 'refused' "
+                  "begin select raise(abort, 'refused'); end");
+    ASSERT_EQ(sqlite3_exec(FDb, "BEGIN IMMEDIATE; insert into SongTypes (TypeName) values ('Host')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    TVelSongInfo BadDate = Song(u"x.mpg");
+    BadDate.LanguageName = FPool.Make(u"Date");
+    BadDate.PublishDate = std::nan("");
+    TVelSongInfo Refused = Song(u"refused");
+    Refused.LanguageName = FPool.Make(u"Table");
+    for (const TVelSongInfo& Info : {BadDate, Refused}) {
+        EXPECT_EQ(Call(Info), -1);
+        EXPECT_EQ(sqlite3_get_autocommit(FDb), 0);
+        EXPECT_NE(sqlite3_exec(FDb, "RELEASE \"Varnel_2DB\"", nullptr, nullptr, nullptr), SQLITE_OK)
+            << "the call left its savepoint";
+    }
+    ASSERT_EQ(sqlite3_exec(FDb, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(Text("select group_concat(TypeName) from SongTypes"), "Host");
+    EXPECT_EQ(Text("select group_concat(LanguageName) from Languages"), "Date,Table");
+    EXPECT_EQ(Count("Songs"), "0");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The caller's floating-point environment
 
