@@ -523,6 +523,7 @@ void TTransaction::Rollback() noexcept {
 
 TSavepoint::TSavepoint(TConnection& AConnection, std::string AName)
     : FConnection(AConnection), FName(std::move(AName)) {
+    FOutermost = sqlite3_get_autocommit(FConnection.Handle()) != 0;
     ExecuteDirect(FConnection, "SAVEPOINT \"" + FName + "\"");
     FActive = true;
 }
@@ -532,7 +533,15 @@ TSavepoint::~TSavepoint() { Rollback(); }
 void TSavepoint::Release() {
     if (!FActive)
         throw TDatabaseError("No savepoint " + Quoted(FName) + " to release");
-    ExecuteDirect(FConnection, "RELEASE \"" + FName + "\"");
+    try {
+        ExecuteDirect(FConnection, "RELEASE \"" + FName + "\"");
+    } catch (...) {
+        // Releasing the outermost savepoint commits, which can fail (readers keeping a rollback
+        // journal's file busy past the busy timeout, a full disk) and leave the transaction
+        // open: end it, so that the connection is in autocommit again as it was.
+        Rollback();
+        throw;
+    }
     FActive = false;
 }
 
@@ -542,8 +551,14 @@ void TSavepoint::Rollback() noexcept {
     FActive = false;
     try {
         // Gone already when SQLite rolled back the whole transaction after an error.
-        if (sqlite3_get_autocommit(FConnection.Handle()) == 0)
-            ExecuteDirect(FConnection, "ROLLBACK TO \"" + FName + "\"; RELEASE \"" + FName + "\"");
+        if (sqlite3_get_autocommit(FConnection.Handle()) != 0)
+            return;
+        // A savepoint that began the transaction ends it with ROLLBACK, which always leaves
+        // autocommit; rolling back to it and releasing it would be a commit, which can fail
+        // the same way its release did.
+        ExecuteDirect(FConnection, FOutermost ? std::string("ROLLBACK")
+                                              : "ROLLBACK TO \"" + FName + "\"; RELEASE \"" +
+                                                    FName + "\"");
     } catch (...) {
     }
 }

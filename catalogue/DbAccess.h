@@ -133,8 +133,10 @@ private:
 
 // SAVEPOINT NAME ... RELEASE: works inside a transaction (the caller's, or the host's on a
 // borrowed handle) and outside one, where it behaves like BEGIN DEFERRED. Going without a
-// release rolls back to it and releases it, so nothing of it stays and the enclosing
-// transaction goes on.
+// release, or a release that fails, undoes it: inside a transaction it is rolled back to and
+// released, so nothing of it stays and the enclosing transaction goes on; a savepoint that began
+// the transaction ends it with ROLLBACK. Either way the connection is left in or out of a
+// transaction as the savepoint found it.
 class TSavepoint {
 public:
     TSavepoint(TConnection& AConnection, std::string AName);
@@ -150,6 +152,7 @@ private:
     TConnection& FConnection;
     std::string FName;
     bool FActive = false;
+    bool FOutermost = false; // began the transaction
 };
 
 // Runs statements that return nothing (transaction control, pragmas); fails with the

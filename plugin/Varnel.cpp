@@ -205,15 +205,21 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
         TKtvSongInfo Info = VelSongToKtv(ASongInfo);
         if (Info.SongName.empty())
             return -1; // rejected without touching the database
-        // The call is one savepoint, so it also works inside a transaction of the host's. A
-        // savepoint alone starts deferred: the harmless write takes the write lock before the
-        // first read, so no other writer can add the same type, language or song, or hand
-        // out the same greatest number + 1, between our lookups and our inserts. Should it
-        // fail (no table Songs), the statements below fail on their own as before.
+        // The call is one savepoint, so it also works inside a transaction of the host's, and
+        // whatever fails leaves the connection in or out of a transaction as it was: inside
+        // the host's, rolled back to the savepoint; otherwise rolled back whole.
         TSavepoint Call(Connection, "Varnel_2DB");
+        // A savepoint alone starts deferred: the harmless write takes the write lock before the
+        // first read, so no other writer can add the same type, language or song, or hand out
+        // the same greatest number + 1, between our lookups and our inserts. It waits as long
+        // as the host's own busy timeout; a lock not had then (another writer, a host
+        // transaction whose snapshot cannot write) fails the call. Other errors (no table
+        // Songs) leave the statements below to fail on their own.
         try {
             ExecuteDirect(Connection, SqlTakeWriteLock);
-        } catch (const TDatabaseError&) {
+        } catch (const TDatabaseError& AError) {
+            if (AError.DatabaseUnusable())
+                return -1;
         }
         bool Written = false;
         try {
@@ -222,6 +228,9 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
             Call.Release(); // what the lookups added stays, as without the savepoint
             return -1;
         }
+        // Commits when the savepoint began the transaction; a commit that fails (readers of a
+        // rollback journal's file) undoes the whole call and gives -1, so 0 is only returned
+        // for a row the connection really holds.
         Call.Release();
         return Written ? 0 : -1;
     } catch (...) {

@@ -12,6 +12,26 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 
+# The plug-in's Windows test host runs against a sqlite3.dll built from Debian's own SQLite
+# source (apt-get source sqlite3, at build time), so the source lists are needed too.
+SourcesList=/etc/apt/sources.list.d/corvena-deb-src.sources
+if [ ! -e "$SourcesList" ]; then
+    Codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    $SUDO tee "$SourcesList" >/dev/null <<EOF
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $Codename $Codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: $Codename-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+fi
+
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
     build-essential cmake ninja-build pkg-config git \
@@ -21,6 +41,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
     fonts-wqy-microhei xvfb xauth xdotool x11-utils \
     g++-multilib libsqlite3-dev:i386 qemu-user \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+    wine wine32:i386 tcl \
     mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n ccache \
     lintian desktop-file-utils fakeroot dpkg-dev file locales \

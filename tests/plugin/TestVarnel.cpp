@@ -1,6 +1,7 @@
 // The plug-in through its export, loaded as the host loads it, on databases made from the
 // reference schema and reached through the host's own SQLite handle.
 #include "TestSupport.h"
+#include "VelConnectionCases.h"
 #include "VelTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,11 @@
 #include <ostream>
 #include <string>
 #include <vector>
+
+// The shared table's cases print as their name (gtest would dump their bytes).
+void PrintTo(const TVelConnectionCase& ACase, std::ostream* AOut) {
+    *AOut << ACase.Name;
+}
 
 namespace {
 
@@ -461,6 +467,63 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "0"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// ---------------------------------------------------------------------------------------------
+// The host's connection: as the call found it, whatever the locks of others (the table, with
+// the reason for each cell, is shared with the 32-bit test hosts)
+
+class VarnelConnectionTest : public VarnelTest,
+                             public ::testing::WithParamInterface<TVelConnectionCase> {};
+
+TEST_P(VarnelConnectionTest, HostConnectionIsLeftAsFoundAndZeroMeansSaved) {
+    const TVelConnectionOutcome Outcome =
+        VelRunConnectionCase(F2DB, GetParam(), FDir.File("Host.mdb"));
+    for (const std::string& Failure : Outcome.Failures)
+        ADD_FAILURE() << Failure << " (" << GetParam().Why << ")";
+}
+
+INSTANTIATE_TEST_SUITE_P(Connection, VarnelConnectionTest, ::testing::ValuesIn(VelConnectionCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+TEST_F(VarnelTest, WriteLockNotHadFailsTheCallBeforeAnyQueryOfTheSong) {
+    // Another writer holds the lock past the host's busy timeout (none: the handle's default).
+    sqlite3* Other = VelConnection::Open(FFile);
+    ASSERT_NE(Other, nullptr);
+    ASSERT_EQ(sqlite3_exec(Other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    TVelSongInfo Info = Song(u"x.mpg");
+    Info.LanguageName = FPool.Make(u"English");
+    FStatements = 0;
+    EXPECT_EQ(Call(Info), -1);
+    EXPECT_EQ(FStatements, 0) << "no lookup, numbering or existence query without the lock";
+    EXPECT_EQ(sqlite3_get_autocommit(FDb), 1);
+    sqlite3_close(Other);
+}
+
+TEST_F(VarnelTest, SongRefusedInsideTheHostsTransactionLeavesItAndItsWritesAsTheyWere) {
+    // Refused by the date (before the statement runs) and by the table (the statement fails):
+    // the language looked up stays, as in autocommit, and the host's own write before the call
+    // is still its to commit.
+    RunSql(FFile, "create trigger NoPath before insert on Songs when new.FilePath = 'refused' "
+                  "begin select raise(abort, 'refused'); end");
+    ASSERT_EQ(sqlite3_exec(FDb, "BEGIN IMMEDIATE; insert into SongTypes (TypeName) values ('Host')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    TVelSongInfo BadDate = Song(u"x.mpg");
+    BadDate.LanguageName = FPool.Make(u"Date");
+    BadDate.PublishDate = std::nan("");
+    TVelSongInfo Refused = Song(u"refused");
+    Refused.LanguageName = FPool.Make(u"Table");
+    for (const TVelSongInfo& Info : {BadDate, Refused}) {
+        EXPECT_EQ(Call(Info), -1);
+        EXPECT_EQ(sqlite3_get_autocommit(FDb), 0);
+        EXPECT_NE(sqlite3_exec(FDb, "RELEASE \"Varnel_2DB\"", nullptr, nullptr, nullptr), SQLITE_OK)
+            << "the call left its savepoint";
+    }
+    ASSERT_EQ(sqlite3_exec(FDb, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(Text("select group_concat(TypeName) from SongTypes"), "Host");
+    EXPECT_EQ(Text("select group_concat(LanguageName) from Languages"), "Date,Table");
+    EXPECT_EQ(Count("Songs"), "0");
+}
 
 // ---------------------------------------------------------------------------------------------
 // The caller's floating-point environment

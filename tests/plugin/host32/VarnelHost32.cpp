@@ -1,16 +1,26 @@
-// The song-request host's side of `_2DB`, as a 32-bit program: loads the i386 libVarnel.so and
-// calls the export many times, through a stdcall function pointer with both records by value
-// and through an argument block laid out by hand. Checks that the callee pops exactly its 124
-// bytes, that every string's reference count comes back, that the caller's x87 control word
-// survives and that the rows are written.
-//   varnel_host32 LIBVARNEL
-#include "Schema.h"
+// The song-request host's side of `_2DB`, as a 32-bit program: built for i386 Linux (run under
+// qemu-i386, loading libVarnel.so) and for i686 Windows (run under wine, loading Varnel.dll
+// against a Windows sqlite3.dll). Calls the export many times, through a stdcall function
+// pointer with both records by value and through an argument block laid out by hand. Checks
+// that the callee pops exactly its 124 bytes, that every string's reference count comes back,
+// that the caller's x87 control word survives and that the rows are written; then plays the
+// table of the host's connection cases and prints its outcomes.
+//   varnel_host32 PLUGIN
+#include "VelConnectionCases.h"
 #include "VelTestSupport.h"
 
 #include <sqlite3.h>
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
-#include <stdlib.h>
+#include <unistd.h>
+#endif
 
 #include <array>
 #include <cmath>
@@ -22,17 +32,13 @@
 static_assert(sizeof(void*) == 4, "the host is a 32-bit program");
 static_assert(VelArgumentBytes == 124);
 
-// std::int32_t VelCallRaw(const void* AFunc, const void* AArgs, std::uint32_t* APopped):
-// copies the 124-byte argument block onto the stack as the host lays it out (the records by
+// Copies the 124-byte argument block onto the stack as the host lays it out (the records by
 // value in declaration order from the lowest address), leaves the stack 4-aligned but not
-// 16-aligned at the call as a Windows caller may, calls, and stores how far the callee moved
-// the stack pointer.
-extern "C" std::int32_t VelCallRaw(const void* AFunc, const void* AArgs, std::uint32_t* APopped);
-asm(R"(
-    .pushsection .text
-    .globl VelCallRaw
-    .type VelCallRaw, @function
-VelCallRaw:
+// 16-aligned at the call as a Windows caller may, calls AFunc, and stores in *APopped how far
+// the callee moved the stack pointer; returns the callee's result.
+extern "C" __attribute__((naked, noinline)) std::int32_t
+VelCallRaw(const void* /*AFunc*/, const void* /*AArgs*/, std::uint32_t* /*APopped*/) {
+    asm(R"(
     pushl %ebp
     movl %esp, %ebp
     pushl %esi
@@ -57,9 +63,8 @@ VelCallRaw:
     popl %esi
     popl %ebp
     ret
-    .size VelCallRaw, .-VelCallRaw
-    .popsection
 )");
+}
 
 namespace {
 
@@ -99,16 +104,6 @@ std::string SongPath(int AIndex, bool AUpper) {
     return Text;
 }
 
-std::string Query(sqlite3* ADb, const std::string& ASql) {
-    sqlite3_stmt* Stmt = nullptr;
-    std::string Result = "<" + std::string(sqlite3_errmsg(ADb)) + ">";
-    if (sqlite3_prepare_v2(ADb, ASql.c_str(), -1, &Stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(Stmt) == SQLITE_ROW && sqlite3_column_text(Stmt, 0) != nullptr)
-        Result = reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0));
-    sqlite3_finalize(Stmt);
-    return Result;
-}
-
 // The stack image of one call: Soft at 0, the connection at 16, the song at 20.
 std::array<unsigned char, VelArgumentBytes> ArgumentBlock(const TVodSoft& ASoft, sqlite3* ADb,
                                                           const TVelSongInfo& AInfo) {
@@ -131,19 +126,34 @@ std::int32_t CallRaw(T2DBFunc AFunc, const TVodSoft& ASoft, sqlite3* ADb, const 
     return Result;
 }
 
-int Run(const char* ALibrary, const std::string& AFile) {
-    void* Library = dlopen(ALibrary, RTLD_NOW | RTLD_LOCAL);
+// The export, loaded as the host loads the plug-in; null (with the reason printed) on failure.
+T2DBFunc Load2DB(const char* APlugin) {
+#if defined(_WIN32)
+    const HMODULE Library = LoadLibraryA(APlugin);
+    const FARPROC Symbol = Library ? GetProcAddress(Library, "_2DB") : nullptr;
+    if (Symbol == nullptr) {
+        std::fprintf(stderr, "cannot load _2DB from %s: error %lu\n", APlugin, GetLastError());
+        return nullptr;
+    }
+    // void (*)() stands between any two function types.
+    return reinterpret_cast<T2DBFunc>(reinterpret_cast<void (*)()>(Symbol));
+#else
+    void* Library = dlopen(APlugin, RTLD_NOW | RTLD_LOCAL);
     void* Symbol = Library ? dlsym(Library, "_2DB") : nullptr;
     if (Symbol == nullptr) {
         std::fprintf(stderr, "%s\n", dlerror());
+        return nullptr;
+    }
+    return reinterpret_cast<T2DBFunc>(Symbol);
+#endif
+}
+
+int RunCalls(T2DBFunc Func, const std::string& AFile) {
+    sqlite3* Db = VelConnection::Open(AFile, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (Db == nullptr || VelConnection::Exec(Db, SchemaText(TSchemaKind::Local)) != SQLITE_OK) {
+        std::fprintf(stderr, "cannot create %s\n", AFile.c_str());
         return 1;
     }
-    const auto Func = reinterpret_cast<T2DBFunc>(Symbol);
-
-    CreateDatabase(AFile, TSchemaKind::Local);
-    sqlite3* Db = nullptr;
-    if (sqlite3_open_v2(AFile.c_str(), &Db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        return 1;
     sqlite3_exec(Db, "pragma journal_mode=WAL; pragma synchronous=NORMAL", nullptr, nullptr,
                  nullptr);
 
@@ -188,6 +198,8 @@ int Run(const char* ALibrary, const std::string& AFile) {
     // Delphi host runs with (invalid operation, division by zero and overflow unmasked).
     const std::uint16_t OwnControlWord = X87ControlWord();
     SetX87ControlWord(0x1332);
+    // As the FPU holds it: a real x87 reads the reserved bit 6 as 1 (0x1372), qemu as written.
+    const std::uint16_t HostControlWord = X87ControlWord();
     TVelSongInfo Rejected{};
     Rejected.FilePath = Pool.Make(u"D:\\Songs\\Nameless.mpg");
     TVelSongInfo BadDate = Rejected;
@@ -197,26 +209,33 @@ int Run(const char* ALibrary, const std::string& AFile) {
     Check(CallRaw(Func, Soft, Db, BadDate, "NaN date") == -1, "a NaN date was accepted");
     const std::uint16_t ControlWordAfter = X87ControlWord();
     SetX87ControlWord(OwnControlWord);
-    Check(ControlWordAfter == 0x1332, "the x87 control word was not restored");
+    char Words[64];
+    std::snprintf(Words, sizeof Words, "%04x before the calls, %04x after them", HostControlWord,
+                  ControlWordAfter);
+    Check(ControlWordAfter == HostControlWord,
+          std::string("the x87 control word was not restored: ") + Words);
 
     // Every field at its offset.
     const std::string SamplePath = "D:\\Songs\\Sample.mpg";
     Check(CallRaw(Func, Soft, Db, VelSampleSong(Pool, U16(SamplePath)), "sample") == 0,
           "the sample song failed");
-    Check(Query(Db, std::string("select ") + VelRowColumns + " from Songs where FilePath='" +
-                        SamplePath + "'") == VelSampleRow(SamplePath),
+    Check(VelConnection::Text(Db, std::string("select ") + VelRowColumns +
+                                      " from Songs where FilePath='" + SamplePath + "'") ==
+              VelSampleRow(SamplePath),
           "the sample song's row differs");
 
-    Check(Query(Db, "select count(*) from Songs") == std::to_string(TypedCalls + 1),
-          "Songs holds " + Query(Db, "select count(*) from Songs") + " rows");
-    Check(Query(Db, "select count(*) from Songs where SongName='Updated' and SongNumber "
-                    "like 'K%' and LanguageID=1 and FilePath like 'D:\\Songs\\%.mpg'") ==
+    Check(VelConnection::Text(Db, "select count(*) from Songs") == std::to_string(TypedCalls + 1),
+          "Songs holds " + VelConnection::Text(Db, "select count(*) from Songs") + " rows");
+    Check(VelConnection::Text(Db,
+                              "select count(*) from Songs where SongName='Updated' and SongNumber "
+                              "like 'K%' and LanguageID=1 and FilePath like 'D:\\Songs\\%.mpg'") ==
               std::to_string(RawCalls),
           "the updated rows differ");
-    Check(Query(Db, "select min(SongNumber) || '-' || max(SongNumber) from Songs "
-                    "where SongName like 'Song %'") == "80000100-80000149",
+    Check(VelConnection::Text(Db, "select min(SongNumber) || '-' || max(SongNumber) from Songs "
+                                  "where SongName like 'Song %'") == "80000100-80000149",
           "the generated numbers differ");
-    Check(Query(Db, "select count(*) from Languages") == "1", "the language was added twice");
+    Check(VelConnection::Text(Db, "select count(*) from Languages") == "1",
+          "the language was added twice");
     Check(Pool.CountsAsMade(), "a reference count was not restored");
     sqlite3_close(Db);
 
@@ -225,23 +244,65 @@ int Run(const char* ALibrary, const std::string& AFile) {
     return Failures ? 1 : 0;
 }
 
+// The host's connection cases, one line each.
+int RunConnectionCases(T2DBFunc Func, const std::filesystem::path& ADir) {
+    std::printf("varnel_host32: the host's connection (journal, host, other, result, "
+                "autocommit before -> after):\n");
+    int Failed = 0;
+    for (const TVelConnectionCase& Case : VelConnectionCases) {
+        const std::string File = (ADir / (std::string(Case.Name) + ".mdb")).string();
+        const TVelConnectionOutcome Outcome = VelRunConnectionCase(Func, Case, File);
+        std::printf("  %s\n", VelDescribe(Case, Outcome).c_str());
+        if (!Outcome.Failures.empty()) {
+            ++Failed;
+            std::printf("    %s: %s\n", Case.Name, Case.Why);
+            for (const std::string& Failure : Outcome.Failures)
+                std::printf("    FAILED: %s\n", Failure.c_str());
+        }
+    }
+    std::printf("varnel_host32: %d of %zu connection cases failed\n", Failed,
+                std::size(VelConnectionCases));
+    return Failed ? 1 : 0;
+}
+
+// A new folder for the databases of one run.
+std::filesystem::path MakeRunFolder() {
+#if defined(_WIN32)
+    const unsigned long Process = GetCurrentProcessId();
+#else
+    const unsigned long Process = static_cast<unsigned long>(getpid());
+#endif
+    for (int Attempt = 0;; ++Attempt) {
+        const std::filesystem::path Dir =
+            std::filesystem::temp_directory_path() /
+            ("varnel-host32-" + std::to_string(Process) + "-" + std::to_string(Attempt));
+        if (std::filesystem::create_directory(Dir))
+            return Dir;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: varnel_host32 LIBVARNEL\n");
+        std::fprintf(stderr, "usage: varnel_host32 PLUGIN\n");
         return 2;
     }
-    char Dir[] = "/tmp/varnel-host32-XXXXXX";
-    if (mkdtemp(Dir) == nullptr)
+    const T2DBFunc Func = Load2DB(argv[1]);
+    if (Func == nullptr)
         return 1;
     int Result = 1;
+    std::filesystem::path Dir;
     try {
-        Result = Run(argv[1], std::string(Dir) + "/Ktv.mdb");
+        Dir = MakeRunFolder();
+        Result = RunCalls(Func, (Dir / "Ktv.mdb").string());
+        Result |= RunConnectionCases(Func, Dir);
     } catch (const std::exception& AError) {
         std::fprintf(stderr, "%s\n", AError.what());
+        Result = 1;
     }
     std::error_code Ignored;
-    std::filesystem::remove_all(Dir, Ignored);
+    if (!Dir.empty())
+        std::filesystem::remove_all(Dir, Ignored);
     return Result;
 }
