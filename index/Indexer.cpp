@@ -1023,6 +1023,7 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
         close(Fd);
 
     QString Local = Options.Local;
+    bool MakeOwnLocal = false;
     if (Local.isEmpty()) {
         // The wizard's rules: the song-request system's Configure.ini (names relative to the
         // program's folder), else the user's and the system's, else the user's own database.
@@ -1030,15 +1031,9 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
         const TConfigValue Named = ReadLocalFileName(Places);
         Local = QDir(QString::fromStdString(GetProgramDir(Places.ProgramFile)))
                     .absoluteFilePath(QString::fromStdString(Named.Value));
-        if (Named.Origin == TConfigOrigin::UserDefault) {
-            try {
-                if (MakeUserLocalDatabase(Local.toStdString()))
-                    std::fprintf(stderr, "%s: made an empty local song database %s (name another with --local FILE)\n",
-                                 ProgramName, Quoted(Local.toStdString()).c_str());
-            } catch (const std::exception& AError) {
-                return Refuse(AError.what());
-            }
-        } else if (!QFileInfo::exists(Local)) {
+        // The user's own is made once everything else has been checked.
+        MakeOwnLocal = Named.Origin == TConfigOrigin::UserDefault;
+        if (!MakeOwnLocal && !QFileInfo::exists(Local)) {
             // Named but missing: never made, as a mistyped name would leave songs where no one looks.
             return Refuse("local song database " + Quoted(Local.toStdString()) + " (" +
                           DescribeOrigin(Named, KeyLocal) + ") does not exist; name the local song database with " +
@@ -1072,6 +1067,15 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
     SetDatabaseNotice([](const std::string& AText) {
         std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
     });
+    if (MakeOwnLocal) {
+        try {
+            if (MakeUserLocalDatabase(Local.toStdString()))
+                std::fprintf(stderr, "%s: made an empty local song database %s (name another with --local FILE)\n",
+                             ProgramName, Quoted(Local.toStdString()).c_str());
+        } catch (const std::exception& AError) {
+            return Refuse(AError.what());
+        }
+    }
     TConnectionRef CnnLocal =
         OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
     if (!CnnLocal)

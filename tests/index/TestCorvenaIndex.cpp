@@ -843,7 +843,14 @@ TEST_F(CorvenaIndex, LocalNamedNowhereIsTheUsersOwn) {
         return std::pair{Process.exitCode(), QString::fromUtf8(Process.readAllStandardError()).toStdString()};
     };
     const std::string Own = FDir.File("home/data/corvena/Ktv.mdb");
+    // A run that cannot start makes nothing.
+    const std::string Master = FMaster;
+    FMaster = FDir.File("NoMaster.mdb");
     auto [Status, Err] = Run();
+    EXPECT_EQ(Status, 2) << Err;
+    EXPECT_FALSE(fs::exists(FDir.File("home/data"))) << Err;
+    FMaster = Master;
+    std::tie(Status, Err) = Run();
     EXPECT_EQ(Status, 0) << Err;
     EXPECT_EQ(Err, "corvena-index: made an empty local song database \"" + Own + "\" (name another with --local FILE)\n");
     EXPECT_EQ(QueryText(Own, "select count(*) from Songs"), "3");
