@@ -333,23 +333,29 @@ std::int32_t ProfileStringToInt(std::string_view AText, std::int32_t ADefault) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(Value));
 }
 
-std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKey,
-                                 std::string_view ADefault) const {
+std::optional<std::string> TIniFile::ReadValue(std::string_view ASection, std::string_view AKey) const {
     std::string Content;
     int Error = 0;
     if (ReadWholeFile(FFileName, Content, Error) != TReadResult::Read)
-        return std::string(CutCharacters(ADefault, MaxValueLength));
+        return std::nullopt;
     const TProfile Profile(Content);
     const std::optional<std::size_t> Section = Profile.FindSection(Trim(ASection));
     const std::optional<std::size_t> Key =
         Section ? Profile.FindKey(*Section, Trim(AKey)) : std::nullopt;
     if (!Key)
-        return std::string(CutCharacters(ADefault, MaxValueLength));
+        return std::nullopt;
     std::string_view Value = ParseLine(Profile.Lines[*Key].Text).Value;
     if (Value.size() >= 2 && (Value.front() == '"' || Value.front() == '\'') &&
         Value.back() == Value.front())
         Value = Value.substr(1, Value.size() - 2);
     return std::string(CutCharacters(Value, MaxValueLength));
+}
+
+std::string TIniFile::ReadString(std::string_view ASection, std::string_view AKey,
+                                 std::string_view ADefault) const {
+    if (std::optional<std::string> Value = ReadValue(ASection, AKey))
+        return std::move(*Value);
+    return std::string(CutCharacters(ADefault, MaxValueLength));
 }
 
 std::int32_t TIniFile::ReadInteger(std::string_view ASection, std::string_view AKey,
@@ -372,6 +378,10 @@ void TIniFile::WriteString(std::string_view ASection, std::string_view AKey,
                         ": it cannot be read: " + SystemMessage(Error));
     TProfile Profile(Content);
     Profile.SetValue(Trim(ASection), Trim(AKey), AValue);
+    // A text file ends with a line end; an editor or a tool reading lines may drop a last
+    // line without one.
+    if (!Profile.Lines.empty() && Profile.Lines.back().Ending.empty())
+        Profile.Lines.back().Ending = Profile.NewLine();
     ReplaceFile(FFileName, Profile.Text());
 }
 

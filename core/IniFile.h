@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -32,6 +33,8 @@ public:
     // with nothing after the equals sign reads as "".
     std::string ReadString(std::string_view ASection, std::string_view AKey,
                            std::string_view ADefault) const;
+    // The value, or nothing when the file, the section or the key is missing.
+    std::optional<std::string> ReadValue(std::string_view ASection, std::string_view AKey) const;
     // A decimal integer, or hexadecimal after 0x; ADefault when empty, missing, not an integer
     // or out of the 32-bit range.
     std::int32_t ReadInteger(std::string_view ASection, std::string_view AKey,
@@ -40,7 +43,8 @@ public:
     bool ReadBool(std::string_view ASection, std::string_view AKey, bool ADefault) const;
 
     // Sets the one key: replaced in place, or added at the end of its section, or added with
-    // a new section at the end of the file; every other byte stays as it was. Creates the
+    // a new section at the end of the file; every other byte stays as it was, except that the
+    // file always ends with a line end (the file's own kind). Creates the
     // file when missing. The file is replaced whole (temporary file and rename), so a failure
     // leaves the old file intact. Throws TIniError on failure, or when a name or the value
     // could not be stored in a line of its own.

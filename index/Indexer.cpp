@@ -2,6 +2,7 @@
 
 #include "AccessImport.h"
 #include "Config.h"
+#include "ConfigPlaces.h"
 #include "FolderWatcher.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
@@ -941,7 +942,9 @@ QString IndexUsage() {
         "  --master FILE        the master catalogue (SQLite, or an Access .mdb/.accdb file, read only)\n"
         "  --local FILE         the local song database, written; by default the one the wizard\n"
         "                       would open: Local in [DataBase] of Configure.ini one folder above\n"
-        "                       this program\n"
+        "                       this program, else of ~/.config/corvena/Configure.ini, else of\n"
+        "                       /etc/corvena/Configure.ini, else the user's own\n"
+        "                       ~/.local/share/corvena/Ktv.mdb, made empty when first needed\n"
         "  --only-add           leave songs already in the local database alone (default: rewrite)\n"
         "  --skip-known         a file whose full path already has a song row is neither looked up\n"
         "                       nor written (counted as known); faster than --only-add because the\n"
@@ -1020,11 +1023,22 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
         close(Fd);
 
     QString Local = Options.Local;
+    bool MakeOwnLocal = false;
     if (Local.isEmpty()) {
-        // The wizard resolves the configured name against its own folder.
-        const std::string Program = AProgramFile.toStdString();
-        Local = QDir(QString::fromStdString(GetProgramDir(Program)))
-                    .absoluteFilePath(QString::fromStdString(ReadLocalFileName(Program)));
+        // The wizard's rules: the song-request system's Configure.ini (names relative to the
+        // program's folder), else the user's and the system's, else the user's own database.
+        const TConfigPlaces Places = StandardConfigPlaces(AProgramFile.toStdString());
+        const TConfigValue Named = ReadLocalFileName(Places);
+        Local = QDir(QString::fromStdString(GetProgramDir(Places.ProgramFile)))
+                    .absoluteFilePath(QString::fromStdString(Named.Value));
+        // The user's own is made once everything else has been checked.
+        MakeOwnLocal = Named.Origin == TConfigOrigin::UserDefault;
+        if (!MakeOwnLocal && !QFileInfo::exists(Local)) {
+            // Named but missing: never made, as a mistyped name would leave songs where no one looks.
+            return Refuse("local song database " + Quoted(Local.toStdString()) + " (" +
+                          DescribeOrigin(Named, KeyLocal) + ") does not exist; name the local song database with " +
+                          "--local FILE, or with " + WhereToNameLocal(Places));
+        }
     }
 
     for (const QString* Output : {&Options.UnmatchedFile, &Options.NearMatchesFile,
@@ -1053,6 +1067,15 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
     SetDatabaseNotice([](const std::string& AText) {
         std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
     });
+    if (MakeOwnLocal) {
+        try {
+            if (MakeUserLocalDatabase(Local.toStdString()))
+                std::fprintf(stderr, "%s: made an empty local song database %s (name another with --local FILE)\n",
+                             ProgramName, Quoted(Local.toStdString()).c_str());
+        } catch (const std::exception& AError) {
+            return Refuse(AError.what());
+        }
+    }
     TConnectionRef CnnLocal =
         OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
     if (!CnnLocal)

@@ -44,4 +44,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     wine wine32:i386 tcl \
     mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n ccache \
-    lintian desktop-file-utils fakeroot dpkg-dev file locales
+    lintian desktop-file-utils fakeroot dpkg-dev file locales \
+    appstream systemd imagemagick

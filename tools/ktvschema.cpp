@@ -5,11 +5,28 @@
 #include <cstring>
 #include <exception>
 
+namespace {
+
+constexpr const char* Usage = "usage: ktvschema local|master FILE\n"
+                              "       ktvschema --help | --version\n"
+                              "Makes FILE an empty SQLite database with the tables of the reference schema:\n"
+                              "  local   the song-request system's song database (Ktv.mdb)\n"
+                              "  master  the master song catalogue (Total.mdb)\n"
+                              "An existing FILE is never overwritten.\n";
+
+} // namespace
+
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0)) {
+        std::puts("ktvschema " CORVENA_VERSION);
+        return 0;
+    }
     if (argc != 3 || (std::strcmp(argv[1], "local") != 0 && std::strcmp(argv[1], "master") != 0)) {
-        std::fprintf(stderr, "usage: ktvschema local|master FILE\n"
-                             "  local   the song-request system's song database (Ktv.mdb)\n"
-                             "  master  the master song catalogue (Total.mdb)\n");
+        std::fputs(Usage, stderr);
         return 2;
     }
     try {

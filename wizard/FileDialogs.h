@@ -3,22 +3,36 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
+class QFileDialog;
 class QWidget;
 
 enum class TDialogKind { Folder, File, SaveList };
 
-// The folder browser "浏览文件夹" with "确定" and "取消"; "" when cancelled.
-QString BrowseFolder(QWidget* AParent);
-// The file-open dialog for database files; "" when cancelled.
-QString BrowseDatabaseFile(QWidget* AParent);
+// Where a browse dialog opens for what is typed in its edit: the folder it names, or the
+// folder holding the file it names (that file then chosen), or else the nearest folder above
+// that exists. A relative name is looked for below each of ABases in turn; nothing typed, or
+// nothing of it existing, opens the home folder.
+struct TDialogStart {
+    QString Folder;
+    QString File; // "" unless the typed text names an existing file
+};
+TDialogStart DialogStart(const QString& ATyped, const QStringList& ABases);
+
+// The folder browser "浏览文件夹" with "确定" and "取消", opened at AStart; "" when cancelled.
+QString BrowseFolder(QWidget* AParent, const TDialogStart& AStart = {});
+// The file-open dialog for the master catalogue: Access and SQLite files named .mdb or .accdb,
+// or any file; opened at AStart. "" when cancelled.
+QString BrowseDatabaseFile(QWidget* AParent, const TDialogStart& AStart = {});
 
 // The save dialog for the list of files a run skipped: a text or a CSV file (the chosen
 // type's suffix added when the name has none); "" when cancelled.
 QString BrowseSaveList(QWidget* AParent);
 
-// Replaces the real dialogs while set (an empty handler restores them); returns the previous.
-using TDialogHandler = std::function<QString(TDialogKind AKind)>;
+// Replaces showing the real dialogs while set (an empty handler restores them); the handler
+// gets each dialog as it would have been shown and returns the answer. Returns the previous.
+using TDialogHandler = std::function<QString(TDialogKind AKind, QFileDialog& ADialog)>;
 TDialogHandler SetDialogHandler(TDialogHandler AHandler);

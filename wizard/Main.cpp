@@ -3,6 +3,7 @@
 #include "AccessImport.h"
 #include "CommandLine.h"
 #include "Config.h"
+#include "ConfigPlaces.h"
 #include "FileDialogs.h"
 #include "HostLink.h"
 #include "IniFile.h"
@@ -15,6 +16,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
@@ -28,7 +30,11 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
 
 // The animation lives in this static library's resources, which are not registered by
 // themselves.
@@ -125,6 +131,43 @@ TButtonEdit* MakeButtonEdit(QWidget* AParent, const char* AName, const QString& 
     Edit->setGeometry(ALeft, ATop, AWidth, AHeight);
     Edit->Button()->setToolTip(AHint);
     return Edit;
+}
+
+// "“PATH”：REASON": the second line of an error box about a file or folder.
+QString PathLine(const QString& APath, const QString& AReason) {
+    return TMainForm::tr("“%1”：%2").arg(APath, AReason);
+}
+
+// Why APath is not the existing folder (AFolder) or file that was asked for.
+QString PathProblem(const QString& APath, bool AFolder) {
+    struct stat Info {};
+    if (::stat(QFile::encodeName(APath).constData(), &Info) != 0) {
+        const int Error = errno;
+        if (Error == ENOENT)
+            return AFolder ? TMainForm::tr("没有这个文件夹") : TMainForm::tr("没有这个文件");
+        if (Error == EACCES)
+            return TMainForm::tr("没有访问权限");
+        if (Error == ENOTDIR)
+            return TMainForm::tr("路径中有一部分不是文件夹");
+        return QString::fromLocal8Bit(std::strerror(Error));
+    }
+    if (S_ISDIR(Info.st_mode))
+        return TMainForm::tr("这是一个文件夹，不是文件");
+    if (S_ISREG(Info.st_mode))
+        return TMainForm::tr("这是一个文件，不是文件夹");
+    return TMainForm::tr("这不是普通的文件或文件夹");
+}
+
+// The reason of an error about the file AName, without the "Cannot open database "NAME": "
+// it starts with (the name may be given relative and reported absolute).
+QString ReasonOf(const std::exception& AError, const QString& AName) {
+    const QString Text = QString::fromUtf8(AError.what());
+    for (const QString& Name : {AName, QFileInfo(AName).absoluteFilePath()}) {
+        const QString Named = QString::fromStdString(Quoted(Name.toStdString())) + QStringLiteral(": ");
+        if (const qsizetype At = Text.indexOf(Named); At >= 0)
+            return Text.mid(At + Named.size());
+    }
+    return Text;
 }
 
 // Every worker the program started and that has not been deleted yet: the program waits for
@@ -247,6 +290,11 @@ void TMainForm::BuildPages() {
                           375, 48, true);
 
     BuildFigures();
+    lblNotes = new QLabel(pnl5);
+    lblNotes->setObjectName(QStringLiteral("lblNotes"));
+    lblNotes->setGeometry(91, 235, 375, 44);
+    lblNotes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblNotes->setTextFormat(Qt::PlainText);
 
     connect(edtSongPath, &TButtonEdit::ButtonClicked, this, [this] { edtSongPathButtonClick(); });
     connect(edtTotalPath, &TButtonEdit::ButtonClicked, this, [this] { edtTotalPathButtonClick(); });
@@ -268,7 +316,8 @@ void TMainForm::FormCreate() {
     SetStep(1);
 
     FSongFiles = std::make_shared<QStringList>();
-    const TWizardChoices Choices = ReadWizardChoices(FProgramFile);
+    FPlaces = StandardConfigPlaces(FProgramFile);
+    const TWizardChoices Choices = ReadWizardChoices(FPlaces);
     chkOnlyAdd->setChecked(Choices.OnlyAdd);
     edtSongPath->setText(QString::fromStdString(Choices.SongPath));
     edtTotalPath->setText(QString::fromStdString(Choices.TotalPath));
@@ -278,8 +327,8 @@ void TMainForm::FormCreate() {
     QDir::setCurrent(QString::fromStdString(GetProgramDir(FProgramFile)));
 }
 
-void TMainForm::Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit) {
-    ErrorBox(this, tr("  错误"), AText);
+void TMainForm::Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit, const QStringList& AUnbroken) {
+    ErrorBox(this, tr("  错误"), AText, AUnbroken);
     if (AEdit != nullptr)
         AEdit->setFocus();
     Canceled = true;
@@ -292,7 +341,8 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
         if (Text.isEmpty())
             Refuse(Canceled, tr("请指定歌曲文件的存放位置!"), edtSongPath);
         else if (!QFileInfo(Text).isDir())
-            Refuse(Canceled, tr("指定的路径不存在!"), edtSongPath);
+            Refuse(Canceled, tr("指定的路径不存在!") + QLatin1Char('\r') + PathLine(Text, PathProblem(Text, true)),
+                   edtSongPath, {Text});
     } else if (AStep == 2) {
         ResolveFromStartDir(edtTotalPath, false);
         const QString Text = edtTotalPath->text();
@@ -301,26 +351,52 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
             return;
         }
         if (!QFileInfo(Text).isFile()) {
-            Refuse(Canceled, tr("指定的数据库文件不存在!"), edtTotalPath);
+            Refuse(Canceled, tr("指定的数据库文件不存在!") + QLatin1Char('\r') + PathLine(Text, PathProblem(Text, false)),
+                   edtTotalPath, {Text});
             return;
         }
-        const QString LocalFile = QString::fromStdString(ReadLocalFileName(FProgramFile));
+        const TConfigValue Local = ReadLocalFileName(FPlaces);
+        const QString LocalFile = QString::fromStdString(Local.Value);
+        if (Local.Origin == TConfigOrigin::UserDefault) {
+            // Named nowhere: the user's own, made empty the first time.
+            try {
+                if (MakeUserLocalDatabase(Local.Value))
+                    FMadeLocal = LocalFile;
+            } catch (const std::exception& Error) {
+                Refuse(Canceled, tr("无法新建本地歌库“%1”。").arg(LocalFile) + QLatin1Char('\r') + ReasonOf(Error, LocalFile),
+                       nullptr, {LocalFile});
+                return;
+            }
+        }
+        // Where the local name came from, for an operator who has to correct it.
+        QString Origin;
+        if (Local.Origin == TConfigOrigin::Named)
+            Origin = tr("该名称来自 %1 中 [DataBase] 的 Local。").arg(QString::fromStdString(Local.File));
+        else if (Local.Origin == TConfigOrigin::LayoutDefault)
+            Origin = tr("%1 中没有 Local，这是默认的位置。").arg(QString::fromStdString(Local.File));
         // Confirmed again after a failure: both connections start afresh with today's names.
-        const auto Connect = [&](TConnectionRef& ATarget, const std::string& AConnectionString,
-                                 TConnectMode AMode, const QString& AError, QLineEdit* AEdit) {
+        const auto Connect = [&](TConnectionRef& ATarget, const std::string& AConnectionString, TConnectMode AMode,
+                                 const QString& AError, const QString& AName, const QString& AOrigin,
+                                 QLineEdit* AEdit) {
             try {
                 ATarget = OpenConnection(AConnectionString, AMode);
-            } catch (const TDatabaseError&) {
-                Refuse(Canceled, AError, AEdit);
+            } catch (const TDatabaseError& Error) {
+                QString Message = AError + QLatin1Char('\r') + ReasonOf(Error, AName);
+                if (!AOrigin.isEmpty())
+                    Message += QLatin1Char('\r') + AOrigin;
+                ErrorBox(this, tr("  错误"), Message, {AName, QString::fromStdString(Local.File)});
+                if (AEdit != nullptr)
+                    AEdit->setFocus();
+                Canceled = true;
                 return false;
             }
             return true;
         };
         if (Connect(cnnLocal, LocalConnectionString(LocalFile.toStdString()), TConnectMode::Default,
-                    tr("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile),
-                    nullptr))
+                    tr("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile), LocalFile,
+                    Origin, nullptr))
             Connect(cnnTotal, TotalConnectionString(Text.toStdString()), TConnectMode::ShareDenyNone,
-                    tr("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text),
+                    tr("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text), Text, QString(),
                     edtTotalPath);
     }
 }
@@ -374,6 +450,11 @@ void TMainForm::StepEntered(int AStep) {
         btnNext->setEnabled(true);
         ShowFigures();
         WriteChoices();
+        // Enter closes: Finish is the default button here, whatever has the focus.
+        btnNext->setDefault(true);
+        btnNext->setFocus();
+        for (QShortcut* Shortcut : FEnterFinishes)
+            Shortcut->setEnabled(true);
         break;
     default:
         break;
@@ -384,15 +465,27 @@ void TMainForm::WriteChoices() {
     const TWizardChoices Choices{edtSongPath->text().toStdString(), edtTotalPath->text().toStdString(),
                                  chkOnlyAdd->isChecked()};
     try {
-        WriteWizardChoices(FProgramFile, Choices);
+        WriteWizardChoices(FPlaces, Choices);
     } catch (const TIniError& Error) {
-        // The step stays where it was: Finish enters the last step again and retries.
-        ErrorBox(this, tr("  错误"),
-                 tr("无法保存向导设置文件“%1”。\r%2")
-                     .arg(QString::fromStdString(GetToolFileName(FProgramFile)),
-                          QString::fromUtf8(Error.what())));
-        throw TSilentAbort();
+        // Said once, below the run's figures; the run is done all the same and Finish closes.
+        const QString File = QString::fromStdString(GetToolFileName(FPlaces));
+        AddNote(tr("无法保存向导设置文件“%1”。\r%2").arg(File, ReasonOf(Error, File)), true);
     }
+}
+
+void TMainForm::AddNote(const QString& AText, bool AError) {
+    FNotes << QString(AText).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    FNotesError = FNotesError || AError;
+    // One line each, a long file name shortened in its middle; the whole text on hovering.
+    QStringList Lines;
+    const QFontMetrics Metrics(lblNotes->font());
+    for (const QString& Note : FNotes)
+        Lines << Metrics.elidedText(Note, Qt::ElideMiddle, lblNotes->width());
+    lblNotes->setText(Lines.join(QLatin1Char('\n')));
+    lblNotes->setToolTip(FNotes.join(QLatin1Char('\n')));
+    QPalette Palette = lblNotes->palette();
+    Palette.setColor(QPalette::WindowText, FNotesError ? QColor(160, 0, 0) : palette().color(QPalette::WindowText));
+    lblNotes->setPalette(Palette);
 }
 
 void TMainForm::BuildFigures() {
@@ -486,6 +579,17 @@ void TMainForm::SetUpKeyboard() {
     });
     BindAccelerator(pnl2, lblTotalFile->text(), QLatin1Char('M'), [this] { edtTotalPath->setFocus(); });
 
+    // Enter on the last step is Finish, whatever has the focus (off until then: on steps 1
+    // and 2 the edits take Enter themselves).
+    for (std::size_t I = 0; I < std::size(FEnterFinishes); ++I) {
+        FEnterFinishes[I] = new QShortcut(QKeySequence(I == 0 ? Qt::Key_Return : Qt::Key_Enter), this);
+        FEnterFinishes[I]->setEnabled(false);
+        connect(FEnterFinishes[I], &QShortcut::activated, this, [this] {
+            if (Step() == StepMax() && btnNext->isVisible() && btnNext->isEnabled())
+                btnNext->click();
+        });
+    }
+
     // Enter in an edit is Next.
     for (TButtonEdit* Edit : {edtSongPath, edtTotalPath})
         connect(Edit, &QLineEdit::returnPressed, this, [this] {
@@ -522,27 +626,34 @@ void TMainForm::ResolveFromStartDir(QLineEdit* AEdit, bool AFolder) {
         AEdit->setText(QDir::toNativeSeparators(QDir::cleanPath(FromStart.absoluteFilePath())));
 }
 
-void TMainForm::ShowIndexFailures() {
+void TMainForm::NoteIndexFailures() {
     if (!FIndexReport)
         return;
     const TSongIdxReport& Report = *FIndexReport;
     if (!Report.RunError.empty() && Report.Files == 0)
-        ErrorBox(this, tr("  错误"),
-                 tr("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
-                     .arg(edtTotalPath->text(), QString::fromStdString(Report.RunError)));
+        AddNote(tr("无法从总歌库数据库“%1”读取歌曲信息。\r%2")
+                    .arg(edtTotalPath->text(), QString::fromStdString(Report.RunError)),
+                true);
     else if (!Report.RunError.empty())
         // A database stopped working: the files after this one were not indexed at all.
-        ErrorBox(this, tr("  错误"),
-                 tr("数据库出错，索引在第 %1 个文件（共 %2 个）处停止。\r%3")
-                     .arg(Report.Files)
-                     .arg(FSongFiles ? FSongFiles->size() : 0)
-                     .arg(QString::fromStdString(Report.RunError)));
+        AddNote(tr("数据库出错，索引在第 %1 个文件（共 %2 个）处停止。\r%3")
+                    .arg(Report.Files)
+                    .arg(FSongFiles ? FSongFiles->size() : 0)
+                    .arg(QString::fromStdString(Report.RunError)),
+                true);
     else if (Report.Failed > 0)
-        ErrorBox(this, tr("  错误"),
-                 tr("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
-                     .arg(Report.Failed)
-                     .arg(QString::fromStdString(Report.Failures.empty() ? Report.RunError
-                                                                         : Report.Failures.front().Error)));
+        AddNote(tr("有 %1 个文件未能写入歌曲信息。\r第一个错误：%2")
+                    .arg(Report.Failed)
+                    .arg(QString::fromStdString(Report.Failures.empty() ? Report.RunError
+                                                                        : Report.Failures.front().Error)),
+                true);
+}
+
+bool TMainForm::Working() const {
+    for (const QPointer<QThread>& Worker : {FThrdSearchFile, FThrdSongIndex})
+        if (Worker && Worker->isRunning())
+            return true;
+    return false;
 }
 
 void TMainForm::ThreadDone(QThread* Sender) {
@@ -550,39 +661,46 @@ void TMainForm::ThreadDone(QThread* Sender) {
     if (FReleased)
         return;
     if (Sender == FSearchWorker) {
+        // The strip goes back to its empty track: a block left lit would say something still runs.
+        FProgressMovie->stop();
+        FProgressMovie->jumpToFrame(0);
         SetStep(4);
     } else if (Sender == FIndexWorker) {
         ShowIndexProgress();
         // The run is over: a close question still open asks about nothing and goes.
         if (FAsking)
             DismissOpenBoxes();
-        ShowIndexFailures();
         QCoreApplication::processEvents();
         if (FReleased)
             return;
+        // The host hears at once; what went wrong is said on step 5, where no one has to click first.
         SendMessageW(FMainAppHandle, WM_WIZ_INDEXED, 0, 0);
-        try {
-            SetStep(5);
-        } catch (const TSilentAbort&) {
-            // Told already; Finish retries.
-        }
+        if (!FMadeLocal.isEmpty())
+            AddNote(tr("已新建本地歌库：%1").arg(FMadeLocal), false);
+        NoteIndexFailures();
+        SetStep(5);
     }
 }
 
 void TMainForm::edtSongPathButtonClick() {
-    const QString Folder = BrowseFolder(this);
+    const QString Folder = BrowseFolder(this, DialogStart(edtSongPath->text(), {QDir::currentPath(), FStartDir}));
     if (!Folder.isEmpty())
         edtSongPath->setText(QDir::toNativeSeparators(Folder));
 }
 
 void TMainForm::edtTotalPathButtonClick() {
-    const QString File = BrowseDatabaseFile(this);
+    const QString File = BrowseDatabaseFile(this, DialogStart(edtTotalPath->text(), {QDir::currentPath(), FStartDir}));
     if (!File.isEmpty())
         edtTotalPath->setText(QDir::toNativeSeparators(File));
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
     if (Step() == StepMax() || !FCloseConfirmation) {
+        CanClose = true;
+        return;
+    }
+    // Past step 2 there is only something to lose while a worker runs.
+    if ((Step() == 3 || Step() == 4) && !Working()) {
         CanClose = true;
         return;
     }

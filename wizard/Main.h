@@ -6,6 +6,7 @@
 // still stopping keeps what it uses alive and the window never waits for it.
 #pragma once
 
+#include "Config.h"
 #include "FileList.h"
 #include "FrmWizard.h"
 #include "SongsThrd.h"
@@ -27,6 +28,7 @@ class QLabel;
 class QMovie;
 class QProgressBar;
 class QPushButton;
+class QShortcut;
 class QTimer;
 class QToolButton;
 class TSkippedFilesDialog;
@@ -111,6 +113,13 @@ protected:
     QLabel* lblNotCollected;
     QPushButton* btnSkipped;
     QPointer<TSkippedFilesDialog> FSkippedDialog;
+    // What step 5 has to say besides the figures: a database made, a run stopped, files that
+    // failed, the choices not saved. One line each.
+    QLabel* lblNotes;
+    QStringList FNotes;
+    bool FNotesError = false;
+    // Enter presses Finish on the last step.
+    QShortcut* FEnterFinishes[2] = {};
 
     TConnectionRef cnnLocal;
     TConnectionRef cnnTotal;
@@ -125,6 +134,10 @@ protected:
     TFileSearchReportRef FSearchReport;
     // The current directory the wizard was started in, before it moved to its own folder.
     QString FStartDir;
+    // Where the configuration files are.
+    TConfigPlaces FPlaces;
+    // The user's own local song database, when step 2 made it.
+    QString FMadeLocal;
 
 private:
     void BuildPages();
@@ -132,10 +145,15 @@ private:
     // Sizes the count label to its text and puts its right edge in place.
     void FitSearchCount();
     // Shows an error box, puts the focus on AEdit (when given) and refuses the step.
-    void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit);
+    // AUnbroken: the file names in AText, laid out on one line each.
+    void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit, const QStringList& AUnbroken = {});
     // Starts a worker at lower priority with ThreadDone as its completion handler.
     void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
-    void ShowIndexFailures();
+    // What a finished index run could not do, as notes for step 5.
+    void NoteIndexFailures();
+    void AddNote(const QString& AText, bool AError);
+    // A worker is still running (its question on closing means something).
+    bool Working() const;
     // Puts the latest index progress on the bar and its label, if it is not there yet.
     void ShowIndexProgress();
     void WriteChoices();

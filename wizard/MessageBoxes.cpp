@@ -66,11 +66,31 @@ QString DisplayText(QString AText) {
     return AText;
 }
 
+// The text as rich text in which every line holding one of AUnbroken is a block whose lines
+// are never broken: a file name wrapped at a "/" or a blank reads as two names.
+QString UnbrokenText(const QString& AText, const QStringList& AUnbroken) {
+    QString Html;
+    for (const QString& Line : DisplayText(AText).split(QLatin1Char('\n'))) {
+        const bool Keep = std::any_of(AUnbroken.begin(), AUnbroken.end(), [&Line](const QString& APart) {
+            return !APart.isEmpty() && Line.contains(APart);
+        });
+        Html += Keep ? QStringLiteral("<div style=\"white-space:pre\">") : QStringLiteral("<div>");
+        Html += Line.isEmpty() ? QStringLiteral("&nbsp;") : Line.toHtmlEscaped();
+        Html += QStringLiteral("</div>");
+    }
+    return Html;
+}
+
 TBoxAnswer ShowRealBox(QWidget* AParent, const TBoxRequest& ARequest) {
     TCentredMessageBox Box(AParent);
     Box.setWindowTitle(ARequest.Title);
-    Box.setTextFormat(Qt::PlainText);
-    Box.setText(DisplayText(ARequest.Text));
+    if (ARequest.Unbroken.isEmpty()) {
+        Box.setTextFormat(Qt::PlainText);
+        Box.setText(DisplayText(ARequest.Text));
+    } else {
+        Box.setTextFormat(Qt::RichText);
+        Box.setText(UnbrokenText(ARequest.Text, ARequest.Unbroken));
+    }
     Box.setIcon(ARequest.Kind == TBoxKind::Confirmation ? QMessageBox::Question
                                                         : QMessageBox::Critical);
     const std::vector<TBoxAnswer> Answers = AnswersOf(ARequest.Kind);
@@ -108,8 +128,10 @@ void DismissOpenBoxes() {
             Box->reject();
 }
 
-void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText) {
-    Show(AParent, MakeRequest(TBoxKind::Error, ATitle, AText));
+void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText, const QStringList& AUnbroken) {
+    TBoxRequest Request = MakeRequest(TBoxKind::Error, ATitle, AText);
+    Request.Unbroken = AUnbroken;
+    Show(AParent, Request);
 }
 
 bool ConfirmBox(QWidget* AParent, const QString& ATitle, const QString& AText) {

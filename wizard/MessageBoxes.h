@@ -25,10 +25,14 @@ struct TBoxRequest {
     QString Text;
     QStringList Buttons;
     int DefaultButton = 0;
+    // Parts of Text (file names) that a line is never broken inside: a line holding one is
+    // laid out on one line, however wide the box gets.
+    QStringList Unbroken;
 };
 
 // Error icon and the single button "确定"; centred on the screen.
-void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText);
+void ErrorBox(QWidget* AParent, const QString& ATitle, const QString& AText,
+              const QStringList& AUnbroken = {});
 
 // Question icon with "是(&Y)" (the default) and "否(&N)"; centred on the screen.
 // True when the user answered Yes.

@@ -167,5 +167,5 @@ void TSkippedFilesDialog::btnSaveClick() {
         return;
     const QString Error = SaveSkippedFiles(File, FFiles);
     if (!Error.isEmpty())
-        ErrorBox(this, tr("  错误"), tr("无法保存文件“%1”。\r%2").arg(File, Error));
+        ErrorBox(this, tr("  错误"), tr("无法保存文件“%1”。\r%2").arg(File, Error), {File});
 }

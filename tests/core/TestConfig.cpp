@@ -6,6 +6,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <thread>
+
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -16,39 +19,184 @@ std::string LoadText(const std::string& AFileName);
 namespace {
 
 // A program installed as ROOT/KTV/Tools/Corvena: its tool file sits beside it, the system
-// file in ROOT/KTV, and the default databases in ROOT/DataBase.
+// file in ROOT/KTV, and the default databases in ROOT/DataBase. The user's folders are
+// ROOT/home/config/corvena/ and ROOT/home/data/corvena/, the administrator's ROOT/etc/corvena/.
 class ConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(FDir.Path() / "KTV" / "Tools");
         FProgram = FDir.File("KTV/Tools/Corvena");
         FRoot = FDir.Path().string() + "/";
+        FPlaces = {FProgram, FRoot + "home/config/corvena/", FRoot + "etc/corvena/",
+                   FRoot + "home/data/corvena/", FRoot + "usr/bin/"};
     }
     std::string ToolFile() const { return FDir.File("KTV/Tools/Tools.ini"); }
     std::string SystemFile() const { return FDir.File("KTV/Configure.ini"); }
+    std::string UserFile() const { return FRoot + "home/config/corvena/Configure.ini"; }
+    std::string EtcFile() const { return FRoot + "etc/corvena/Configure.ini"; }
+    void Save(const std::string& AFile, const std::string& AText) const {
+        fs::create_directories(fs::path(AFile).parent_path());
+        SaveText(AFile, AText);
+    }
 
     TTempDir FDir;
     std::string FProgram;
     std::string FRoot;
+    TConfigPlaces FPlaces;
 };
 
 TEST_F(ConfigTest, FilesSitBesideAndAboveTheProgram) {
     EXPECT_EQ(GetProgramDir(FProgram), FRoot + "KTV/Tools/");
-    EXPECT_EQ(GetToolFileName(FProgram), ToolFile());
+    EXPECT_EQ(GetToolFileName(FPlaces), ToolFile());
     EXPECT_EQ(GetSystemFileName(FProgram), SystemFile());
     EXPECT_EQ(DefaultTotalFileName(FProgram), FRoot + "DataBase/Total.mdb");
     EXPECT_EQ(DefaultLocalFileName(FProgram), FRoot + "DataBase/Ktv.mdb");
 }
 
+// No Configure.ini anywhere and no song-request databases: no master is suggested (a name of
+// a file that is not there would only be in the way) and the local database is the user's own.
 TEST_F(ConfigTest, FirstRunWithoutIniFiles) {
-    const TWizardChoices Choices = ReadWizardChoices(FProgram);
+    const TWizardChoices Choices = ReadWizardChoices(FPlaces);
     EXPECT_EQ(Choices.SongPath, "");
     EXPECT_FALSE(Choices.OnlyAdd);
-    EXPECT_EQ(Choices.TotalPath, FRoot + "DataBase/Total.mdb");
-    EXPECT_EQ(ReadLocalFileName(FProgram), FRoot + "DataBase/Ktv.mdb");
+    EXPECT_EQ(Choices.TotalPath, "");
+    const TConfigValue Local = ReadLocalFileName(FPlaces);
+    EXPECT_EQ(Local.Value, FRoot + "home/data/corvena/Ktv.mdb");
+    EXPECT_EQ(Local.Origin, TConfigOrigin::UserDefault);
     // Reading never creates a file.
     EXPECT_FALSE(fs::exists(ToolFile()));
     EXPECT_FALSE(fs::exists(SystemFile()));
+    EXPECT_FALSE(fs::exists(FRoot + "home"));
+}
+
+// Where the databases are named: the song-request system's Configure.ini alone when it is
+// there (its own defaults for a missing key); else the user's file, then the administrator's,
+// key by key, names relative to the file's folder; else the song-request defaults when those
+// files exist; else no master and the user's own local database.
+TEST_F(ConfigTest, DatabasesNamedByTheFirstConfigurationFound) {
+    struct {
+        const char* Name;
+        std::optional<std::string> Layout, User, Etc;
+        bool DefaultFilesExist;
+        std::string Total, Local; // "@" stands for ROOT
+        TConfigOrigin TotalOrigin, LocalOrigin;
+        std::string LocalFile; // the file that named Local, "" for none
+    } Cases[] = {
+        {"song-request layout wins over the others", "[DataBase]\nTotal=T.mdb\nLocal=D:\\Ktv.mdb\n",
+         "[DataBase]\nTotal=/u/T.mdb\nLocal=/u/K.mdb\n", "[DataBase]\nLocal=/e/K.mdb\n", false, "T.mdb",
+         "D:\\Ktv.mdb", TConfigOrigin::Named, TConfigOrigin::Named, "@KTV/Configure.ini"},
+        {"song-request layout without keys: its defaults", "[DataBase]\n", "[DataBase]\nLocal=/u/K.mdb\n",
+         std::nullopt, false, "@DataBase/Total.mdb", "@DataBase/Ktv.mdb", TConfigOrigin::LayoutDefault,
+         TConfigOrigin::LayoutDefault, "@KTV/Configure.ini"},
+        {"the user's, key by key before the administrator's", std::nullopt, "[DataBase]\nLocal=/u/K.mdb\n",
+         "[DataBase]\nTotal=/e/T.mdb\nLocal=/e/K.mdb\n", false, "/e/T.mdb", "/u/K.mdb", TConfigOrigin::Named,
+         TConfigOrigin::Named, "@home/config/corvena/Configure.ini"},
+        {"relative to the file's folder", std::nullopt, "[DataBase]\nLocal=db/K.mdb\n",
+         "[DataBase]\nTotal=T.mdb\n", false, "@etc/corvena/T.mdb", "@home/config/corvena/db/K.mdb",
+         TConfigOrigin::Named, TConfigOrigin::Named, "@home/config/corvena/Configure.ini"},
+        {"the administrator's alone", std::nullopt, std::nullopt, "[DataBase]\nLocal=/e/K.mdb\n", false, "",
+         "/e/K.mdb", TConfigOrigin::Nothing, TConfigOrigin::Named, "@etc/corvena/Configure.ini"},
+        {"no file, song-request databases present", std::nullopt, std::nullopt, std::nullopt, true,
+         "@DataBase/Total.mdb", "@DataBase/Ktv.mdb", TConfigOrigin::ExistingDefault,
+         TConfigOrigin::ExistingDefault, ""},
+        {"a file without the keys", std::nullopt, "[DataBase]\n", "[Other]\nLocal=/x\n", false, "",
+         "@home/data/corvena/Ktv.mdb", TConfigOrigin::Nothing, TConfigOrigin::UserDefault, ""},
+    };
+    const auto Rooted = [this](std::string AText) {
+        return AText.starts_with('@') ? FRoot + AText.substr(1) : AText;
+    };
+    for (const auto& Case : Cases) {
+        for (const std::string& File : {SystemFile(), UserFile(), EtcFile()})
+            fs::remove(File);
+        fs::remove_all(FRoot + "DataBase");
+        if (Case.Layout)
+            Save(SystemFile(), *Case.Layout);
+        if (Case.User)
+            Save(UserFile(), *Case.User);
+        if (Case.Etc)
+            Save(EtcFile(), *Case.Etc);
+        if (Case.DefaultFilesExist) {
+            Save(FRoot + "DataBase/Total.mdb", "");
+            Save(FRoot + "DataBase/Ktv.mdb", "");
+        }
+        const TConfigValue Total = ReadTotalFileName(FPlaces);
+        const TConfigValue Local = ReadLocalFileName(FPlaces);
+        EXPECT_EQ(Total.Value, Rooted(Case.Total)) << Case.Name;
+        EXPECT_EQ(Total.Origin, Case.TotalOrigin) << Case.Name;
+        EXPECT_EQ(Local.Value, Rooted(Case.Local)) << Case.Name;
+        EXPECT_EQ(Local.Origin, Case.LocalOrigin) << Case.Name;
+        EXPECT_EQ(Local.File, Case.LocalFile.empty() ? "" : Rooted(Case.LocalFile)) << Case.Name;
+        EXPECT_EQ(ReadWizardChoices(FPlaces).TotalPath, Rooted(Case.Total)) << Case.Name;
+    }
+}
+
+// Tools.ini stays beside a program in a folder of its own that it can write; a program where
+// the packages put programs keeps it in the user's folder, even when run by root.
+TEST_F(ConfigTest, ToolFileBesideTheProgramOrTheUsers) {
+    EXPECT_EQ(GetToolFileName(FPlaces), ToolFile());
+    TConfigPlaces Installed = FPlaces;
+    fs::create_directories(FRoot + "usr/bin");
+    Installed.ProgramFile = FRoot + "usr/bin/corvena";
+    EXPECT_EQ(GetToolFileName(Installed), FRoot + "home/config/corvena/Tools.ini");
+    // Through another spelling of the same folder.
+    Installed.ProgramFile = FRoot + "usr/../usr/bin/corvena";
+    EXPECT_EQ(GetToolFileName(Installed), FRoot + "home/config/corvena/Tools.ini");
+
+    WriteWizardChoices(Installed, {"/songs", "/t.mdb", false});
+    EXPECT_EQ(LoadText(FRoot + "home/config/corvena/Tools.ini"),
+              "[History]\nCorvenSongPath=/songs\nCorvenTotalPath=/t.mdb\n\n[Corvena]\nOverWrite=1\n");
+    EXPECT_FALSE(fs::exists(FRoot + "usr/bin/Tools.ini"));
+    EXPECT_EQ(ReadWizardChoices(Installed), (TWizardChoices{"/songs", "/t.mdb", false}));
+}
+
+TEST_F(ConfigTest, ToolFileOfAProgramInAReadOnlyFolderIsTheUsers) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes in any folder: a read-only program folder cannot be made here";
+    fs::permissions(FRoot + "KTV/Tools", fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(GetToolFileName(FPlaces), FRoot + "home/config/corvena/Tools.ini");
+    fs::permissions(FRoot + "KTV/Tools", fs::perms::owner_write, fs::perm_options::add);
+}
+
+TEST_F(ConfigTest, UsersOwnLocalDatabaseIsMadeOnceFromTheSchema) {
+    const std::string File = ReadLocalFileName(FPlaces).Value;
+    EXPECT_TRUE(MakeUserLocalDatabase(File));
+    EXPECT_EQ(QueryText(File, "select group_concat(name, ' ') from (select name from sqlite_master "
+                              "where type = 'table' and name not like 'sqlite%' order by name)"),
+              "DiscoTypes Discos Languages SongTypes Songs");
+    RunSql(File, "insert into Languages (LanguageName) values ('国语')");
+    // There already: left as it is.
+    EXPECT_FALSE(MakeUserLocalDatabase(File));
+    EXPECT_EQ(QueryText(File, "select count(*) from Languages"), "1");
+    // Nothing else left in its folder.
+    std::vector<std::string> Names;
+    for (const auto& Entry : fs::directory_iterator(fs::path(File).parent_path()))
+        Names.push_back(Entry.path().filename().string());
+    EXPECT_EQ(Names, std::vector<std::string>{"Ktv.mdb"});
+}
+
+TEST_F(ConfigTest, TwoProgramsMakingTheUsersDatabaseAtOnceMakeOne) {
+    for (int Round = 0; Round < 8; ++Round) {
+        const std::string File = FRoot + "round" + std::to_string(Round) + "/Ktv.mdb";
+        bool Made[2] = {};
+        std::thread Other([&] { Made[1] = MakeUserLocalDatabase(File); });
+        Made[0] = MakeUserLocalDatabase(File);
+        Other.join();
+        EXPECT_EQ(Made[0] + Made[1], 1) << Round;
+        EXPECT_EQ(QueryText(File, "select count(*) from sqlite_master where name = 'Songs'"), "1") << Round;
+        EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(File).parent_path()), fs::directory_iterator()), 1)
+            << Round;
+    }
+}
+
+TEST_F(ConfigTest, UsersDatabaseThatCannotBeMadeNamesIt) {
+    Save(FRoot + "home/data", "a file where the folder should be");
+    const std::string File = ReadLocalFileName(FPlaces).Value;
+    try {
+        MakeUserLocalDatabase(File);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& AError) {
+        EXPECT_NE(std::string(AError.what()).find("\"" + File + "\""), std::string::npos) << AError.what();
+    }
 }
 
 TEST_F(ConfigTest, CheckBoxIsTheInverseOfOverWrite) {
@@ -62,7 +210,7 @@ TEST_F(ConfigTest, CheckBoxIsTheInverseOfOverWrite) {
     for (const auto& Case : Cases) {
         SaveText(ToolFile(),
                  "[Corvena]\n" + (Case.OverWrite ? "OverWrite=" + *Case.OverWrite : ""));
-        EXPECT_EQ(ReadWizardChoices(FProgram).OnlyAdd, Case.OnlyAdd)
+        EXPECT_EQ(ReadWizardChoices(FPlaces).OnlyAdd, Case.OnlyAdd)
             << Case.OverWrite.value_or("(missing)");
     }
 }
@@ -74,7 +222,7 @@ TEST_F(ConfigTest, BlankMasterPathGivesWayToTotal) {
         std::optional<std::string> System;  // the whole system file
         std::string Expected;               // "" + ROOT is prefixed when it starts with '/'
     } Cases[] = {
-        {"no key, no system file", std::nullopt, std::nullopt, "/DataBase/Total.mdb"},
+        {"no key, no system file", std::nullopt, std::nullopt, ""},
         {"no key", std::nullopt, "[DataBase]\nTotal=E:\\Total.mdb\n", "E:\\Total.mdb"},
         {"empty", "CorvenTotalPath=", "[database]\ntotal=E:\\Total.mdb\n", "E:\\Total.mdb"},
         {"blanks", "CorvenTotalPath=   ", "[DataBase]\nTotal=E:\\Total.mdb\n", "E:\\Total.mdb"},
@@ -99,7 +247,7 @@ TEST_F(ConfigTest, BlankMasterPathGivesWayToTotal) {
             SaveText(SystemFile(), *Case.System);
         const std::string Expected =
             Case.Expected.starts_with('/') ? FDir.Path().string() + Case.Expected : Case.Expected;
-        const TWizardChoices Choices = ReadWizardChoices(FProgram);
+        const TWizardChoices Choices = ReadWizardChoices(FPlaces);
         EXPECT_EQ(Choices.TotalPath, Expected) << Case.Name;
         EXPECT_EQ(Choices.SongPath, " D:\\Songs") << Case.Name;
     }
@@ -107,13 +255,13 @@ TEST_F(ConfigTest, BlankMasterPathGivesWayToTotal) {
 
 TEST_F(ConfigTest, LocalDatabaseComesFromTheSystemFile) {
     SaveText(SystemFile(), "[DataBase]\r\nTotal=E:\\Total.mdb\r\nLocal=E:\\Ktv.mdb\r\n");
-    EXPECT_EQ(ReadLocalFileName(FProgram), "E:\\Ktv.mdb");
+    EXPECT_EQ(ReadLocalFileName(FPlaces).Value, "E:\\Ktv.mdb");
     SaveText(SystemFile(), "[DataBase]\nTotal=E:\\Total.mdb\n");
-    EXPECT_EQ(ReadLocalFileName(FProgram), FRoot + "DataBase/Ktv.mdb");
+    EXPECT_EQ(ReadLocalFileName(FPlaces).Value, FRoot + "DataBase/Ktv.mdb");
 }
 
 TEST_F(ConfigTest, FinishedRunWritesThePathsThenOverWrite) {
-    WriteWizardChoices(FProgram, {" D:\\Songs ", "D:\\KTV\\Total.mdb", true});
+    WriteWizardChoices(FPlaces, {" D:\\Songs ", "D:\\KTV\\Total.mdb", true});
     EXPECT_EQ(LoadText(ToolFile()), "[History]\n"
                                     "CorvenSongPath= D:\\Songs \n"
                                     "CorvenTotalPath=D:\\KTV\\Total.mdb\n"
@@ -123,7 +271,7 @@ TEST_F(ConfigTest, FinishedRunWritesThePathsThenOverWrite) {
     EXPECT_FALSE(fs::exists(SystemFile()));
 
     // The next start shows what was chosen (blanks around a value are not kept by the format).
-    EXPECT_EQ(ReadWizardChoices(FProgram),
+    EXPECT_EQ(ReadWizardChoices(FPlaces),
               (TWizardChoices{"D:\\Songs", "D:\\KTV\\Total.mdb", true}));
 }
 
@@ -132,18 +280,20 @@ TEST_F(ConfigTest, WritingKeepsTheRestOfTheToolFile) {
         "\xEF\xBB\xBF; tools\r\n[Corvena]\r\nOverWrite=1\r\nOther=7\r\n"
         "\r\n[History]\r\nCorvenSongPath=old\r\n\r\n[Player]\r\nVolume=80\r\n";
     SaveText(ToolFile(), Before);
-    WriteWizardChoices(FProgram, {"D:\\新歌", "D:\\KTV\\Total.mdb", false});
+    WriteWizardChoices(FPlaces, {"D:\\新歌", "D:\\KTV\\Total.mdb", false});
     EXPECT_EQ(LoadText(ToolFile()),
               "\xEF\xBB\xBF; tools\r\n[Corvena]\r\nOverWrite=1\r\nOther=7\r\n"
               "\r\n[History]\r\nCorvenSongPath=D:\\新歌\r\nCorvenTotalPath=D:\\KTV\\Total.mdb\r\n"
               "\r\n[Player]\r\nVolume=80\r\n");
-    EXPECT_EQ(ReadWizardChoices(FProgram),
+    EXPECT_EQ(ReadWizardChoices(FPlaces),
               (TWizardChoices{"D:\\新歌", "D:\\KTV\\Total.mdb", false}));
 }
 
 TEST_F(ConfigTest, WriteFailureIsAnError) {
-    const std::string Program = FDir.File("gone/Corvena");
-    EXPECT_THROW(WriteWizardChoices(Program, {"a", "b", false}), TIniError);
+    TConfigPlaces Gone = FPlaces;
+    Gone.ProgramFile = FDir.File("gone/Corvena");
+    Gone.UserConfigDir.clear();
+    EXPECT_THROW(WriteWizardChoices(Gone, {"a", "b", false}), TIniError);
 }
 
 TEST(ConnectionStrings, WordForWord) {

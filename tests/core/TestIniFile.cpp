@@ -197,6 +197,10 @@ TEST(IniWrite, ChangesOnlyTheOneKey) {
          Bom + "[History]\r\nPath=new\r\n"},
         {"comment that looks like the key", "[History]\n;Path=old\n", "History", "Path",
          "[History]\nPath=new\n;Path=old\n"},
+        {"replaced in the last line without line end", "[History]\nPath=old", "History", "Path",
+         "[History]\nPath=new\n"},
+        {"other last line without line end gets the file's", "[History]\r\nPath=old\r\n[B]\r\nK=1",
+         "History", "Path", "[History]\r\nPath=new\r\n[B]\r\nK=1\r\n"},
     };
     TTempDir Dir;
     const std::string File = Dir.File("Tools.ini");

@@ -823,6 +823,61 @@ TEST_F(CorvenaIndex, LocalDefaultsToTheWizardsDatabase) {
     EXPECT_EQ(Songs(), 3);
 }
 
+// Without --local and with no Configure.ini naming one: the user's own database, made empty
+// once and said so; a name that is given but missing is never made, and the error says where
+// it came from and how to name one.
+TEST_F(CorvenaIndex, LocalNamedNowhereIsTheUsersOwn) {
+    MakeLibrary(3);
+    const fs::path Program = FDir.Path() / "bin" / "corvena-index";
+    fs::create_directories(Program.parent_path());
+    fs::copy_file(CORVENA_INDEX_PROGRAM, Program);
+    QProcessEnvironment Environment = CleanEnvironment();
+    Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(FDir.File("home/config")));
+    Environment.insert(QStringLiteral("XDG_DATA_HOME"), QString::fromStdString(FDir.File("home/data")));
+    const auto Run = [&] {
+        QProcess Process;
+        Process.setProcessEnvironment(Environment);
+        Process.start(QString::fromStdString(Program.string()),
+                      ToArguments({"--songs", FSongs, "--master", FMaster, "--quiet"}));
+        EXPECT_TRUE(Process.waitForFinished(60000));
+        return std::pair{Process.exitCode(), QString::fromUtf8(Process.readAllStandardError()).toStdString()};
+    };
+    const std::string Own = FDir.File("home/data/corvena/Ktv.mdb");
+    // A run that cannot start makes nothing.
+    const std::string Master = FMaster;
+    FMaster = FDir.File("NoMaster.mdb");
+    auto [Status, Err] = Run();
+    EXPECT_EQ(Status, 2) << Err;
+    EXPECT_FALSE(fs::exists(FDir.File("home/data"))) << Err;
+    FMaster = Master;
+    std::tie(Status, Err) = Run();
+    EXPECT_EQ(Status, 0) << Err;
+    EXPECT_EQ(Err, "corvena-index: made an empty local song database \"" + Own + "\" (name another with --local FILE)\n");
+    EXPECT_EQ(QueryText(Own, "select count(*) from Songs"), "3");
+    std::tie(Status, Err) = Run();
+    EXPECT_EQ(Status, 0) << Err;
+    EXPECT_EQ(Err, ""); // made once
+
+    struct {
+        const char* Name;
+        std::string File; // the Configure.ini naming the missing database
+    } Cases[] = {
+        {"the user's Configure.ini", FDir.File("home/config/corvena/Configure.ini")},
+        {"the song-request system's", FDir.File("Configure.ini")},
+    };
+    for (const auto& Case : Cases) {
+        fs::create_directories(fs::path(Case.File).parent_path());
+        std::ofstream(Case.File, std::ios::binary) << "[DataBase]\nLocal=" << FDir.File("Gone.mdb") << "\n";
+        std::tie(Status, Err) = Run();
+        EXPECT_EQ(Status, 2) << Case.Name;
+        EXPECT_EQ(Err, "corvena-index: local song database \"" + FDir.File("Gone.mdb") + "\" (Local in [DataBase] of " +
+                           Case.File + ") does not exist; name the local song database with --local FILE, or with "
+                           "Local= in [DataBase] of " + Case.File + "\n")
+            << Case.Name;
+        EXPECT_FALSE(fs::exists(FDir.File("Gone.mdb"))) << Case.Name;
+    }
+}
+
 // A slow run stopped by a signal: the songs saved stay whole, and the summary says so.
 struct TStop {
     const char* Name;

@@ -20,6 +20,8 @@ sqlite3 "$work/Ktv.mdb" "insert into Languages (LanguageName) values ('English')
     || fail "text columns are not case-blind"
 if "$schema" local "$work/Ktv.mdb" 2>/dev/null; then fail "ktvschema overwrote a file"; fi
 if "$schema" wrong "$work/x.mdb" 2>/dev/null; then fail "ktvschema took a wrong kind"; fi
+"$schema" --help | grep -q '^usage: ktvschema local|master FILE' || fail "ktvschema --help"
+"$schema" --version | grep -qE '^ktvschema [0-9]+\.[0-9]+$' || fail "ktvschema --version"
 
 listing() { (cd "$1" && find . -print | LC_ALL=C sort && sqlite3 DataBase/Total.mdb .dump && sqlite3 DataBase/Ktv.mdb .dump && cat Configure.ini | sed "s|$1||"); }
 "$demo" --out "$work/a" --count 600 --seed 7 >/dev/null

@@ -32,6 +32,7 @@ public:
     using TMainForm::edtSongPath;
     using TMainForm::edtTotalPath;
     using TMainForm::FCloseConfirmation;
+    using TMainForm::lblNotes;
 };
 
 namespace {
@@ -279,6 +280,12 @@ void TestBadInputsWindow::BadInput() {
     Box.replace("@L", QString::fromStdString(L.Local)).replace("@T", QString::fromStdString(L.Master));
     if (Box.isEmpty()) {
         QVERIFY2(Boxes.Shown().empty(), Boxes.Shown().empty() ? "" : qPrintable(Boxes.Shown().front().Text));
+    } else if (Step == 5) {
+        // A run that failed says so on step 5, one line, not in a box before it.
+        QVERIFY2(Boxes.Shown().empty(), Boxes.Shown().empty() ? "" : qPrintable(Boxes.Shown().front().Text));
+        const QString Text = FForm->lblNotes->toolTip();
+        QVERIFY2(Text.startsWith(QString(Box).replace('\r', ' ')), qPrintable(Text));
+        QVERIFY2(Text.contains(Also), qPrintable(Text));
     } else {
         QCOMPARE(Boxes.Shown().size(), std::size_t(1));
         QCOMPARE(Boxes.Shown()[0].Kind, TBoxKind::Error);

@@ -1,4 +1,5 @@
 #include "Config.h"
+#include "ConfigPlaces.h"
 #include "FileDialogs.h"
 #include "Language.h"
 #include "Main.h"
@@ -9,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
 #include <QLayout>
@@ -54,6 +56,9 @@ public:
     using TMainForm::btnSkipped;
     using TMainForm::FSkippedDialog;
     using TMainForm::lblHint5_0;
+    using TMainForm::lblNotes;
+    using TMainForm::lblHint3_0;
+    using TMainForm::lblHint4_0;
 
     // Every message the window handled, with the texts as they were; and a hook run after each.
     struct TSeen {
@@ -122,6 +127,13 @@ private slots:
     void HostCloseNeedsNoAnswer();
     void CloseReleasesTheConnections();
     void BrowseButtons();
+    void BrowseDialogsStartAtWhatIsTyped_data();
+    void BrowseDialogsStartAtWhatIsTyped();
+    void EnterFinishesOnStepFive_data();
+    void EnterFinishesOnStepFive();
+    void NewUserOfTheInstalledProgram();
+    void ErrorBoxKeepsThePathOnOneLine_data();
+    void ErrorBoxKeepsThePathOnOneLine();
     void StatusAndProgressMessages();
     void IndexProgressAtScreenRate();
     void ProgressAnimation();
@@ -135,7 +147,9 @@ private slots:
     void HostCloseWhileTheQuestionIsOpen();
     void FailedRunsAreShown_data();
     void FailedRunsAreShown();
-    void ToolFileWriteFailureIsShownAndRetried();
+    void HostToldBeforeAnyoneClicks();
+    void ToolFileWriteFailureIsSaidOnce_data();
+    void ToolFileWriteFailureIsSaidOnce();
     void ProgramWaitsForAStoppingWorker();
     void StepFiveShowsTheRun_data();
     void StepFiveShowsTheRun();
@@ -175,6 +189,9 @@ private:
 void TestMain::init() {
     FSavedDir = QDir::currentPath();
     FKtv = std::make_unique<TKtvFolder>();
+    // The user's folders inside the test's own: nothing of the real user's is read or written.
+    qputenv("XDG_CONFIG_HOME", FKtv->Path("home/config").toUtf8());
+    qputenv("XDG_DATA_HOME", FKtv->Path("home/data").toUtf8());
     FBoxes = std::make_unique<TScriptedBoxes>();
 }
 
@@ -235,8 +252,8 @@ void TestMain::FirstRunState() {
     QCOMPARE(Form->FMainAppHandle, std::uintptr_t(1234));
     QCOMPARE(Form->edtSongPath->text(), QString());
     QVERIFY(!Form->chkOnlyAdd->isChecked());
-    // Two levels above the program's folder, as the song-request system lays it out.
-    QCOMPARE(Form->edtTotalPath->text(), FKtv->Path("DataBase/Total.mdb"));
+    // No Configure.ini and no master two levels above the program's folder: nothing to suggest.
+    QCOMPARE(Form->edtTotalPath->text(), QString());
     QVERIFY(Form->FCloseConfirmation);
     QVERIFY(Form->FSongFiles && Form->FSongFiles->isEmpty());
     QVERIFY(!Form->cnnLocal->Connected());
@@ -245,6 +262,9 @@ void TestMain::FirstRunState() {
     QCOMPARE(Form->btnNext->text(), QString("下一步(&N)"));
     QVERIFY(Form->FStepPanels.size() == 5);
     QCOMPARE(Form->FStepPanels[0]->objectName(), QString("pnl1"));
+    // The count labels of steps 3 and 4 before the first count, as the system has them.
+    QCOMPARE(Form->lblsRight->text(), QString("0%"));
+    QCOMPARE(Form->lblaRight->text(), QString("0%"));
     QVERIFY(Form->FStepPanels[0]->isVisible());
     QCOMPARE(Form->windowIcon().availableSizes().size(), 7);
 }
@@ -272,17 +292,21 @@ void TestMain::InvalidHandleStillBuildsTheWholeWindow() {
 void TestMain::SongFolderChecks_data() {
     QTest::addColumn<QString>("Folder");
     QTest::addColumn<QString>("Error");
-    QTest::addRow("empty") << QString() << QString("请指定歌曲文件的存放位置!");
-    QTest::addRow("blanks only") << QString("   ") << QString("指定的路径不存在!");
-    QTest::addRow("missing") << QString("@missing") << QString("指定的路径不存在!");
-    QTest::addRow("a file") << QString("@file") << QString("指定的路径不存在!");
-    QTest::addRow("folder with blank around") << QString("@songs ") << QString("指定的路径不存在!");
-    QTest::addRow("folder") << QString("@songs") << QString();
+    QTest::addColumn<QString>("Reason"); // the second line names the folder and says why
+    const QString Missing = "指定的路径不存在!";
+    QTest::addRow("empty") << QString() << QString("请指定歌曲文件的存放位置!") << QString();
+    QTest::addRow("blanks only") << QString("   ") << Missing << QString("没有这个文件夹");
+    QTest::addRow("missing") << QString("@missing") << Missing << QString("没有这个文件夹");
+    QTest::addRow("a file") << QString("@file") << Missing << QString("这是一个文件，不是文件夹");
+    QTest::addRow("below a file") << QString("@file/x") << Missing << QString("路径中有一部分不是文件夹");
+    QTest::addRow("folder with blank around") << QString("@songs ") << Missing << QString("没有这个文件夹");
+    QTest::addRow("folder") << QString("@songs") << QString() << QString();
 }
 
 void TestMain::SongFolderChecks() {
     QFETCH(QString, Folder);
     QFETCH(QString, Error);
+    QFETCH(QString, Reason);
     FKtv->WriteFile("KTV/song.mpg", "");
     Folder.replace("@missing", FKtv->Path("KTV/Nowhere"))
         .replace("@file", FKtv->Path("KTV/song.mpg"))
@@ -300,31 +324,40 @@ void TestMain::SongFolderChecks() {
     const TBoxRequest& Box = FBoxes->Shown().front();
     QCOMPARE(Box.Kind, TBoxKind::Error);
     QCOMPARE(Box.Title, QString("  错误"));
-    QCOMPARE(Box.Text, Error);
+    if (Reason.isEmpty()) {
+        QCOMPARE(Box.Text, Error);
+    } else {
+        // The system's text as it is, then the folder and why.
+        QCOMPARE(Box.Text, Error + "\r“" + Folder + "”：" + Reason);
+        QCOMPARE(Box.Unbroken, QStringList{Folder});
+    }
     QCOMPARE(Box.Buttons, QStringList{"确定"});
 }
 
 void TestMain::MasterChecks_data() {
     QTest::addColumn<QString>("Master");
     QTest::addColumn<QString>("Error");
-    QTest::addRow("empty") << QString() << QString("请指定“总歌库数据库”文件的存放位置!");
-    QTest::addRow("missing") << QString("@nowhere.mdb") << QString("指定的数据库文件不存在!");
-    QTest::addRow("a folder") << QString("@folder") << QString("指定的数据库文件不存在!");
+    QTest::addColumn<QString>("Reason"); // the line after the system's text starts with this
+    const QString Missing = "指定的数据库文件不存在!";
+    QTest::addRow("empty") << QString() << QString("请指定“总歌库数据库”文件的存放位置!") << QString();
+    QTest::addRow("missing") << QString("@nowhere.mdb") << Missing << QString("“@nowhere.mdb”：没有这个文件");
+    QTest::addRow("a folder") << QString("@folder") << Missing << QString("“@Songs”：这是一个文件夹，不是文件");
     QTest::addRow("not a database")
-        << QString("@text.mdb")
-        << QString("无法正确连接总歌库数据库“@text.mdb”。\r请检查数据库文件是否正常。");
+        << QString("@text.mdb") << QString("无法正确连接总歌库数据库“@text.mdb”。\r请检查数据库文件是否正常。")
+        << QString("the file is not a database");
     QTest::addRow("an Access file")
-        << QString("@access.mdb")
-        << QString("无法正确连接总歌库数据库“@access.mdb”。\r请检查数据库文件是否正常。");
-    QTest::addRow("working") << QString("@DataBase/Total.mdb") << QString();
+        << QString("@access.mdb") << QString("无法正确连接总歌库数据库“@access.mdb”。\r请检查数据库文件是否正常。")
+        << QString("it is a damaged Access database: ");
+    QTest::addRow("working") << QString("@DataBase/Total.mdb") << QString() << QString();
 #ifdef ACCESS_TEST_DATA
-    QTest::addRow("a real Access file") << QString("@nwind.mdb") << QString();
+    QTest::addRow("a real Access file") << QString("@nwind.mdb") << QString() << QString();
 #endif
 }
 
 void TestMain::MasterChecks() {
     QFETCH(QString, Master);
     QFETCH(QString, Error);
+    QFETCH(QString, Reason);
     FKtv->WriteFile("KTV/text.mdb", "just some text\n");
     FKtv->WriteFile("KTV/access.mdb", std::string("\x00\x01\x00\x00Standard Jet DB\x00", 20));
 #ifdef ACCESS_TEST_DATA
@@ -336,6 +369,7 @@ void TestMain::MasterChecks() {
     const QString Base = FKtv->Path("KTV/");
     Master.replace("@folder", FKtv->Path("KTV/Songs")).replace("@", Base);
     Error.replace("@", Base);
+    Reason.replace("@", Base);
     TProbe* Form = Make();
     Form->edtSongPath->setText(FKtv->Path("KTV/Songs"));
     Next(Form);
@@ -350,8 +384,13 @@ void TestMain::MasterChecks() {
         return;
     }
     QCOMPARE(Form->Step(), 2);
-    QCOMPARE(LastBoxText(), Error);
+    if (Reason.isEmpty())
+        QCOMPARE(LastBoxText(), Error);
+    else
+        QVERIFY2(LastBoxText().startsWith(Error + "\r" + Reason), qPrintable(LastBoxText()));
     QCOMPARE(FBoxes->Shown().back().Title, QString("  错误"));
+    if (!Reason.isEmpty())
+        QVERIFY(FBoxes->Shown().back().Unbroken.contains(Master));
     QVERIFY(!Form->cnnTotal->Connected());
 }
 
@@ -363,8 +402,13 @@ void TestMain::LocalDatabaseThatCannotOpen() {
     Form->edtTotalPath->setText(FKtv->Path("KTV/DataBase/Total.mdb"));
     Next(Form);
     QCOMPARE(Form->Step(), 2);
+    // The reason, and where the name came from; a named database is never made.
     QCOMPARE(LastBoxText(),
-             QString("无法正确连接歌库数据库“DataBase/Missing.mdb”。\r请检查数据库文件是否正常。"));
+             QString("无法正确连接歌库数据库“DataBase/Missing.mdb”。\r请检查数据库文件是否正常。\r"
+                     "the file does not exist\r该名称来自 %1 中 [DataBase] 的 Local。")
+                 .arg(FKtv->Path("KTV/Configure.ini")));
+    QVERIFY(FBoxes->Shown().back().Unbroken.contains("DataBase/Missing.mdb"));
+    QVERIFY(!QFileInfo::exists(FKtv->Path("KTV/Tools/DataBase/Missing.mdb")));
     QVERIFY(!Form->cnnLocal->Connected());
     QVERIFY(!Form->cnnTotal->Connected());
 
@@ -492,7 +536,7 @@ void TestMain::BrowseButtons() {
     TProbe* Form = Make();
     QString Answer = "/media/歌曲";
     std::vector<TDialogKind> Asked;
-    SetDialogHandler([&](TDialogKind AKind) {
+    SetDialogHandler([&](TDialogKind AKind, QFileDialog&) {
         Asked.push_back(AKind);
         return Answer;
     });
@@ -511,6 +555,57 @@ void TestMain::BrowseButtons() {
                                               TDialogKind::Folder, TDialogKind::File}));
     QCOMPARE(Form->edtSongPath->Button()->toolTip(), QString("浏览歌曲文件夹"));
     QCOMPARE(Form->edtTotalPath->Button()->toolTip(), QString("浏览总库数据库文件"));
+}
+
+void TestMain::BrowseDialogsStartAtWhatIsTyped_data() {
+    QTest::addColumn<bool>("Folder"); // the song folder's browser, else the master's
+    QTest::addColumn<QString>("Typed");
+    QTest::addColumn<QString>("Directory"); // "~" is the home folder
+    QTest::addColumn<QString>("Selected");  // the file chosen in it, "" for none
+    QTest::addRow("folder: a folder") << true << "@KTV/Songs" << "@KTV/Songs" << "";
+    QTest::addRow("folder: missing below a folder") << true << "@KTV/Songs/new/deeper" << "@KTV/Songs" << "";
+    QTest::addRow("folder: relative, from the program's folder") << true << "../Songs" << "@KTV/Songs" << "";
+    QTest::addRow("folder: nothing typed") << true << "" << "~" << "";
+    QTest::addRow("master: a file") << false << "@KTV/DataBase/Total.mdb" << "@KTV/DataBase"
+                                    << "@KTV/DataBase/Total.mdb";
+    QTest::addRow("master: missing file") << false << "@KTV/DataBase/Gone.accdb" << "@KTV/DataBase" << "";
+    QTest::addRow("master: a folder") << false << "@KTV/DataBase" << "@KTV/DataBase" << "";
+}
+
+// The dialogs open where the edit points, titled for what they pick; the master's offers
+// .mdb and .accdb files, then any file.
+void TestMain::BrowseDialogsStartAtWhatIsTyped() {
+    QFETCH(bool, Folder);
+    QFETCH(QString, Typed);
+    QFETCH(QString, Directory);
+    QFETCH(QString, Selected);
+    const QString Root = FKtv->Path("");
+    for (QString* Text : {&Typed, &Directory, &Selected})
+        Text->replace("@", Root).replace("~", QDir::homePath());
+    TProbe* Form = Make();
+    TButtonEdit* Edit = Folder ? Form->edtSongPath : Form->edtTotalPath;
+    Edit->setText(Typed);
+    QString Title, Seen;
+    QStringList Filters, Chosen;
+    SetDialogHandler([&](TDialogKind, QFileDialog& ADialog) {
+        Title = ADialog.windowTitle();
+        Seen = ADialog.directory().absolutePath();
+        Filters = ADialog.nameFilters();
+        Chosen = ADialog.selectedFiles();
+        return QString();
+    });
+    Edit->Button()->click();
+    SetDialogHandler({});
+    QCOMPARE(QDir(Seen).canonicalPath(), QDir(Directory).canonicalPath());
+    if (!Selected.isEmpty())
+        QCOMPARE(Chosen, QStringList{Selected});
+    if (Folder) {
+        QCOMPARE(Title, QString("浏览文件夹"));
+    } else {
+        QCOMPARE(Title, QString("选择总歌库数据库文件"));
+        QCOMPARE(Filters, (QStringList{"数据库文件 (*.mdb *.accdb)", "所有文件 (*)"}));
+    }
+    QCOMPARE(Edit->text(), Typed); // cancelled: the edit keeps its text
 }
 
 void TestMain::StatusAndProgressMessages() {
@@ -694,6 +789,9 @@ void TestMain::WholeRun() {
     QCOMPARE(Form->lblaRight->text(), QString("7/7"));
     QCOMPARE(Form->ProgressBar->value(), 7);
     QCOMPARE(Form->ProgressBar->maximum(), 7);
+    // The search's strip stopped on its empty track: no block left lit.
+    QCOMPARE(Form->imgProgress->movie()->state(), QMovie::NotRunning);
+    QCOMPARE(Form->imgProgress->movie()->currentFrameNumber(), 0);
 
     const QString Local = FKtv->Path("KTV/DataBase/Ktv.mdb");
     QCOMPARE(CountRows(Local, "Songs"), 6);
@@ -705,7 +803,7 @@ void TestMain::WholeRun() {
     QVERIFY(!Form->btnPrior->isVisible());
     QVERIFY(Form->btnNext->isEnabled());
     QCOMPARE(Form->btnNext->text(), QString("完成(&F)"));
-    const TWizardChoices Saved = ReadWizardChoices(FKtv->Program().toStdString());
+    const TWizardChoices Saved = ReadWizardChoices(StandardConfigPlaces(FKtv->Program().toStdString()));
     QCOMPARE(QString::fromStdString(Saved.SongPath), FKtv->Path("KTV/Songs"));
     QCOMPARE(QString::fromStdString(Saved.TotalPath), FKtv->Path("KTV/DataBase/Total.mdb"));
     QCOMPARE(Saved.OnlyAdd, OnlyAdd);
@@ -827,7 +925,7 @@ void TestMain::FailedRunsAreShown_data() {
                                       << "有 3 个文件未能写入歌曲信息。\r第一个错误：";
 }
 
-// One error box before the last step, then the host is told and the wizard ends its run.
+// No box: the host is told, and step 5 says what failed below the figures.
 void TestMain::FailedRunsAreShown() {
     QFETCH(QString, Master);
     QFETCH(QString, Text);
@@ -842,43 +940,64 @@ void TestMain::FailedRunsAreShown() {
     TProbe* Form = Make({"corvena", "/i", "1234"});
     StartRun(Form);
     QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
-    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
-    const TBoxRequest& Box = FBoxes->Shown()[0];
-    QCOMPARE(Box.Kind, TBoxKind::Error);
-    QCOMPARE(Box.Title, QString("  错误"));
-    const QString Expected = Text.contains("%1") ? Text.arg(FKtv->Path("KTV/DataBase/Total.mdb")) : Text;
-    QVERIFY2(Box.Text.startsWith(Expected), qPrintable(Box.Text));
-    QVERIFY2(Box.Text.size() > Expected.size() + 5, qPrintable(Box.Text)); // the error's own text
+    QVERIFY2(FBoxes->Shown().empty(), qPrintable(LastBoxText()));
+    const QString Expected = (Text.contains("%1") ? Text.arg(FKtv->Path("KTV/DataBase/Total.mdb")) : Text)
+                                 .replace("\r", " ");
+    const QString Notes = Form->lblNotes->toolTip();
+    QVERIFY2(Notes.startsWith(Expected), qPrintable(Notes));
+    QVERIFY2(Notes.size() > Expected.size() + 5, qPrintable(Notes)); // the error's own text
+    QVERIFY(Form->lblNotes->isVisible() && !Form->lblNotes->text().isEmpty());
     QCOMPARE(Host.Messages.size(), std::size_t(1));
 }
 
-// Step 5's write fails: an error box naming the file; the step stays 4 and Finish retries.
-void TestMain::ToolFileWriteFailureIsShownAndRetried() {
+// Files failed and the host closes the wizard at the moment the run ends (as it might while a
+// box waits for a click): the host has been told already.
+void TestMain::HostToldBeforeAnyoneClicks() {
+    MakeLibrary(3, "SongID INTEGER PRIMARY KEY, SongNumber TEXT, SongName TEXT, FilePath TEXT");
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
+    const TWindowHandle Handle = Form->Handle();
+    SetBoxHandler([&](const TBoxRequest&) {
+        SendMessageW(Handle, WM_WIZ_CLOSE, 0, 0);
+        return TBoxAnswer::Ok;
+    });
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return FForm.isNull() || Form->Step() == 5; }));
+    SetBoxHandler({});
+    QCOMPARE(Host.Messages.size(), std::size_t(1));
+    QCOMPARE(Host.Messages[0].Msg, WM_WIZ_INDEXED);
+    QVERIFY(FForm && Form->Step() == 5);
+}
+
+// Step 5's write fails: said once on step 5, naming the file and why; the run is over all the
+// same, so closing asks nothing and Finish closes.
+void TestMain::ToolFileWriteFailureIsSaidOnce_data() {
+    QTest::addColumn<QString>("Button");
+    QTest::addRow("Finish") << QString("btnNext");
+    QTest::addRow("Cancel") << QString("btnCancel");
+}
+
+void TestMain::ToolFileWriteFailureIsSaidOnce() {
+    QFETCH(QString, Button);
     MakeLibrary(2);
     const std::filesystem::path ToolFile = FKtv->Path("KTV/Tools/Tools.ini").toStdString();
     std::filesystem::create_directories(ToolFile); // a folder where the file must go
-    TProbe* Form = Make();
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"});
     StartRun(Form);
-    QVERIFY(RunUntil([&] { return !FBoxes->Shown().empty(); }));
-    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
-    QCOMPARE(FBoxes->Shown()[0].Title, QString("  错误"));
-    QVERIFY2(FBoxes->Shown()[0].Text.startsWith(
-                 QString("无法保存向导设置文件“%1”。\r").arg(FKtv->Path("KTV/Tools/Tools.ini"))),
-             qPrintable(FBoxes->Shown()[0].Text));
-    QCOMPARE(Form->Step(), 4);
-    QCOMPARE(Form->Title(), QString("第5步：完成索引"));
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY2(FBoxes->Shown().empty(), qPrintable(LastBoxText()));
+    QCOMPARE(Host.Messages.size(), std::size_t(1));
+    const QString Notes = Form->lblNotes->toolTip();
+    QVERIFY2(Notes.startsWith(QString("无法保存向导设置文件“%1”。 ").arg(FKtv->Path("KTV/Tools/Tools.ini"))),
+             qPrintable(Notes));
+    QVERIFY2(Notes.contains("Is a directory"), qPrintable(Notes));
+    QCOMPARE(Notes.count("无法保存"), 1);
     QVERIFY(Form->btnNext->isEnabled());
-    // Closing now asks the working-step question; the operator stays.
-    FBoxes->Answer(TBoxAnswer::No);
-    Form->close();
-    QVERIFY(FForm);
-    QCOMPARE(FBoxes->Shown().back().Text, QString("向导任务正在执行，您确实要退出该向导吗？"));
-    std::filesystem::remove(ToolFile);
-    Next(Form); // Finish enters step 5 again and writes
-    QCOMPARE(Form->Step(), 5);
-    QVERIFY(std::filesystem::is_regular_file(ToolFile));
-    Next(Form);
+    QCOMPARE(Form->Title(), QString("第5步：完成索引"));
+    Form->findChild<QPushButton*>(Button)->click(); // nothing runs: no question either way
     QTRY_VERIFY(!FForm);
+    QVERIFY(FBoxes->Shown().empty());
 }
 
 // Closed during the indexing, the program returns only once the worker has stopped: nothing
@@ -1034,7 +1153,7 @@ void TestMain::SkippedListAndItsFile() {
 
     const TTempDir Out;
     QString Answer;
-    SetDialogHandler([&](TDialogKind AKind) { return AKind == TDialogKind::SaveList ? Answer : QString(); });
+    SetDialogHandler([&](TDialogKind AKind, QFileDialog&) { return AKind == TDialogKind::SaveList ? Answer : QString(); });
     auto* Save = Form->FSkippedDialog->findChild<QPushButton*>("btnSave");
     const QString Failure1 = Grid->item(1, 0)->text() + "\t写入失败\t" + Grid->item(1, 2)->text();
     const QString Failure2 = Grid->item(2, 0)->text() + "\t写入失败\t" + Grid->item(2, 2)->text();
@@ -1054,13 +1173,13 @@ void TestMain::SkippedListAndItsFile() {
     QVERIFY2(Lines[2].startsWith(Grid->item(1, 0)->text() + ",写入失败,"), qPrintable(Lines[2]));
     QCOMPARE(Lines[4], "\"" + Songs + "odd, \"\"name\"\".mpg\",总歌库中没有此文件名,");
     QCOMPARE(Lines[5], QString());
-    QVERIFY(FBoxes->Shown().size() == 1); // the failures' box before step 5, nothing since
+    QVERIFY(FBoxes->Shown().empty()); // the failures are said on step 5, not in a box
 
     // A file that cannot be written: told, and nothing left behind.
     Answer = QString::fromStdString(Out.File("no/such/folder/list.txt"));
     Save->click();
     SetDialogHandler({});
-    QCOMPARE(FBoxes->Shown().size(), std::size_t(2));
+    QCOMPARE(FBoxes->Shown().size(), std::size_t(1));
     QCOMPARE(FBoxes->Shown().back().Title, QString("  错误"));
     QVERIFY2(FBoxes->Shown().back().Text.startsWith("无法保存文件“" + Answer + "”。\r"),
              qPrintable(FBoxes->Shown().back().Text));
@@ -1141,7 +1260,7 @@ void TestMain::KeyboardPath() {
     QCOMPARE(Host.Messages.size(), std::size_t(0));
     QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 3);
     QCOMPARE(Form->lblaLeft->text(), English ? QString("Song indexing complete!") : QString("索引歌曲已完成!"));
-    QVERIFY(ReadWizardChoices(FKtv->Program().toStdString()).OnlyAdd);
+    QVERIFY(ReadWizardChoices(StandardConfigPlaces(FKtv->Program().toStdString())).OnlyAdd);
 }
 
 // The run ends while "向导任务正在执行…" is open: the question goes, the wizard shows step 5
@@ -1230,7 +1349,11 @@ void TestMain::WindowLanguage() {
     QCOMPARE(LookIn == "Look in:", English);
     TProbe* Form = Make();
     if (English) {
-        QCOMPARE(Form->windowTitle(), QString("  Wizard: Offline Song Indexing"));
+        QCOMPARE(Form->windowTitle(), QString("Wizard: Offline Song Indexing"));
+        // The Chinese texts' leading blanks are a Chinese habit (an indent of two characters);
+        // English texts start at the margin.
+        for (QLabel* Label : {Form->lblHint3_0, Form->lblHint4_0, Form->lblHint5_0})
+            QVERIFY2(!Label->text().startsWith(' '), qPrintable(Label->text()));
         QCOMPARE(Form->Title(), QString("Step 1: Song folder"));
         QCOMPARE(Form->btnNext->text(), QString("&Next >"));
         QCOMPARE(Form->chkOnlyAdd->text(), QString("&Only add songs that are missing; leave songs already there as they are."));
@@ -1246,7 +1369,8 @@ void TestMain::WindowLanguage() {
     const TBoxRequest& Refused = FBoxes->Shown()[0];
     const TBoxRequest& Question = FBoxes->Shown()[1];
     if (English) {
-        QCOMPARE(Refused.Title, QString("  Error"));
+        QCOMPARE(Refused.Title, QString("Error"));
+        QCOMPARE(Question.Title, QString("Confirm"));
         QCOMPARE(Refused.Text, QString("Please name the folder that holds the song files!"));
         QCOMPARE(Refused.Buttons, QStringList{"OK"});
         QCOMPARE(Question.Text, QString("Do you really want to quit the wizard?"));
@@ -1288,7 +1412,7 @@ void TestMain::ProgramChoosesItsLanguage() {
     else
         qputenv("LC_ALL", Saved);
     QCOMPARE(Result, 0);
-    QCOMPARE(Title, QString("  Wizard: Offline Song Indexing"));
+    QCOMPARE(Title, QString("Wizard: Offline Song Indexing"));
     // Gone with the program: the next window is Chinese again.
     QCOMPARE(Make()->windowTitle(), QString("  向导 离线索引歌曲"));
 }
@@ -1327,7 +1451,7 @@ void TestMain::RelativeNamesFromTheStartFolder() {
     QCOMPARE(Form->Step(), 3);
     QCOMPARE(Form->edtTotalPath->text(), MasterAfter);
     QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
-    QCOMPARE(QString::fromStdString(ReadWizardChoices(FKtv->Program().toStdString()).SongPath), FolderAfter);
+    QCOMPARE(QString::fromStdString(ReadWizardChoices(StandardConfigPlaces(FKtv->Program().toStdString())).SongPath), FolderAfter);
 }
 
 // Pictures of the five pages taken during a real run. CORVENA_DEMO_DIR names a library made
@@ -1394,6 +1518,104 @@ void TestMain::Screenshots() {
     InEnglish->grab().save(Dir + "/main-step5-en.png");
     InEnglish->FCloseConfirmation = false;
     delete InEnglish;
+}
+
+void TestMain::EnterFinishesOnStepFive_data() {
+    QTest::addColumn<QString>("Focus");
+    QTest::addRow("as step 5 starts") << QString();
+    QTest::addRow("on Cancel") << QString("btnCancel");
+    QTest::addRow("on the list's button") << QString("btnSkipped");
+}
+
+// Finish is the default button of the last step: Enter closes the wizard wherever the focus is.
+void TestMain::EnterFinishesOnStepFive() {
+    QFETCH(QString, Focus);
+    MakeLibrary(2);
+    FKtv->WriteFile("KTV/Songs/unknown.mpg", ""); // something for the list
+    TProbe* Form = Make();
+    QApplication::setActiveWindow(Form);
+    QVERIFY(QTest::qWaitForWindowActive(Form));
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY(Form->btnNext->isDefault());
+    if (!Focus.isEmpty())
+        Form->findChild<QWidget*>(Focus)->setFocus();
+    QVERIFY(QApplication::focusWidget() != nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTRY_VERIFY(!FForm);
+    QVERIFY(FBoxes->Shown().empty());
+}
+
+// The program where the packages put it, run by a new user: no song-request folder, nothing
+// configured. The master is named by hand; the local database is the user's own, made empty
+// and said so on step 5; the choices go to the user's configuration folder.
+void TestMain::NewUserOfTheInstalledProgram() {
+    MakeLibrary(3);
+    const QString Program = QString::fromStdString(StandardConfigPlaces("corvena").InstalledBinDir) + "corvena";
+    THostSpy Host;
+    TProbe* Form = Make({"corvena", "/i", "1234"}, Program);
+    QCOMPARE(Form->edtTotalPath->text(), QString());
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY2(FBoxes->Shown().empty(), qPrintable(LastBoxText()));
+    QCOMPARE(Host.Messages.size(), std::size_t(1));
+    const QString Own = FKtv->Path("home/data/corvena/Ktv.mdb");
+    QCOMPARE(CountRows(Own, "Songs"), 3);
+    QCOMPARE(Form->lblNotes->toolTip(), "已新建本地歌库：" + Own);
+    const QString Tools = FKtv->Path("home/config/corvena/Tools.ini");
+    QFile ToolFile(Tools);
+    QVERIFY(ToolFile.open(QIODevice::ReadOnly));
+    QVERIFY(ToolFile.readAll().endsWith("\n"));
+    Next(Form);
+    QTRY_VERIFY(!FForm);
+
+    // The next run finds both: the master it remembers and the database it made.
+    Form = Make({"corvena"}, Program);
+    QCOMPARE(Form->edtTotalPath->text(), FKtv->Path("KTV/DataBase/Total.mdb"));
+    Form->edtSongPath->setText(FKtv->Path("KTV/Songs"));
+    Next(Form);
+    Next(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QCOMPARE(Form->lblNotes->toolTip(), QString());
+    QCOMPARE(CountRows(Own, "Songs"), 3);
+}
+
+void TestMain::ErrorBoxKeepsThePathOnOneLine_data() {
+    QTest::addColumn<bool>("English");
+    QTest::addRow("Chinese") << false;
+    QTest::addRow("English") << true;
+}
+
+// A real box about a long folder name with blanks and many "/": the name is laid out on one
+// line (the box as wide as it needs), not broken where a line would break text.
+void TestMain::ErrorBoxKeepsThePathOnOneLine() {
+    QFETCH(bool, English);
+    const TUiTranslations Translations(English ? TUiLanguage::English : TUiLanguage::Chinese);
+    FBoxes.reset(); // real boxes
+    TProbe* Form = Make();
+    const QString Folder = FKtv->Path("KTV/歌曲 文件夹/some rather long folder name/and another one/Songs");
+    Form->edtSongPath->setText(Folder);
+    int LabelWidth = 0, PathWidth = 0;
+    QString Shown;
+    QTimer Poll;
+    connect(&Poll, &QTimer::timeout, [&] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (Box == nullptr || !Box->isVisible())
+            return;
+        Poll.stop();
+        auto* Label = Box->findChild<QLabel*>("qt_msgbox_label");
+        LabelWidth = Label->width();
+        PathWidth = Label->fontMetrics().horizontalAdvance(Folder);
+        Shown = Label->text();
+        if (const QString Dir = qEnvironmentVariable("CORVENA_SCREENSHOT_DIR"); !Dir.isEmpty())
+            Box->grab().save(Dir + (English ? "/main-box-en.png" : "/main-box.png"));
+        DismissOpenBoxes();
+    });
+    Poll.start(10);
+    Next(Form);
+    QCOMPARE(Form->Step(), 1);
+    QVERIFY2(Shown.contains(Folder.toHtmlEscaped()), qPrintable(Shown));
+    QVERIFY2(LabelWidth >= PathWidth, qPrintable(QString("label %1 px, path %2 px").arg(LabelWidth).arg(PathWidth)));
 }
 
 QTEST_MAIN(TestMain)

@@ -16,10 +16,6 @@
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>数据库文件 (*.mdb)</source>
-        <translation>Database files (*.mdb)</translation>
-    </message>
-    <message>
         <source>保存未索引的文件列表</source>
         <translation>Save the List of Files Not Indexed</translation>
     </message>
@@ -30,6 +26,18 @@
     <message>
         <source>CSV 文件 (*.csv)</source>
         <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>选择总歌库数据库文件</source>
+        <translation>Choose the master catalogue file</translation>
+    </message>
+    <message>
+        <source>数据库文件 (*.mdb *.accdb)</source>
+        <translation>Database files (*.mdb *.accdb)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
     </message>
 </context>
 <context>
@@ -100,7 +108,7 @@
     </message>
     <message>
         <source>    向导正在按照您所指定的文件夹，搜索其中的文件。该过程花费的时间，和您该文件夹下的文件数量有关，请耐心等待。</source>
-        <translation>    The wizard is collecting the files in the folder you named. This takes longer the more files there are; please wait.</translation>
+        <translation>The wizard is collecting the files in the folder you named. This takes longer the more files there are; please wait.</translation>
     </message>
     <message>
         <source>正在......</source>
@@ -108,15 +116,15 @@
     </message>
     <message>
         <source>    “索引歌曲”的过程，需要花费较长的时间。这和您索引的歌曲文件总数有关系。</source>
-        <translation>    Indexing takes a while, depending on how many song files there are.</translation>
+        <translation>Indexing takes a while, depending on how many song files there are.</translation>
     </message>
     <message>
         <source>    “离线索引歌曲”执行完毕!   点击“完成”，关闭该向导。</source>
-        <translation>    &quot;Offline song indexing&quot; has finished!   Click &quot;Finish&quot; to close the wizard.</translation>
+        <translation>&quot;Offline song indexing&quot; has finished! Click &quot;Finish&quot; to close the wizard.</translation>
     </message>
     <message>
         <source>  向导 离线索引歌曲</source>
-        <translation>  Wizard: Offline Song Indexing</translation>
+        <translation>Wizard: Offline Song Indexing</translation>
     </message>
     <message>
         <source>指定歌曲文件</source>
@@ -140,7 +148,7 @@
     </message>
     <message>
         <source>  错误</source>
-        <translation>  Error</translation>
+        <translation>Error</translation>
     </message>
     <message>
         <source>请指定歌曲文件的存放位置!</source>
@@ -148,7 +156,7 @@
     </message>
     <message>
         <source>指定的路径不存在!</source>
-        <translation>The folder does not exist!</translation>
+        <translation>The song folder cannot be found!</translation>
     </message>
     <message>
         <source>请指定“总歌库数据库”文件的存放位置!</source>
@@ -156,15 +164,15 @@
     </message>
     <message>
         <source>指定的数据库文件不存在!</source>
-        <translation>The database file does not exist!</translation>
+        <translation>The database file cannot be found!</translation>
     </message>
     <message>
         <source>无法正确连接歌库数据库“%1”。<byte value="xd"/>请检查数据库文件是否正常。</source>
-        <translation>Cannot connect to the song database &quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
+        <translation>Cannot connect to the song database<byte value="xd"/>&quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
     </message>
     <message>
         <source>无法正确连接总歌库数据库“%1”。<byte value="xd"/>请检查数据库文件是否正常。</source>
-        <translation>Cannot connect to the master catalogue database &quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
+        <translation>Cannot connect to the master catalogue database<byte value="xd"/>&quot;%1&quot;.<byte value="xd"/>Please check that the database file is sound.</translation>
     </message>
     <message>
         <source>无法保存向导设置文件“%1”。<byte value="xd"/>%2</source>
@@ -240,11 +248,59 @@
     </message>
     <message>
         <source>  确认</source>
-        <translation>  Confirm</translation>
+        <translation>Confirm</translation>
     </message>
     <message>
         <source>向导任务正在执行，您确实要退出该向导吗？</source>
         <translation>The wizard is still working. Do you really want to quit the wizard?</translation>
+    </message>
+    <message>
+        <source>“%1”：%2</source>
+        <translation>&quot;%1&quot;: %2</translation>
+    </message>
+    <message>
+        <source>没有这个文件夹</source>
+        <translation>no such folder</translation>
+    </message>
+    <message>
+        <source>没有这个文件</source>
+        <translation>no such file</translation>
+    </message>
+    <message>
+        <source>没有访问权限</source>
+        <translation>permission denied</translation>
+    </message>
+    <message>
+        <source>路径中有一部分不是文件夹</source>
+        <translation>a part of the path is not a folder</translation>
+    </message>
+    <message>
+        <source>这是一个文件夹，不是文件</source>
+        <translation>it is a folder, not a file</translation>
+    </message>
+    <message>
+        <source>这是一个文件，不是文件夹</source>
+        <translation>it is a file, not a folder</translation>
+    </message>
+    <message>
+        <source>这不是普通的文件或文件夹</source>
+        <translation>it is neither a regular file nor a folder</translation>
+    </message>
+    <message>
+        <source>无法新建本地歌库“%1”。</source>
+        <translation>Cannot make the local song database<byte value="xd"/>&quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>该名称来自 %1 中 [DataBase] 的 Local。</source>
+        <translation>Named by Local in [DataBase] of %1.</translation>
+    </message>
+    <message>
+        <source>%1 中没有 Local，这是默认的位置。</source>
+        <translation>%1 names no Local; this is the default place.</translation>
+    </message>
+    <message>
+        <source>已新建本地歌库：%1</source>
+        <translation>Made a new, empty local song database: %1</translation>
     </message>
 </context>
 <context>
@@ -289,10 +345,6 @@
         <translation>near match</translation>
     </message>
     <message>
-        <source>总歌库中的“%1”</source>
-        <translation>&quot;%1&quot; in the master</translation>
-    </message>
-    <message>
         <source>总歌库中的“%1”：%2</source>
         <translation>&quot;%1&quot; in the master: %2</translation>
     </message>
@@ -310,7 +362,7 @@
     </message>
     <message>
         <source>另有 %1 个写入失败的文件未列出。</source>
-        <translation> %1 more failed files are not listed.</translation>
+        <translation>%1 more failed files are not listed.</translation>
     </message>
     <message>
         <source>保存(&amp;S)…</source>
@@ -326,11 +378,11 @@
     </message>
     <message>
         <source>  错误</source>
-        <translation>  Error</translation>
+        <translation>Error</translation>
     </message>
     <message>
         <source>无法保存文件“%1”。<byte value="xd"/>%2</source>
-        <translation>Cannot save the file &quot;%1&quot;.<byte value="xd"/>%2</translation>
+        <translation>Cannot save the file<byte value="xd"/>&quot;%1&quot;.<byte value="xd"/>%2</translation>
     </message>
     <message>
         <source>总歌库中没有歌名</source>
@@ -369,7 +421,7 @@
     </message>
     <message>
         <source>  确认</source>
-        <translation>  Confirm</translation>
+        <translation>Confirm</translation>
     </message>
 </context>
 </TS>
