@@ -167,11 +167,14 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     EXPECT_EQ(Result.Err, "");
 
     const QJsonObject Json = ReadJson(JsonFile());
-    const QStringList KeyList = Json.keys();
-    const std::set<QString> Keys(KeyList.begin(), KeyList.end());
-    EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
-                                       "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
-                                       "interrupted", "search_seconds", "index_seconds", "errors", "known"}));
+    std::set<std::string> Keys;
+    for (const QString& Key : Json.keys())
+        Keys.insert(Key.toStdString());
+    EXPECT_EQ(Keys, (std::set<std::string>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
+                                           "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
+                                           "interrupted", "search_seconds", "index_seconds", "errors", "known",
+                                           "stopped_by"}));
+    EXPECT_TRUE(Json["stopped_by"].isNull()); // the run went through
     // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
     const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
                                               {"matched", 7},     {"inserted", 6},        {"updated", 0},
@@ -731,6 +734,12 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     EXPECT_EQ(Errors[1]["error"].toString().toStdString(), "file name is not valid UTF-8");
     EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
     EXPECT_EQ(Figures(Json).at("failed"), 1);
+    // Why it stopped, for a script as for the reader of the summary.
+    const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
+    EXPECT_FALSE(StoppedBy.empty());
+    EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
+    if (GetParam() == TLocalFault::Locked)
+        EXPECT_NE(StoppedBy.find("locked"), std::string::npos) << StoppedBy;
 }
 
 INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
@@ -743,6 +752,9 @@ TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     MakeLibrary(3);
     FMaster = FDir.File("Other.mdb");
     RunSql(FMaster, "create table Singers (SingerName text)");
+    // The local database as another program left it: with a rollback journal.
+    ASSERT_EQ(StockShell(FLocal, "pragma journal_mode"), "delete");
+    const std::string LocalBefore = ReadFile(FLocal);
     const TResult Result = RunProgram(Arguments({"--quiet"}));
     EXPECT_EQ(Result.Status, 1) << Result.Err;
     const QJsonObject Json = ReadJson(JsonFile());
@@ -754,7 +766,12 @@ TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FMaster);
     EXPECT_EQ(Errors[1]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
     EXPECT_NE(Errors[0]["error"].toString().indexOf(QLatin1String("Songs")), -1) << Errors[0]["error"].toString().toStdString();
+    EXPECT_EQ(Json["stopped_by"], Errors[0]["error"]);
     EXPECT_NE(Result.Out.find("could not start:"), std::string::npos) << Result.Out;
+    // Nothing written means the local file untouched: not even switched to WAL.
+    EXPECT_TRUE(ReadFile(FLocal) == LocalBefore) << "the local database file was changed";
+    for (const char* Suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_FALSE(fs::exists(FLocal + Suffix)) << Suffix;
     EXPECT_EQ(Songs(), 0);
 }
 
