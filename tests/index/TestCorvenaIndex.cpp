@@ -525,12 +525,15 @@ TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     ASSERT_TRUE(WaitFor([&] { return Err.contains("watching"); }, 20000)) << Err.toStdString();
     EXPECT_TRUE(Err.contains(("corvena-index: watching " + FSongs + " (5 folders)").c_str())) << Err.toStdString();
 
-    // Written slowly: no row while it is open, a row within 2 s of its close.
+    // Written slowly: no row while it is open, a row within 2 s of its close. A file closed
+    // after the first half is written shows when the watch has seen that much: its row comes
+    // after everything before it was handled.
     const fs::path Slow = Folder / "A" / "005.mpg";
     {
         std::ofstream Out(Slow, std::ios::binary);
         Out << "first half" << std::flush;
-        QThread::msleep(700);
+        fs::copy_file(Aside / "007.mpg", Folder / "007.mpg");
+        EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "007.mpg") == 1; }, 5000)) << Err.toStdString();
         EXPECT_EQ(Rows(Slow), 0) << "indexed while still open";
         Out << "second half" << std::flush;
     }
@@ -561,9 +564,16 @@ TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     // The first pass's summary, then the totals since the start.
     EXPECT_EQ(QString::fromStdString(Out).count("Summary of indexing"), 2) << Out;
     const auto Figure = Figures(ReadJson(JsonFile()));
-    EXPECT_EQ(Figure.at("inserted"), 4 + 4) << Out; // 1, 2, 4 and the copy; then 5 to 8
-    EXPECT_EQ(Songs(), 8);
+    EXPECT_EQ(Figure.at("inserted"), 4 + 5) << Out; // 1, 2, 4 and the copy; then 5 to 8 and 7 twice
+    EXPECT_EQ(Songs(), 9);
     EXPECT_EQ(BrokenSongs(), 0);
+    // The pass after the folder came back counted only what was new: the two files the master
+    // does not know and the name that is not UTF-8 stay listed once.
+    EXPECT_EQ(Figure.at("unmatched"), 2) << Out;
+    EXPECT_EQ(Figure.at("not_collected"), 1) << Out;
+    EXPECT_EQ(Figure.at("files_seen"), 12 - 4 + 5) << Out;
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 2) << List;
 }
 
 // A watch running in the background: its standard error gathered while waiting.
@@ -638,7 +648,9 @@ TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
         }
     }
     EXPECT_TRUE(WaitFor([&] { return Rows(File) == 1; }, 2000)) << FErr.toStdString();
-    WaitFor([] { return false; }, 1500); // a second index would come within this
+    // A file closed after it is indexed after everything the watch had of it.
+    Touch(Folder / "later.txt");
+    EXPECT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
     EXPECT_EQ(FErr.count("indexed 1 file (1 new"), 1) << FErr.toStdString();
     Stop();
     const auto Figure = Figures(ReadJson(JsonFile()));
@@ -655,31 +667,69 @@ INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchOpenFile, ::testing::Boo
 
 // The kernel's watch limit (the test build runs out after two watches, both of the song folder
 // itself): said once, and the folder is searched again, so a file in a folder without a watch
-// still gets its row.
+// still gets its row. Each pass counts only what is new: a file found by a pass is counted
+// once, however many passes follow.
 TEST_F(CorvenaIndexWatch, WatchLimitReachedSearchesTheFolderAgain) {
     MakeLibrary(6);
     const fs::path Folder(FSongs);
     const fs::path Aside = FDir.Path() / "aside";
     fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
-    fs::rename(Folder / "B" / "C" / "006.mpg", Aside / "006.mpg");
+    for (const char* Name : {"004.mpg", "005.mpg", "006.mpg"})
+        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
     QProcessEnvironment Environment = CleanEnvironment();
     Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
-    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("1000"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("200"));
     StartWatch(CORVENA_INDEX_TESTHOOKS_PROGRAM, Environment);
     EXPECT_TRUE(FErr.contains(("corvena-index: watching " + FSongs + " (1 folders)").c_str())) << FErr.toStdString();
     EXPECT_TRUE(WaitFor([&] { return FErr.contains("fs.inotify.max_user_watches"); }, 2000)) << FErr.toStdString();
     fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
     fs::create_directories(Folder / "Later");
     fs::copy_file(Aside / "006.mpg", Folder / "Later" / "006.mpg");
+    Touch(Folder / "Later" / "new.txt");
+    Touch(Folder / "Later" / "new\xfe.mpg");
     EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "A/005.mpg") == 1 && Rows(Folder / "Later/006.mpg") == 1; }, 5000))
         << FErr.toStdString();
-    WaitFor([] { return false; }, 2500); // more passes, nothing new
+    // Later passes find the one file added after them, and nothing again.
+    fs::copy_file(Aside / "004.mpg", Folder / "Later" / "004.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "Later/004.mpg") == 1; }, 5000)) << FErr.toStdString();
     EXPECT_EQ(FErr.count("fs.inotify.max_user_watches"), 1) << FErr.toStdString();
     Stop();
     const auto Figure = Figures(ReadJson(JsonFile()));
-    EXPECT_EQ(Figure.at("inserted"), 4 + 2) << FErr.toStdString(); // each new file once
+    EXPECT_EQ(Figure.at("inserted"), 3 + 3) << FErr.toStdString(); // each new file once
     EXPECT_EQ(Figure.at("updated") + Figure.at("kept"), 0);
+    EXPECT_EQ(Figure.at("unmatched"), 2 + 1) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("not_collected"), 1 + 1) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("files_seen"), 10 - 3 + 5) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("files_collected"), 9 - 3 + 4) << FErr.toStdString();
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 3) << List;
+}
+
+// Thousands of passes over a folder that does not change (the test build runs out of watches
+// at once, searches again every millisecond and ends after its passes): the totals are those
+// of the first run, and the unmatched list names each file once.
+TEST_F(CorvenaIndexWatch, ManyPassesOverAnUnchangedFolderAddNothing) {
+    MakeLibrary(6);
+    QProcessEnvironment Environment = CleanEnvironment();
+    Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("1"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_PASSES"), QStringLiteral("2000"));
+    StartWatch(CORVENA_INDEX_TESTHOOKS_PROGRAM, Environment);
+    ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 60000)) << "still watching";
+    EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(FProcess.exitCode(), 0) << FErr.toStdString();
+    const QJsonObject Json = ReadJson(JsonFile());
+    // As in WritesTheSongsAndReportsEveryFigure.
+    const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
+                                              {"matched", 7},     {"inserted", 6},        {"updated", 0},
+                                              {"kept", 0},        {"unmatched", 2},       {"near_matches", 0},
+                                              {"without_name", 1}, {"failed", 0},         {"known", 0}};
+    EXPECT_EQ(Figures(Json), Expected);
+    EXPECT_EQ(Json["errors"].toArray().size(), 1);
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 2) << List;
+    EXPECT_EQ(Lines(List), (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/B/999.mpg"}));
+    EXPECT_FALSE(FErr.contains("indexed")) << FErr.toStdString();
 }
 
 // The local database failing under a running watch ends it as in a normal run: status 1, the
