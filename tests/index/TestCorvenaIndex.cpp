@@ -16,6 +16,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -30,6 +31,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -788,14 +790,209 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
     EXPECT_FALSE(StoppedBy.empty());
     EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
-    if (GetParam() == TLocalFault::Locked)
+    if (GetParam() == TLocalFault::Locked) {
         EXPECT_NE(StoppedBy.find("locked"), std::string::npos) << StoppedBy;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
                          ::testing::Values(TLocalFault::Locked, TLocalFault::Immutable),
                          [](const ::testing::TestParamInfo<TLocalFault>& AInfo) {
                              return AInfo.param == TLocalFault::Locked ? "Locked" : "Immutable";
+                         });
+
+// The local database deleted, or replaced by another file (a copy restored over it), under a
+// running watch: the next file is not written into the file the watch still has open; the
+// watch ends with status 1 naming the database.
+enum class TLocalSwap { Replaced, Deleted };
+
+class CorvenaIndexWatchLocalSwap : public CorvenaIndexWatch, public ::testing::WithParamInterface<TLocalSwap> {};
+
+TEST_P(CorvenaIndexWatchLocalSwap, EndsTheWatchNamingTheDatabase) {
+    MakeLibrary(5);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    if (GetParam() == TLocalSwap::Replaced)
+        fs::rename(MakeDatabase(FDir, "Restored.mdb", TSchemaKind::Local), FLocal);
+    else
+        fs::remove(FLocal);
+    fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
+    ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 15000))
+        << "still watching: " << FErr.toStdString();
+    EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(FProcess.exitCode(), 1) << FErr.toStdString();
+    const std::string Out = FProcess.readAllStandardOutput().toStdString();
+    const QJsonObject Json = ReadJson(JsonFile());
+    const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
+    EXPECT_NE(StoppedBy.find("\"" + FLocal + "\""), std::string::npos) << StoppedBy;
+    EXPECT_NE(StoppedBy.find(GetParam() == TLocalSwap::Replaced ? "replaced" : "gone"), std::string::npos)
+        << StoppedBy;
+    EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
+    const QJsonArray Errors = Json["errors"].toArray();
+    ASSERT_FALSE(Errors.isEmpty());
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FLocal);
+    EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchLocalSwap,
+                         ::testing::Values(TLocalSwap::Replaced, TLocalSwap::Deleted),
+                         [](const ::testing::TestParamInfo<TLocalSwap>& AInfo) {
+                             return AInfo.param == TLocalSwap::Replaced ? "Replaced" : "Deleted";
+                         });
+
+// A steady stream of new files, one every 60 ms as a copy of an album or a sync job makes
+// them, does not hold back the first: its row comes while the stream still goes.
+TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
+    MakeLibrary(3);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(Folder / "B" / "C" / "002.mpg", Aside / "002.mpg");
+    fs::create_directories(Folder / "Stream");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    std::atomic<bool> Done{false};
+    std::atomic<int> Written{0};
+    QElapsedTimer SinceClose;
+    std::thread Writer([&] {
+        fs::copy_file(Aside / "002.mpg", Folder / "Stream" / "002.mpg");
+        SinceClose.start();
+        // At most 30 s of files, enough for the row to come long before.
+        for (int I = 0; I < 500 && !Done.load(); ++I) {
+            Touch(Folder / "Stream" / ("part" + std::to_string(I) + ".mpg"));
+            Written.store(I + 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+    });
+    const bool Saved = WaitFor([&] { return Rows(Folder / "Stream" / "002.mpg") == 1; }, 40000);
+    const bool StillStreaming = Written.load() < 500;
+    const qint64 Latency = SinceClose.elapsed();
+    const int Count = Written.load();
+    Done.store(true);
+    Writer.join();
+    EXPECT_TRUE(Saved) << FErr.toStdString();
+    EXPECT_TRUE(StillStreaming) << "saved only when the stream ended";
+    std::printf("row %lld ms after its close, %d files written meanwhile\n", static_cast<long long>(Latency), Count);
+    Stop();
+}
+
+// What a watch collects is what a normal run of the folder collects: a hard link and links
+// made while watching (to a file, to a folder outside, a broken one), and the same paths left
+// out (a name that is not UTF-8, a folder named so, a pipe).
+TEST_F(CorvenaIndexWatch, CollectsWhatANormalRunCollects) {
+    MakeLibrary(6);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    for (const char* Name : {"004.mpg", "005.mpg", "006.mpg"})
+        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    fs::create_directories(FDir.Path() / "Far");
+    fs::rename(Aside / "006.mpg", FDir.Path() / "Far" / "006.mpg");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+
+    // Entries that are ready at once, or settle no later than the links made after them.
+    fs::create_directories(Folder / "dir\xfd");
+    Touch(Folder / "dir\xfd" / "001.mpg");
+    Touch(Folder / "A" / "odd\xfe.mpg");
+    ASSERT_EQ(mkfifo((Folder / "pipe.mpg").c_str(), 0600), 0);
+    fs::create_symlink(Aside / "none.mpg", Folder / "broken.mpg");
+    fs::create_hard_link(Aside / "004.mpg", Folder / "B" / "004.mpg");
+    fs::create_symlink(Aside / "005.mpg", Folder / "A" / "005.mpg");
+    fs::create_directory_symlink(FDir.Path() / "Far", Folder / "Far");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "B/004.mpg") == 1 && Rows(Folder / "A/005.mpg") == 1 &&
+                                     Rows(Folder / "Far/006.mpg") == 1; }, 10000))
+        << FErr.toStdString();
+    Stop();
+    const QJsonObject Watched = ReadJson(JsonFile());
+    const std::string WatchedUnmatched = ReadFile(Unmatched());
+
+    // The same folder, as a normal run into a new database sees it.
+    const std::string Watch = FLocal;
+    FLocal = MakeDatabase(FDir, "Normal.mdb", TSchemaKind::Local);
+    const TResult Normal = RunProgram(Arguments({"--quiet"}));
+    ASSERT_EQ(Normal.Status, 0) << Normal.Err;
+    const QJsonObject Run = ReadJson(JsonFile());
+    const auto Paths = [](const std::string& AFile) {
+        std::set<std::string> Result;
+        std::istringstream In(StockShell(AFile, "select FilePath from Songs"));
+        for (std::string Line; std::getline(In, Line);)
+            Result.insert(Line);
+        return Result;
+    };
+    EXPECT_EQ(Paths(Watch), Paths(FLocal));
+    const auto Left = [](const QJsonObject& AJson) {
+        std::set<std::pair<std::string, std::string>> Result;
+        for (const QJsonValue& Error : AJson["errors"].toArray())
+            Result.emplace(Error["path"].toString().toStdString(), Error["error"].toString().toStdString());
+        return Result;
+    };
+    EXPECT_EQ(Left(Watched), Left(Run));
+    EXPECT_EQ(Lines(WatchedUnmatched), Lines(ReadFile(Unmatched())));
+    for (const char* Key : {"files_seen", "files_collected", "not_collected", "unmatched"})
+        EXPECT_EQ(Figures(Watched).at(Key), Figures(Run).at(Key)) << Key;
+}
+
+// "removed" is said of a file that had a song row, not of one that never had (a temporary
+// file a copy renames, a file the master does not know).
+TEST_F(CorvenaIndexWatch, RemovedIsSaidOnlyOfFilesWithARow) {
+    MakeLibrary(3);
+    const fs::path Folder(FSongs);
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    Touch(Folder / "copy.part");
+    ASSERT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
+    fs::remove(Folder / "copy.part");
+    fs::remove(Folder / "readme.txt"); // unmatched in the first run
+    fs::remove(Folder / "A" / "001.mpg");
+    const std::string Said = "removed " + FSongs + "/A/001.mpg (its song row is kept)";
+    EXPECT_TRUE(WaitFor([&] { return FErr.contains(Said.c_str()); }, 5000)) << FErr.toStdString();
+    EXPECT_EQ(FErr.count("removed"), 1) << FErr.toStdString();
+    Stop();
+}
+
+// A relative song folder (as in "corvena-index --songs demo/Songs") is taken from the current
+// folder and cleaned as the wizard does: the paths stored are whole, for a host started
+// elsewhere, and the same however the folder was written.
+class CorvenaIndexRelative : public CorvenaIndex, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CorvenaIndexRelative, StoresWholePaths) {
+    MakeLibrary(3);
+    std::vector<std::string> Words = Arguments({"--quiet"});
+    SetArgument(Words, "--songs", GetParam());
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.setWorkingDirectory(QString::fromStdString(FDir.Path().string()));
+    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Words));
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    EXPECT_EQ(Process.exitCode(), 0) << Process.readAllStandardError().toStdString();
+    EXPECT_EQ(QueryText(FLocal, "select group_concat(FilePath, ',') from (select FilePath from Songs order by FilePath)"),
+              FSongs + "/A/001.mpg," + FSongs + "/A2/001.MPG," + FSongs + "/B/C/002.mpg");
+    EXPECT_EQ(Lines(ReadFile(Unmatched())), (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/B/999.mpg"}));
+}
+
+// The watch of a folder named relatively stores whole paths too.
+TEST_F(CorvenaIndexWatch, ARelativeFolderIsWatchedByItsWholePath) {
+    MakeLibrary(3);
+    const fs::path Aside = FDir.Path() / "aside";
+    fs::create_directories(Aside);
+    fs::rename(fs::path(FSongs) / "B" / "C" / "002.mpg", Aside / "002.mpg");
+    std::vector<std::string> Words = Arguments({"--watch"});
+    SetArgument(Words, "--songs", "./Songs");
+    FProcess.setProcessEnvironment(CleanEnvironment());
+    FProcess.setWorkingDirectory(QString::fromStdString(FDir.Path().string()));
+    FProcess.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Words));
+    ASSERT_TRUE(WaitFor([&] { return FErr.contains("watching"); }, 20000)) << FErr.toStdString();
+    fs::copy_file(Aside / "002.mpg", fs::path(FSongs) / "002.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(fs::path(FSongs) / "002.mpg") == 1; }, 5000)) << FErr.toStdString();
+    Stop();
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs where FilePath not like '" + FSongs + "/%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexRelative,
+                         ::testing::Values("Songs", "./Songs/", "Songs//B/../.", "Songs/B/C/../.."),
+                         [](const ::testing::TestParamInfo<const char*>& AInfo) {
+                             return std::to_string(AInfo.index);
                          });
 
 TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
