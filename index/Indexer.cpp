@@ -540,6 +540,8 @@ private:
         QEventLoop Loop;
         QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit, Qt::QueuedConnection);
         FWorker = AWorker;
+        // Workers gone already need no waiting at the end (a watch starts thousands).
+        std::erase_if(FStarted, [](const QPointer<QThread>& AStarted) { return AStarted.isNull(); });
         FStarted.emplace_back(AWorker);
         AWorker->start(QThread::LowPriority);
         // A signal that came before the worker ran stops it before its first entry (a request
