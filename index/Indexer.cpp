@@ -812,11 +812,10 @@ private:
     }
 
     // Keeps the database in step with the folder until a signal comes or a database fails.
-    // AWatcher was started before the first run (AStarted: with success).
-    void Watch(TFolderWatcher& AWatcher, bool AStarted, const TConnectionRef& ALocal, const TConnectionRef& ATotal,
+    // Watcher was started before the first run (AStarted: with success).
+    void Watch(TFolderWatcher& Watcher, bool AStarted, const TConnectionRef& ALocal, const TConnectionRef& ATotal,
                TSearchResult& ASearch, int& ACollected, TSongIdxReport& ATotals) {
         const std::string Root = FSongsDir.toStdString();
-        TFolderWatcher& Watcher = AWatcher;
         bool Gone = !AStarted;
         if (Gone)
             Say("cannot watch " + Quoted(FSongsDir) + ": " + Watcher.Error() + "; waiting for it");
