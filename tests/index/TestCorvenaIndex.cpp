@@ -855,10 +855,11 @@ TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
     StartWatch(CORVENA_INDEX_PROGRAM);
     std::atomic<bool> Done{false};
     std::atomic<int> Written{0};
-    QElapsedTimer SinceClose;
+    using TClock = std::chrono::steady_clock;
+    std::atomic<TClock::rep> ClosedAt{0};
     std::thread Writer([&] {
         fs::copy_file(Aside / "002.mpg", Folder / "Stream" / "002.mpg");
-        SinceClose.start();
+        ClosedAt.store(TClock::now().time_since_epoch().count());
         // At most 30 s of files, enough for the row to come long before.
         for (int I = 0; I < 500 && !Done.load(); ++I) {
             Touch(Folder / "Stream" / ("part" + std::to_string(I) + ".mpg"));
@@ -868,13 +869,14 @@ TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
     });
     const bool Saved = WaitFor([&] { return Rows(Folder / "Stream" / "002.mpg") == 1; }, 40000);
     const bool StillStreaming = Written.load() < 500;
-    const qint64 Latency = SinceClose.elapsed();
+    const auto Latency = TClock::now() - TClock::time_point(TClock::duration(ClosedAt.load()));
     const int Count = Written.load();
     Done.store(true);
     Writer.join();
     EXPECT_TRUE(Saved) << FErr.toStdString();
     EXPECT_TRUE(StillStreaming) << "saved only when the stream ended";
-    std::printf("row %lld ms after its close, %d files written meanwhile\n", static_cast<long long>(Latency), Count);
+    std::printf("row %lld ms after its close, %d files written meanwhile\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Latency).count()), Count);
     Stop();
 }
 
