@@ -53,8 +53,8 @@ public:
     // Waits up to ATimeout for something to happen; returns what did (empty on a timeout).
     // While listed files are settling it returns after a short while to look at them again.
     TWatchEvents Wait(std::chrono::milliseconds ATimeout);
-    // Listed files not ready yet: the caller should call Wait again soon.
-    bool HasPending() const { return !FPending.empty(); }
+    // Found files not reported yet: the caller should call Wait again soon.
+    bool HasPending() const { return !FPending.empty() || !FReadyNow.empty(); }
 
     // The descriptor to poll for readability beside others; -1 before Start.
     int Fd() const { return FFd; }
