@@ -736,10 +736,19 @@ TEST_F(CorvenaIndexWatch, ManyPassesOverAnUnchangedFolderAddNothing) {
 
 // The local database failing under a running watch ends it as in a normal run: status 1, the
 // error in the summary and the JSON. Failing: another program holding its write lock past the
-// busy timeout, or the file made immutable (root only).
-enum class TLocalFault { Locked, Immutable };
+// busy timeout, or the file made immutable (root only); or the file deleted, or replaced by
+// another (a copy restored over it), where the next file must not go into the file the watch
+// still has open: the error then names the database, not a file.
+enum class TLocalFault { Locked, Immutable, Replaced, Deleted };
 
-class CorvenaIndexWatchFault : public CorvenaIndexWatch, public ::testing::WithParamInterface<TLocalFault> {
+struct TWatchFault {
+    const char* Name;
+    TLocalFault Fault;
+    bool FileFails; // the file being indexed fails first; else nothing is tried
+    const char* Says; // in stopped_by
+};
+
+class CorvenaIndexWatchFault : public CorvenaIndexWatch, public ::testing::WithParamInterface<TWatchFault> {
 protected:
     void TearDown() override {
         CorvenaIndexWatch::TearDown();
@@ -759,10 +768,12 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     fs::create_directories(Aside);
     fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
     StartWatch(CORVENA_INDEX_PROGRAM);
-    if (GetParam() == TLocalFault::Locked) {
+    switch (GetParam().Fault) {
+    case TLocalFault::Locked:
         ASSERT_EQ(sqlite3_open(FLocal.c_str(), &FLock), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(FLock, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(FLock);
-    } else {
+        break;
+    case TLocalFault::Immutable:
         // The database and its write-ahead log, where the program writes first.
         if (geteuid() != 0 ||
             std::system(("chattr +i '" + FLocal + "' '" + FLocal + "-wal' 2>/dev/null").c_str()) != 0) {
@@ -770,6 +781,13 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
             GTEST_SKIP() << "chattr +i needs root and a file system that has it";
         }
         FImmutable = true;
+        break;
+    case TLocalFault::Replaced:
+        fs::rename(MakeDatabase(FDir, "Restored.mdb", TSchemaKind::Local), FLocal);
+        break;
+    case TLocalFault::Deleted:
+        fs::remove(FLocal);
+        break;
     }
     fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
     ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 15000))
@@ -779,69 +797,31 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     const std::string Out = FProcess.readAllStandardOutput().toStdString();
     EXPECT_NE(Out.find("stopped by:"), std::string::npos) << Out;
     const QJsonObject Json = ReadJson(JsonFile());
-    // The failed file first, then the name that is not UTF-8 (not collected).
+    // The failed file (or the database that stopped the watch) first, then the name that is
+    // not UTF-8 (not collected).
     const QJsonArray Errors = Json["errors"].toArray();
     ASSERT_EQ(Errors.size(), 2) << Out;
-    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), (Folder / "A" / "005.mpg").string());
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(),
+              GetParam().FileFails ? (Folder / "A" / "005.mpg").string() : FLocal);
     EXPECT_EQ(Errors[1]["error"].toString().toStdString(), "file name is not valid UTF-8");
     EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
-    EXPECT_EQ(Figures(Json).at("failed"), 1);
+    EXPECT_EQ(Figures(Json).at("failed"), GetParam().FileFails ? 1 : 0);
     // Why it stopped, for a script as for the reader of the summary.
     const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
     EXPECT_FALSE(StoppedBy.empty());
     EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
-    if (GetParam() == TLocalFault::Locked) {
-        EXPECT_NE(StoppedBy.find("locked"), std::string::npos) << StoppedBy;
+    EXPECT_NE(StoppedBy.find(GetParam().Says), std::string::npos) << StoppedBy;
+    if (!GetParam().FileFails) {
+        EXPECT_NE(StoppedBy.find("\"" + FLocal + "\""), std::string::npos) << StoppedBy;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
-                         ::testing::Values(TLocalFault::Locked, TLocalFault::Immutable),
-                         [](const ::testing::TestParamInfo<TLocalFault>& AInfo) {
-                             return AInfo.param == TLocalFault::Locked ? "Locked" : "Immutable";
-                         });
-
-// The local database deleted, or replaced by another file (a copy restored over it), under a
-// running watch: the next file is not written into the file the watch still has open; the
-// watch ends with status 1 naming the database.
-enum class TLocalSwap { Replaced, Deleted };
-
-class CorvenaIndexWatchLocalSwap : public CorvenaIndexWatch, public ::testing::WithParamInterface<TLocalSwap> {};
-
-TEST_P(CorvenaIndexWatchLocalSwap, EndsTheWatchNamingTheDatabase) {
-    MakeLibrary(5);
-    const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
-    StartWatch(CORVENA_INDEX_PROGRAM);
-    if (GetParam() == TLocalSwap::Replaced)
-        fs::rename(MakeDatabase(FDir, "Restored.mdb", TSchemaKind::Local), FLocal);
-    else
-        fs::remove(FLocal);
-    fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
-    ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 15000))
-        << "still watching: " << FErr.toStdString();
-    EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(FProcess.exitCode(), 1) << FErr.toStdString();
-    const std::string Out = FProcess.readAllStandardOutput().toStdString();
-    const QJsonObject Json = ReadJson(JsonFile());
-    const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
-    EXPECT_NE(StoppedBy.find("\"" + FLocal + "\""), std::string::npos) << StoppedBy;
-    EXPECT_NE(StoppedBy.find(GetParam() == TLocalSwap::Replaced ? "replaced" : "gone"), std::string::npos)
-        << StoppedBy;
-    EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
-    const QJsonArray Errors = Json["errors"].toArray();
-    ASSERT_FALSE(Errors.isEmpty());
-    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FLocal);
-    EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
-}
-
-INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchLocalSwap,
-                         ::testing::Values(TLocalSwap::Replaced, TLocalSwap::Deleted),
-                         [](const ::testing::TestParamInfo<TLocalSwap>& AInfo) {
-                             return AInfo.param == TLocalSwap::Replaced ? "Replaced" : "Deleted";
-                         });
+                         ::testing::Values(TWatchFault{"Locked", TLocalFault::Locked, true, "locked"},
+                                           TWatchFault{"Immutable", TLocalFault::Immutable, true, ""},
+                                           TWatchFault{"Replaced", TLocalFault::Replaced, false, "was replaced"},
+                                           TWatchFault{"Deleted", TLocalFault::Deleted, false, "is gone"}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A steady stream of new files, one every 60 ms as a copy of an album or a sync job makes
 // them, does not hold back the first: its row comes while the stream still goes.
