@@ -142,6 +142,15 @@ protected:
         return Result;
     }
 
+    // Songs of the library (NNN.mpg) moved out of it, into the folder returned, to come back later.
+    fs::path MoveAside(std::initializer_list<const char*> ANames) const {
+        const fs::path Aside = FDir.Path() / "aside";
+        fs::create_directories(Aside);
+        for (const char* Name : ANames)
+            fs::rename(fs::path(FSongs) / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+        return Aside;
+    }
+
     std::string Unmatched() const { return FDir.File("unmatched.txt"); }
     std::string JsonFile() const { return FDir.File("summary.json"); }
     int Songs() const { return std::stoi(QueryText(FLocal, "select count(*) from Songs")); }
@@ -499,10 +508,7 @@ TEST_F(CorvenaIndex, SkipKnownLeavesKnownFilesAlone) {
 TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     MakeLibrary(8);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    for (const char* Name : {"005.mpg", "006.mpg", "007.mpg", "008.mpg"})
-        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    const fs::path Aside = MoveAside({"005.mpg", "006.mpg", "007.mpg", "008.mpg"});
     QProcess Process;
     Process.setProcessEnvironment(CleanEnvironment());
     Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Arguments({"--watch"})));
@@ -631,9 +637,7 @@ TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
     const bool MovedIn = GetParam();
     MakeLibrary(5);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    const fs::path Aside = MoveAside({"005.mpg"});
     StartWatch(CORVENA_INDEX_PROGRAM);
     const fs::path Made = (MovedIn ? Aside : Folder) / "New";
     const fs::path File = Folder / "New" / "005.mpg";
@@ -674,10 +678,7 @@ INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchOpenFile, ::testing::Boo
 TEST_F(CorvenaIndexWatch, WatchLimitReachedSearchesTheFolderAgain) {
     MakeLibrary(6);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    for (const char* Name : {"004.mpg", "005.mpg", "006.mpg"})
-        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    const fs::path Aside = MoveAside({"004.mpg", "005.mpg", "006.mpg"});
     QProcessEnvironment Environment = CleanEnvironment();
     Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
     Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("200"));
@@ -764,9 +765,7 @@ protected:
 TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     MakeLibrary(5);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    const fs::path Aside = MoveAside({"005.mpg"});
     StartWatch(CORVENA_INDEX_PROGRAM);
     switch (GetParam().Fault) {
     case TLocalFault::Locked:
@@ -828,9 +827,7 @@ INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
 TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
     MakeLibrary(3);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "B" / "C" / "002.mpg", Aside / "002.mpg");
+    const fs::path Aside = MoveAside({"002.mpg"});
     fs::create_directories(Folder / "Stream");
     StartWatch(CORVENA_INDEX_PROGRAM);
     std::atomic<bool> Done{false};
@@ -866,10 +863,7 @@ TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
 TEST_F(CorvenaIndexWatch, CollectsWhatANormalRunCollects) {
     MakeLibrary(6);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    for (const char* Name : {"004.mpg", "005.mpg", "006.mpg"})
-        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    const fs::path Aside = MoveAside({"004.mpg", "005.mpg", "006.mpg"});
     fs::create_directories(FDir.Path() / "Far");
     fs::rename(Aside / "006.mpg", FDir.Path() / "Far" / "006.mpg");
     StartWatch(CORVENA_INDEX_PROGRAM);
@@ -956,9 +950,7 @@ TEST_P(CorvenaIndexRelative, StoresWholePaths) {
 // The watch of a folder named relatively stores whole paths too.
 TEST_F(CorvenaIndexWatch, ARelativeFolderIsWatchedByItsWholePath) {
     MakeLibrary(3);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(fs::path(FSongs) / "B" / "C" / "002.mpg", Aside / "002.mpg");
+    const fs::path Aside = MoveAside({"002.mpg"});
     std::vector<std::string> Words = Arguments({"--watch"});
     SetArgument(Words, "--songs", "./Songs");
     FProcess.setProcessEnvironment(CleanEnvironment());
