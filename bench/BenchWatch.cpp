@@ -4,7 +4,10 @@
 // 1 a ktvdemo library of COUNT songs indexed once; then, on the unchanged library, a run with
 //   --only-add and one with --skip-known: each one's own index_seconds from --summary-json,
 // 2 FILES of its indexed songs moved aside (their rows deleted), corvena-index --watch started,
-//   and the files written back one at a time: from each close until its row can be read.
+//   and the files written back one at a time: from each close until its row can be read,
+// 3 the same files moved aside again (their rows deleted) and written back as a stream, one
+//   every 60 ms without waiting for rows (an album copied, a sync job): from each close until
+//   its row can be read, while the files after it keep coming.
 #include <sqlite3.h>
 
 #include <fcntl.h>
@@ -14,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <chrono>
 #include <cstdio>
@@ -178,12 +182,67 @@ int main(int argc, char** argv) {
             }
             sqlite3_finalize(Row);
         }
+        // 3
+        std::vector<double> Streamed(Moved.size(), -1);
+        {
+            TDb Db(Local);
+            for (std::size_t I = 0; I < Moved.size(); ++I)
+                fs::rename(Moved[I], Dir / "aside" / std::to_string(I));
+            for (const std::string& Path : Moved) {
+                sqlite3_stmt* Delete = nullptr;
+                sqlite3_prepare_v2(Db.Db, "delete from Songs where FilePath = ?", -1, &Delete, nullptr);
+                sqlite3_bind_text(Delete, 1, Path.c_str(), -1, SQLITE_STATIC);
+                sqlite3_step(Delete);
+                sqlite3_finalize(Delete);
+            }
+            std::vector<TClock::time_point> Closed(Moved.size());
+            std::atomic<std::size_t> Written{0};
+            std::thread Writer([&] {
+                for (std::size_t I = 0; I < Moved.size(); ++I) {
+                    const std::string Data = ReadAll(Dir / "aside" / std::to_string(I));
+                    {
+                        std::ofstream Out(Moved[I], std::ios::binary);
+                        Out << Data;
+                    }
+                    Closed[I] = TClock::now();
+                    Written.store(I + 1);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                }
+            });
+            sqlite3_stmt* Row = nullptr;
+            sqlite3_prepare_v2(Db.Db, "select count(*) from Songs where FilePath = ?", -1, &Row, nullptr);
+            std::size_t Found = 0;
+            const auto Start = TClock::now();
+            while (Found < Moved.size() && TClock::now() - Start < std::chrono::minutes(5)) {
+                const std::size_t Now = Written.load();
+                for (std::size_t I = 0; I < Now; ++I) {
+                    if (Streamed[I] >= 0)
+                        continue;
+                    sqlite3_bind_text(Row, 1, Moved[I].c_str(), -1, SQLITE_STATIC);
+                    const bool Saved = sqlite3_step(Row) == SQLITE_ROW && sqlite3_column_int(Row, 0) > 0;
+                    sqlite3_reset(Row);
+                    if (Saved) {
+                        Streamed[I] = std::chrono::duration<double>(TClock::now() - Closed[I]).count();
+                        ++Found;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            sqlite3_finalize(Row);
+            Writer.join();
+            if (Found < Moved.size())
+                throw std::runtime_error("rows missing after the stream");
+        }
         kill(Watch, SIGTERM);
         const int Status = Wait(Watch);
         std::sort(Latency.begin(), Latency.end());
         std::printf("--watch, %zu files written one at a time: close to row median %.0f ms, worst %.0f ms"
                     " (target <= 2000 ms); exit status %d after SIGTERM\n",
                     Latency.size(), Latency[Latency.size() / 2] * 1000, Latency.back() * 1000, Status);
+        std::sort(Streamed.begin(), Streamed.end());
+        std::printf("--watch, %zu files written as a stream, one every 60 ms: close to row median %.0f ms,"
+                    " worst %.0f ms (target <= 2000 ms)\n",
+                    Streamed.size(), Streamed[Streamed.size() / 2] * 1000, Streamed.back() * 1000);
         if (Status != 0)
             Result = 1;
     } catch (const std::exception& AError) {

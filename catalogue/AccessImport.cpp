@@ -56,13 +56,8 @@ TSettings& Settings() {
     Fail(AFileName, "it is a damaged Access database: " + AWhat);
 }
 
-bool IsProgram(const std::string& APath) {
-    struct stat Info {};
-    return !APath.empty() && ::stat(APath.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) &&
-           ::access(APath.c_str(), X_OK) == 0;
-}
-
-std::string FindReader() {
+// Where the reader is looked for, in order.
+std::vector<std::string> ReaderCandidates() {
     std::vector<std::string> Candidates;
     std::error_code Error;
     const std::filesystem::path Self = std::filesystem::read_symlink("/proc/self/exe", Error);
@@ -71,15 +66,30 @@ std::string FindReader() {
         Candidates.push_back((Dir / ReaderName).string());
         Candidates.push_back((Dir / ".." / "libexec" / "corvena" / ReaderName).lexically_normal().string());
     }
-    {
-        TSettings& Shared = Settings();
-        const std::lock_guard Lock(Shared.Mutex);
-        Candidates.push_back(Shared.Program);
-    }
-    for (const std::string& Candidate : Candidates)
-        if (IsProgram(Candidate))
+    TSettings& Shared = Settings();
+    const std::lock_guard Lock(Shared.Mutex);
+    Candidates.push_back(Shared.Program);
+    return Candidates;
+}
+
+// The reader program to run (the first candidate that can be run), or throws naming why none
+// can: none there at all, or one there that cannot be run (not executable, a folder).
+std::string FindReader(const std::string& AFileName) {
+    std::string Unusable;
+    for (const std::string& Candidate : ReaderCandidates()) {
+        struct stat Info {};
+        if (Candidate.empty() || ::stat(Candidate.c_str(), &Info) != 0)
+            continue;
+        if (S_ISREG(Info.st_mode) && ::access(Candidate.c_str(), X_OK) == 0)
             return Candidate;
-    return {};
+        if (Unusable.empty())
+            Unusable = "the Access reader " + Candidate + " cannot be run: " +
+                       (S_ISREG(Info.st_mode) ? "it is not executable" : "it is not a program file");
+    }
+    if (!Unusable.empty())
+        Fail(AFileName, Unusable);
+    Fail(AFileName, std::string("Access files are read by the program ") + ReaderName +
+                        ", which is not installed beside this program");
 }
 
 struct TFd {
@@ -289,10 +299,7 @@ sqlite3* OpenImage(const std::string& AFileName, TReaderRun& ARun) {
 } // namespace
 
 sqlite3* LoadAccessDatabase(const std::string& AFileName) {
-    const std::string Program = FindReader();
-    if (Program.empty())
-        Fail(AFileName, std::string("Access files are read by the program ") + ReaderName +
-                            ", which is not installed beside this program");
+    const std::string Program = FindReader(AFileName);
 
     TAccessReaderLimits Limits;
     {
@@ -349,6 +356,9 @@ sqlite3* LoadAccessDatabase(const std::string& AFileName) {
         FailDamaged(AFileName, "the reader ended with status " + std::to_string(Exit) +
                                    (Line.empty() ? "" : ": " + Line));
     }
+    // A reader that ends well and hands over nothing is at fault itself, not the file.
+    if (Run.OutSize == 0)
+        Fail(AFileName, "the Access reader " + Program + " ended without handing over a copy of the file");
     if (!IsWholeImage(Run.Out.get(), Run.OutSize))
         FailDamaged(AFileName, "the reader's copy is incomplete (" + std::to_string(Run.OutSize) +
                                    " bytes)");

@@ -65,6 +65,9 @@ void TFolderWatcher::Stop() {
     FRootWatch = -1;
     FFolders.clear();
     FPending.clear();
+    FReadyNow.clear();
+    FLinks.clear();
+    FLinkFolders.clear();
     FLimitReached = false;
 }
 
@@ -76,7 +79,7 @@ bool TFolderWatcher::Start() {
         FError = std::strerror(errno);
         return false;
     }
-    if (!WatchOne(FRoot)) {
+    if (WatchOne(FRoot) == TWatchResult::Failed) {
         Stop();
         return false;
     }
@@ -85,24 +88,28 @@ bool TFolderWatcher::Start() {
     const std::string Root = FRoot;
     FFolders.clear();
     WatchTree(Root, false);
+    FollowLinks(false);
     return true;
 }
 
-bool TFolderWatcher::WatchOne(const std::string& APath) {
+TFolderWatcher::TWatchResult TFolderWatcher::WatchOne(const std::string& APath) {
     const int Watch = FAddWatch(FFd, APath.c_str(), FolderMask);
     if (Watch < 0) {
         if (errno == ENOSPC)
             FLimitReached = true;
         FError = APath + ": " + std::strerror(errno);
-        return false;
+        return TWatchResult::Failed;
     }
-    FFolders[Watch] = APath;
-    return true;
+    // The kernel has one watch a folder: reached again (through a link, or a link back up the
+    // tree) it gives the same one, which keeps the path it was first watched by.
+    if (!FFolders.try_emplace(Watch, APath).second)
+        return TWatchResult::AlreadyWatched;
+    return TWatchResult::Added;
 }
 
 void TFolderWatcher::WatchTree(const std::string& APath, bool AList) {
     // The watch comes before the listing: a file made in between is seen by one or the other.
-    if (!WatchOne(APath))
+    if (WatchOne(APath) != TWatchResult::Added)
         return;
     DIR* Dir = opendir(APath.c_str());
     if (Dir == nullptr)
@@ -117,16 +124,79 @@ void TFolderWatcher::WatchTree(const std::string& APath, bool AList) {
             struct stat Info {};
             IsFolder = lstat(Path.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode);
         }
-        if (IsFolder) {
+        if (IsFolder)
             WatchTree(Path, AList);
-        } else if (AList && Entry->d_type != DT_LNK) {
-            // Its writer may still be at work: it is ready once it has settled or closed.
-            struct stat Info {};
-            if (stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode))
-                FPending[Path] = {Info.st_size, ModifiedNs(Info), TClock::now()};
-        }
+        else
+            Found(Path, AList);
     }
     closedir(Dir);
+}
+
+void TFolderWatcher::FollowLinks(bool AList) {
+    while (!FLinks.empty()) {
+        const std::string Link = *FLinks.begin();
+        FLinks.erase(FLinks.begin());
+        struct stat Info {};
+        if (stat(Link.c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode))
+            continue;
+        const std::size_t Before = FFolders.size();
+        WatchTree(Link, AList);
+        if (FFolders.size() > Before)
+            FLinkFolders.insert(Link);
+    }
+}
+
+void TFolderWatcher::Found(const std::string& APath, bool AList) {
+    struct stat Link {};
+    if (lstat(APath.c_str(), &Link) != 0)
+        return; // gone again
+    if (S_ISLNK(Link.st_mode)) {
+        struct stat Target {};
+        if (stat(APath.c_str(), &Target) != 0) {
+            // A broken link names a file, as the search takes it.
+            if (AList)
+                FReadyNow.push_back(APath);
+        } else if (S_ISDIR(Target.st_mode)) {
+            FLinks.insert(APath);
+        } else if (AList) {
+            if (S_ISREG(Target.st_mode))
+                Settle(APath, Target);
+            else
+                FReadyNow.push_back(APath);
+        }
+        return;
+    }
+    if (!AList)
+        return;
+    if (S_ISREG(Link.st_mode))
+        Settle(APath, Link);
+    else if (!S_ISDIR(Link.st_mode))
+        FReadyNow.push_back(APath); // a pipe, socket or device: no writer will close it
+}
+
+void TFolderWatcher::Settle(const std::string& APath, const struct stat& AInfo) {
+    // Its writer may still be at work: it is ready once it has settled or closed.
+    FPending[APath] = {AInfo.st_size, ModifiedNs(AInfo), TClock::now()};
+}
+
+void TFolderWatcher::Unwatch(const std::string& APath) {
+    const std::string Below = APath + '/';
+    for (auto It = FFolders.begin(); It != FFolders.end();) {
+        if (It->second == APath || It->second.rfind(Below, 0) == 0) {
+            inotify_rm_watch(FFd, It->first);
+            It = FFolders.erase(It);
+        } else {
+            ++It;
+        }
+    }
+    const auto First = FPending.lower_bound(Below);
+    auto Last = First;
+    while (Last != FPending.end() && Last->first.rfind(Below, 0) == 0)
+        ++Last;
+    FPending.erase(First, Last);
+    FLinkFolders.erase(APath);
+    for (auto It = FLinkFolders.lower_bound(Below); It != FLinkFolders.end() && It->rfind(Below, 0) == 0;)
+        It = FLinkFolders.erase(It);
 }
 
 TWatchEvents TFolderWatcher::Wait(std::chrono::milliseconds ATimeout) {
@@ -134,7 +204,9 @@ TWatchEvents TFolderWatcher::Wait(std::chrono::milliseconds ATimeout) {
     if (FFd < 0)
         return Events;
     constexpr auto Look = std::chrono::milliseconds(100); // how often settling files are looked at
-    const auto Timeout = FPending.empty() ? ATimeout : std::min(ATimeout, Look);
+    const auto Timeout = !FReadyNow.empty() ? std::chrono::milliseconds(0)
+                         : FPending.empty() ? ATimeout
+                                            : std::min(ATimeout, Look);
     pollfd Poll{FFd, POLLIN, 0};
     if (poll(&Poll, 1, static_cast<int>(Timeout.count())) > 0)
         Read(Events);
@@ -143,6 +215,8 @@ TWatchEvents TFolderWatcher::Wait(std::chrono::milliseconds ATimeout) {
 }
 
 void TFolderWatcher::CheckPending(TWatchEvents& AEvents) {
+    AEvents.Ready.insert(AEvents.Ready.end(), FReadyNow.begin(), FReadyNow.end());
+    FReadyNow.clear();
     const auto Now = TClock::now();
     for (auto It = FPending.begin(); It != FPending.end();) {
         struct stat Info {};
@@ -197,27 +271,28 @@ void TFolderWatcher::Read(TWatchEvents& AEvents) {
                 continue;
             const std::string Path = Join(Folder->second, Event->name);
             if (Event->mask & IN_ISDIR) {
-                if (Event->mask & (IN_CREATE | IN_MOVED_TO))
+                if (Event->mask & (IN_CREATE | IN_MOVED_TO)) {
                     WatchTree(Path, true);
+                    FollowLinks(true);
+                }
                 // A folder moved away keeps its watch under its old name until it is gone;
                 // its events then name paths outside the song folder: drop them.
-                if (Event->mask & IN_MOVED_FROM) {
-                    for (auto It = FFolders.begin(); It != FFolders.end();) {
-                        if (It->second == Path || It->second.rfind(Path + '/', 0) == 0) {
-                            inotify_rm_watch(FFd, It->first);
-                            It = FFolders.erase(It);
-                        } else {
-                            ++It;
-                        }
-                    }
-                    const auto First = FPending.lower_bound(Path + '/');
-                    auto Last = First;
-                    while (Last != FPending.end() && Last->first.rfind(Path + '/', 0) == 0)
-                        ++Last;
-                    FPending.erase(First, Last);
+                if (Event->mask & IN_MOVED_FROM)
+                    Unwatch(Path);
+                continue;
+            }
+            // A hard link or a link made here: no writer closes it.
+            if (Event->mask & IN_CREATE) {
+                struct stat Info {};
+                if (lstat(Path.c_str(), &Info) == 0 && !(S_ISREG(Info.st_mode) && Info.st_nlink == 1)) {
+                    Found(Path, true);
+                    FollowLinks(true);
                 }
                 continue;
             }
+            // A link to a folder removed or moved away: its folder's events would name it still.
+            if ((Event->mask & (IN_DELETE | IN_MOVED_FROM)) && FLinkFolders.count(Path) > 0)
+                Unwatch(Path);
             // The event itself settles a listed file: it is not reported twice.
             if (Event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM))
                 FPending.erase(Path);

@@ -5,17 +5,23 @@
 // or moved in is watched at once. The files already inside such a folder may have been written
 // before the watch was there, or may still be open: each is ready once it has settled (size and
 // time unchanged for a while and, where the kernel can tell, nobody has it open for writing),
-// unless its close or move comes first. Removed and renamed-away files are told apart, as is the
-// folder itself going (an unmounted share). Only the thread that made the watcher uses it.
+// unless its close or move comes first. A hard link or a link made in the tree (no writer
+// closes it) settles the same way; a link to a folder is followed as the search follows it, a
+// folder reached twice watched once, by a path that crosses no link where there is one; a
+// broken link, a pipe or a device is ready at once (the caller decides what to make of it).
+// Removed and renamed-away entries are told apart, as is the folder itself going (an unmounted
+// share). Only the thread that made the watcher uses it.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 struct TWatchEvents {
@@ -47,8 +53,8 @@ public:
     // Waits up to ATimeout for something to happen; returns what did (empty on a timeout).
     // While listed files are settling it returns after a short while to look at them again.
     TWatchEvents Wait(std::chrono::milliseconds ATimeout);
-    // Listed files not ready yet: the caller should call Wait again soon.
-    bool HasPending() const { return !FPending.empty(); }
+    // Found files not reported yet: the caller should call Wait again soon.
+    bool HasPending() const { return !FPending.empty() || !FReadyNow.empty(); }
 
     // The descriptor to poll for readability beside others; -1 before Start.
     int Fd() const { return FFd; }
@@ -66,9 +72,20 @@ private:
         TClock::time_point Since;
     };
 
+    enum class TWatchResult { Added, AlreadyWatched, Failed };
+
     // Watches APath and the folders below it; the files found there wait to settle when AList.
+    // Links to folders met on the way wait in FLinks for FollowLinks.
     void WatchTree(const std::string& APath, bool AList);
-    bool WatchOne(const std::string& APath);
+    // Watches the folders the links in FLinks lead to, least path first, once the real folders
+    // are watched: a folder reached both ways keeps the path without the link.
+    void FollowLinks(bool AList);
+    TWatchResult WatchOne(const std::string& APath);
+    // An entry that is not a folder, met by a listing (AList) or made while watching.
+    void Found(const std::string& APath, bool AList);
+    void Settle(const std::string& APath, const struct stat& AInfo);
+    // Drops the watches of APath and of the folders below it (moved away, or a link removed).
+    void Unwatch(const std::string& APath);
     void Read(TWatchEvents& AEvents);
     void CheckPending(TWatchEvents& AEvents);
 
@@ -76,6 +93,9 @@ private:
     std::chrono::milliseconds FSettle;
     TAddWatch FAddWatch;
     std::map<std::string, TPending> FPending; // listed files by full path
+    std::vector<std::string> FReadyNow;       // found ready without settling, for the next Wait
+    std::set<std::string> FLinks;             // links met by WatchTree, not yet followed
+    std::set<std::string> FLinkFolders;       // links whose folder is watched by their path
     int FFd = -1;
     int FRootWatch = -1;
     std::map<int, std::string> FFolders; // watch descriptor -> folder path (no trailing '/')

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     Hooks.FileDelayMs = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_FILE_DELAY_MS"));
     Hooks.EntryDelayMs = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_ENTRY_DELAY_MS"));
     Hooks.WatchLimit = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_WATCH_LIMIT"));
+    Hooks.WatchPasses = std::max(0, qEnvironmentVariableIntValue("CORVENA_INDEX_WATCH_PASSES"));
     if (const int Rescan = qEnvironmentVariableIntValue("CORVENA_INDEX_RESCAN_MS"); Rescan > 0)
         Hooks.RescanMs = Rescan;
 #endif

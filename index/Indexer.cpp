@@ -26,15 +26,19 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <poll.h>
+#include <optional>
 #include <set>
+#include <unordered_map>
 #include <unordered_set>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
@@ -167,16 +171,17 @@ TConnectionRef OpenConnection(const std::string& AConnectionString, TConnectMode
     }
 }
 
-// The JSON's "errors": the files that failed (a run that could not start has none, and names
-// the master instead), then what the search did not collect, at most MaxErrors in all.
+// The JSON's "errors": the files that failed (a run stopped before any file failed has none,
+// and names the database that stopped it instead), then what the search did not collect, at
+// most MaxErrors in all.
 constexpr std::size_t MaxErrors = 100;
 
 std::vector<TSongIdxFailure> SummaryErrors(const TSongIdxReport& AReport,
                                            const std::vector<TNotCollected>& ANotCollected,
-                                           const std::string& AMaster) {
+                                           const std::string& AStopFile) {
     std::vector<TSongIdxFailure> Errors;
     if (AReport.Failures.empty() && !AReport.RunError.empty())
-        Errors.push_back(TSongIdxFailure{AMaster, AReport.RunError});
+        Errors.push_back(TSongIdxFailure{AStopFile, AReport.RunError});
     else
         Errors.assign(AReport.Failures.begin(),
                       AReport.Failures.begin() + static_cast<std::ptrdiff_t>(std::min(AReport.Failures.size(), MaxErrors)));
@@ -336,15 +341,95 @@ private:
 
 using TSearchResult = TFileSearchReport;
 
+// A file as the watch handled it: another inode, size or time is a new version of it.
+struct TFileMark {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    off_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+    bool operator==(const TFileMark&) const = default;
+};
+
+// What APath names now (a link's target, or a broken link itself); nothing when it is gone.
+std::optional<TFileMark> MarkOf(const std::string& APath) {
+    struct stat Info {};
+    if (stat(APath.c_str(), &Info) != 0 && lstat(APath.c_str(), &Info) != 0)
+        return std::nullopt;
+    return TFileMark{Info.st_dev, Info.st_ino, Info.st_size,
+                     static_cast<std::int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec};
+}
+
+// The bytes of a path as EscapePath wrote it.
+std::string UnescapePath(const std::string& AText) {
+    std::string Bytes;
+    Bytes.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size(); ++I) {
+        if (AText[I] == '\\' && I + 3 < AText.size() && AText[I + 1] == 'x' &&
+            std::isxdigit(static_cast<unsigned char>(AText[I + 2])) &&
+            std::isxdigit(static_cast<unsigned char>(AText[I + 3]))) {
+            Bytes += static_cast<char>(std::stoi(AText.substr(I + 2, 2), nullptr, 16));
+            I += 3;
+        } else {
+            Bytes += AText[I];
+        }
+    }
+    return Bytes;
+}
+
+// Whether a path the search listed as not collected is a file (counted as seen), not a folder.
+bool IsFileEntry(const QString& AShown) {
+    const std::string Path = UnescapePath(AShown.toStdString());
+    struct stat Info {};
+    if (lstat(Path.c_str(), &Info) != 0)
+        return false;
+    if (S_ISLNK(Info.st_mode) && stat(Path.c_str(), &Info) != 0)
+        return true; // a broken link names a file
+    return !S_ISDIR(Info.st_mode);
+}
+
+// The search's reasons for what it does not collect, as it words them.
+const QString FileNameNotUtf8 = QStringLiteral("file name is not valid UTF-8");
+const QString FolderNameNotUtf8 = QStringLiteral("folder name is not valid UTF-8; not searched");
+const QString NotARegularFile = QStringLiteral("not a regular file");
+
+// Whether the local database has a song row for exactly APath (true when it cannot tell).
+bool HasRow(const TConnectionRef& ALocal, const std::string& APath) {
+    sqlite3* Db = ALocal->Handle();
+    sqlite3_stmt* Stmt = nullptr;
+    // The first comparison uses the column's index (letter case folded), the second is exact.
+    if (sqlite3_prepare_v2(Db, "select 1 from Songs where FilePath = ?1 and FilePath = ?1 collate binary",
+                           -1, &Stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(Stmt);
+        return true;
+    }
+    sqlite3_bind_text(Stmt, 1, APath.data(), static_cast<int>(APath.size()), SQLITE_STATIC);
+    const int Result = sqlite3_step(Stmt);
+    sqlite3_finalize(Stmt);
+    return Result != SQLITE_DONE;
+}
+
+// A file's identity, to tell the file a name names now from the one opened by it.
+struct TFileId {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+
 class TIndexRun {
 public:
-    TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, const TIndexHooks& AHooks)
-        : FOptions(AOptions), FSongsDir(ASongsDir), FProgress(AOptions.Quiet),
-          FFileDelay(std::max(0, AHooks.FileDelayMs)), FEntryDelay(std::max(0, AHooks.EntryDelayMs)),
-          FWatchLimit(std::max(0, AHooks.WatchLimit)), FRescan(std::max(1, AHooks.RescanMs)) {}
+    // ASongsDir as given (trimmed), for the texts; ARoot the folder searched and watched (the
+    // same made absolute); ALocal the local database's absolute name and ALocalId the file it
+    // named when opened (none when the run does not open it).
+    TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, const QString& ARoot, const QString& ALocal,
+              std::optional<TFileId> ALocalId, const TIndexHooks& AHooks)
+        : FOptions(AOptions), FSongsDir(ASongsDir), FRoot(ARoot), FLocal(ALocal), FLocalId(ALocalId),
+          FProgress(AOptions.Quiet), FFileDelay(std::max(0, AHooks.FileDelayMs)),
+          FEntryDelay(std::max(0, AHooks.EntryDelayMs)), FWatchLimit(std::max(0, AHooks.WatchLimit)),
+          FRescan(std::max(1, AHooks.RescanMs)), FPassLimit(std::max(0, AHooks.WatchPasses)) {}
 
-    // The databases are open; runs both workers and reports. Returns the exit status.
-    int Run(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal) {
+    // The master is open, and the local database unless AStartError says why the run cannot
+    // start (then nothing touches the local file); runs both workers and reports. Returns the
+    // exit status.
+    int Run(TConnectionRef ACnnLocal, TConnectionRef ACnnTotal, const std::string& AStartError) {
         // No window: every message is a call on the sender's thread (the index worker's per-file
         // progress would otherwise wake this thread and wait for it, file after file).
         FHandle = RegisterWindow(
@@ -358,6 +443,15 @@ public:
             StopWorker();
         });
 
+        // The watch starts before the search: a file written while the first run goes is
+        // told by its event, not lost between the search and the watch.
+        std::optional<TFolderWatcher> Watcher;
+        bool Watching = false;
+        if (FOptions.Watch && AStartError.empty()) {
+            Watcher.emplace(FRoot.toStdString(), TFolderWatcher::DefaultSettle, WatchStandIn());
+            Watching = Watcher->Start();
+        }
+
         auto Files = std::make_shared<QStringList>();
         const auto SearchStart = TClock::now();
         TSearchResult Search = RunSearch(Files);
@@ -366,21 +460,35 @@ public:
         int Collected = static_cast<int>(Files->size());
 
         TSongIdxReport Report;
-        if (!FSearchInterrupted) {
+        if (!FSearchInterrupted && !AStartError.empty()) {
+            Report.RunError = AStartError;
+        } else if (!FSearchInterrupted) {
             const auto IndexStart = TClock::now();
-            const TStringListRef Unknown = WithoutKnown(ACnnLocal, Files, FOptions.SkipKnown, Report);
+            const TStringListRef Unknown = WithoutKnown(ACnnLocal, Files, FOptions.SkipKnown, Report, true);
             // A failing read of the known songs is a database that stopped working.
-            if (Report.RunError.empty())
+            if (!Report.RunError.empty()) {
+                FStopFile = FLocal;
+            } else {
+                std::vector<std::optional<TFileMark>> Marks;
+                if (Watcher)
+                    Marks = MarksOf(*Unknown);
                 Report = *RunIndex(ACnnLocal, ACnnTotal, Unknown);
+                if (Watcher)
+                    Account(ACnnLocal, *Unknown, Marks, Report);
+            }
             FIndexSeconds = std::chrono::duration<double>(TClock::now() - IndexStart).count();
         }
         bool Watched = false;
-        if (FOptions.Watch && !FSearchInterrupted && !Report.Interrupted && Report.RunError.empty()) {
+        if (Watcher && !FSearchInterrupted && !Report.Interrupted && Report.RunError.empty()) {
             // The first pass is told as in a run without --watch; the end tells the totals.
             PrintSummary(Search, Collected, Report, false);
             Watched = true;
-            Watch(ACnnLocal, ACnnTotal, Search, Collected, Report);
+            for (const TNotCollected& Skipped : Search.NotCollected)
+                FTold.insert(Skipped.Path.toStdString());
+            FUnmatchedListed.insert(Report.Unmatched.begin(), Report.Unmatched.end());
+            Watch(*Watcher, Watching, ACnnLocal, ACnnTotal, Search, Collected, Report);
         }
+        Watcher.reset();
         UnregisterWindow(FHandle);
         WaitForWorkers();
 
@@ -433,6 +541,8 @@ private:
         QEventLoop Loop;
         QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit, Qt::QueuedConnection);
         FWorker = AWorker;
+        // Workers gone already need no waiting at the end (a watch starts thousands).
+        std::erase_if(FStarted, [](const QPointer<QThread>& AStarted) { return AStarted.isNull(); });
         FStarted.emplace_back(AWorker);
         AWorker->start(QThread::LowPriority);
         // A signal that came before the worker ran stops it before its first entry (a request
@@ -447,17 +557,17 @@ private:
         FProgress.StartPhase(false);
         // The search collects every file, and its walk runs on this thread inside the worker's
         // blocking call, letting the events through (a signal's wake-up among them).
-        auto* Worker = new TFileSearchThrd(true, FHandle, FSongsDir, QStringLiteral(".*"), AFiles);
+        auto* Worker = new TFileSearchThrd(true, FHandle, FRoot, QStringLiteral(".*"), AFiles);
         const TFileSearchReportRef Report = Worker->Report();
         RunWorker(Worker);
         FProgress.EndPhase();
         return *Report;
     }
 
-    // AFiles without those that already have a Songs row (counted in FKnown), or AFiles itself
-    // when ASkip is off. A failing read lands in AReport.RunError.
+    // AFiles without those that already have a Songs row (counted in FKnown when ACount), or
+    // AFiles itself when ASkip is off. A failing read lands in AReport.RunError.
     TStringListRef WithoutKnown(const TConnectionRef& ACnnLocal, const TStringListRef& AFiles, bool ASkip,
-                                TSongIdxReport& AReport) {
+                                TSongIdxReport& AReport, bool ACount) {
         if (!ASkip || AFiles->isEmpty())
             return AFiles;
         std::unordered_set<std::string> Known;
@@ -481,19 +591,29 @@ private:
         for (const QString& File : *AFiles)
             if (Known.count(File.toStdString()) == 0)
                 Unknown->append(File);
-        FKnown += static_cast<std::size_t>(AFiles->size() - Unknown->size());
+        if (ACount)
+            FKnown += static_cast<std::size_t>(AFiles->size() - Unknown->size());
         return Unknown;
     }
 
-    static void Add(TSongIdxReport& ATotals, const TSongIdxReport& APart) {
+    // The totals of a watch: a path listed as unmatched once is not listed again (a new version
+    // of it is told on its own line, not in the list twice).
+    void Add(TSongIdxReport& ATotals, const TSongIdxReport& APart) {
         ATotals.Files += APart.Files;
         ATotals.Matched += APart.Matched;
         ATotals.Inserted += APart.Inserted;
         ATotals.Updated += APart.Updated;
         ATotals.Kept += APart.Kept;
         ATotals.WithoutName += APart.WithoutName;
-        ATotals.Unmatched.insert(ATotals.Unmatched.end(), APart.Unmatched.begin(), APart.Unmatched.end());
-        ATotals.NearMatches.insert(ATotals.NearMatches.end(), APart.NearMatches.begin(), APart.NearMatches.end());
+        std::unordered_set<std::string> Listed;
+        for (const std::string& Path : APart.Unmatched)
+            if (FUnmatchedListed.insert(Path).second) {
+                ATotals.Unmatched.push_back(Path);
+                Listed.insert(Path);
+            }
+        for (const TNearMatch& Match : APart.NearMatches)
+            if (Listed.count(Match.Path) > 0)
+                ATotals.NearMatches.push_back(Match);
         ATotals.Failed += APart.Failed;
         for (const TSongIdxFailure& Failure : APart.Failures)
             if (ATotals.Failures.size() < TSongIdxReport::MaxFailures)
@@ -503,17 +623,76 @@ private:
             ATotals.RunError = APart.RunError;
     }
 
+    std::vector<std::optional<TFileMark>> MarksOf(const QStringList& AFiles) const {
+        std::vector<std::optional<TFileMark>> Marks;
+        Marks.reserve(static_cast<std::size_t>(AFiles.size()));
+        for (const QString& File : AFiles)
+            Marks.push_back(MarkOf(File.toStdString()));
+        return Marks;
+    }
+
+    // Remembers the files of AFiles that APart handled without giving them a song row
+    // (unmatched, without a song name, failed), each with its mark taken before indexing: a
+    // pass, or an event of that same version, leaves them alone. Files that have a row need
+    // no memory: a pass skips them as known.
+    void Account(const TConnectionRef& ALocal, const QStringList& AFiles,
+                 const std::vector<std::optional<TFileMark>>& AMarks, const TSongIdxReport& APart) {
+        std::unordered_set<std::string> Rowless(APart.Unmatched.begin(), APart.Unmatched.end());
+        Rowless.insert(APart.WithoutNameFiles.begin(), APart.WithoutNameFiles.end());
+        for (const TSongIdxFailure& Failure : APart.Failures)
+            Rowless.insert(Failure.Path);
+        // More failures than the report lists: the database tells which of the rest have a row.
+        const bool AllListed = static_cast<std::size_t>(std::max(APart.Failed, 0)) <= APart.Failures.size();
+        const qsizetype Handled = std::min<qsizetype>(APart.Files, AFiles.size());
+        for (qsizetype I = 0; I < Handled; ++I) {
+            std::string Path = AFiles[I].toStdString();
+            const std::optional<TFileMark>& Mark = AMarks[static_cast<std::size_t>(I)];
+            if (Mark && (Rowless.count(Path) > 0 || (!AllListed && !HasRow(ALocal, Path))))
+                FAccounted[std::move(Path)] = *Mark;
+            else
+                FAccounted.erase(Path);
+        }
+    }
+
+    // The local database is still the file its name names. One deleted or replaced while
+    // watching (a copy restored over it) would take the rows into a file no program reads.
+    bool LocalStillNamed(TSongIdxReport& ATotals) {
+        if (!FLocalId)
+            return true;
+        struct stat Info {};
+        std::string Problem;
+        if (stat(QFile::encodeName(FLocal).constData(), &Info) != 0)
+            Problem = std::string("is gone (") + std::strerror(errno) + ")";
+        else if (Info.st_dev != FLocalId->Device || Info.st_ino != FLocalId->Inode)
+            Problem = "was replaced by another file";
+        if (Problem.empty())
+            return true;
+        ATotals.RunError = "the local song database " + Quoted(FLocal) + " " + Problem +
+                           " since it was opened; nothing more is written into the file it named then";
+        FStopFile = FLocal;
+        return false;
+    }
+
     // Indexes AFiles (the known ones left out when ASkipKnown) into the totals; false when a
     // database stopped working.
     bool IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATotal, const TStringListRef& AFiles,
                    bool ASkipKnown, TSongIdxReport& ATotals) {
+        if (AFiles->isEmpty())
+            return true;
+        if (!LocalStillNamed(ATotals))
+            return false;
         const bool Quiet = FProgress.Quiet();
         FProgress.SetQuiet(true); // a watch tells files one by one, not with a progress line
         const auto Start = TClock::now();
         TSongIdxReport Part;
-        const TStringListRef Unknown = WithoutKnown(ALocal, AFiles, ASkipKnown, Part);
-        if (Part.RunError.empty() && !Unknown->isEmpty())
+        const TStringListRef Unknown = WithoutKnown(ALocal, AFiles, ASkipKnown, Part, true);
+        if (!Part.RunError.empty()) {
+            FStopFile = FLocal;
+        } else if (!Unknown->isEmpty()) {
+            const std::vector<std::optional<TFileMark>> Marks = MarksOf(*Unknown);
             Part = *RunIndex(ALocal, ATotal, Unknown);
+            Account(ALocal, *Unknown, Marks, Part);
+        }
         FIndexSeconds += std::chrono::duration<double>(TClock::now() - Start).count();
         FProgress.SetQuiet(Quiet);
         Add(ATotals, Part);
@@ -524,19 +703,94 @@ private:
         return Part.RunError.empty();
     }
 
-    // A whole pass over the folder, known files skipped: after the folder came back, after
-    // the kernel dropped events, or every minute when not every folder could be watched.
+    // APath listed as not collected (escaped as the search shows it), once while the watch runs.
+    void TellNotCollected(const std::string& APath, const QString& AReason, bool AFile, TSearchResult& ASearch) {
+        std::string Shown = EscapePath(APath);
+        if (!FTold.insert(Shown).second)
+            return;
+        ASearch.NotCollected.push_back(
+            TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
+        ASearch.Seen += AFile ? 1 : 0;
+    }
+
+    // A file the watch reported that the search would not collect: a name that is not UTF-8
+    // (in a folder the search would not enter, the folder is listed), or no regular file.
+    bool NotCollectedHere(const std::string& APath, TSearchResult& ASearch) {
+        if (!IsValidUtf8(APath)) {
+            const std::string Root = FRoot.toStdString();
+            std::size_t At = APath.rfind(Root + '/', 0) == 0 ? Root.size() + 1 : 0;
+            for (;;) {
+                const std::size_t End = APath.find('/', At);
+                if (End == std::string::npos) {
+                    TellNotCollected(APath, FileNameNotUtf8, true, ASearch);
+                    break;
+                }
+                if (!IsValidUtf8(std::string_view(APath).substr(At, End - At))) {
+                    TellNotCollected(APath.substr(0, End), FolderNameNotUtf8, false, ASearch);
+                    break;
+                }
+                At = End + 1;
+            }
+            return true;
+        }
+        struct stat Info {};
+        if (stat(APath.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode) && !S_ISDIR(Info.st_mode)) {
+            TellNotCollected(APath, NotARegularFile, true, ASearch);
+            return true;
+        }
+        return false;
+    }
+
+    // A whole pass over the folder: after the folder came back, after the kernel dropped
+    // events, or every minute when not every folder could be watched. What it finds that the
+    // watch has not handled yet is indexed and counted; the rest (files with a song row, files
+    // handled without one and unchanged since, paths listed as not collected before) is left
+    // alone and not counted again.
     bool FullPass(const TConnectionRef& ALocal, const TConnectionRef& ATotal, TSearchResult& ASearch,
                   int& ACollected, TSongIdxReport& ATotals) {
+        ++FPasses;
         auto Files = std::make_shared<QStringList>();
         const bool Quiet = FProgress.Quiet();
         FProgress.SetQuiet(true);
         const TSearchResult Pass = RunSearch(Files);
         FProgress.SetQuiet(Quiet);
-        ASearch.Seen += Pass.Seen;
-        ASearch.NotCollected.insert(ASearch.NotCollected.end(), Pass.NotCollected.begin(), Pass.NotCollected.end());
-        ACollected += static_cast<int>(Files->size());
-        return IndexMore(ALocal, ATotal, Files, true, ATotals);
+
+        // What is no longer there is forgotten, so a path that comes back is told again.
+        std::unordered_set<std::string> Told;
+        for (const TNotCollected& Skipped : Pass.NotCollected) {
+            std::string Shown = Skipped.Path.toStdString();
+            if (FTold.count(Shown) == 0) {
+                ASearch.NotCollected.push_back(Skipped);
+                ASearch.Seen += IsFileEntry(Skipped.Path) ? 1 : 0;
+            }
+            Told.insert(std::move(Shown));
+        }
+        FTold = std::move(Told);
+
+        auto New = std::make_shared<QStringList>();
+        std::unordered_map<std::string, TFileMark> Still;
+        for (const QString& File : *Files) {
+            const std::string Path = File.toStdString();
+            if (const auto Handled = FAccounted.find(Path); Handled != FAccounted.end()) {
+                if (const std::optional<TFileMark> Mark = MarkOf(Path); Mark && *Mark == Handled->second) {
+                    Still.insert(*Handled);
+                    continue;
+                }
+            }
+            New->append(File);
+        }
+        FAccounted = std::move(Still);
+
+        TSongIdxReport Part;
+        const TStringListRef Unknown = WithoutKnown(ALocal, New, true, Part, false);
+        if (!Part.RunError.empty()) {
+            FStopFile = FLocal;
+            Add(ATotals, Part);
+            return false;
+        }
+        ASearch.Seen += static_cast<int>(Unknown->size());
+        ACollected += static_cast<int>(Unknown->size());
+        return IndexMore(ALocal, ATotal, Unknown, false, ATotals);
     }
 
     void Say(const std::string& AText) const {
@@ -544,22 +798,26 @@ private:
         std::fflush(stderr);
     }
 
+    // inotify_add_watch, or the tests' stand-in that runs out after FWatchLimit watches.
+    TFolderWatcher::TAddWatch WatchStandIn() const {
+        if (FWatchLimit == 0)
+            return {};
+        return [Left = FWatchLimit](int AFd, const char* APath, std::uint32_t AMask) mutable {
+            if (Left == 0) {
+                errno = ENOSPC;
+                return -1;
+            }
+            --Left;
+            return inotify_add_watch(AFd, APath, AMask);
+        };
+    }
+
     // Keeps the database in step with the folder until a signal comes or a database fails.
-    void Watch(const TConnectionRef& ALocal, const TConnectionRef& ATotal, TSearchResult& ASearch, int& ACollected,
-               TSongIdxReport& ATotals) {
+    // Watcher was started before the first run (AStarted: with success).
+    void Watch(TFolderWatcher& Watcher, bool AStarted, const TConnectionRef& ALocal, const TConnectionRef& ATotal,
+               TSearchResult& ASearch, int& ACollected, TSongIdxReport& ATotals) {
         const std::string Root = FSongsDir.toStdString();
-        TFolderWatcher::TAddWatch AddWatch;
-        if (FWatchLimit > 0)
-            AddWatch = [Left = FWatchLimit](int AFd, const char* APath, std::uint32_t AMask) mutable {
-                if (Left == 0) {
-                    errno = ENOSPC;
-                    return -1;
-                }
-                --Left;
-                return inotify_add_watch(AFd, APath, AMask);
-            };
-        TFolderWatcher Watcher(Root, TFolderWatcher::DefaultSettle, std::move(AddWatch));
-        bool Gone = !Watcher.Start();
+        bool Gone = !AStarted;
         if (Gone)
             Say("cannot watch " + Quoted(FSongsDir) + ": " + Watcher.Error() + "; waiting for it");
         else
@@ -575,21 +833,31 @@ private:
         };
         if (!Gone)
             TellLimit();
+        // A batch goes once no file has come for a moment, or once its first file has waited
+        // a little longer however many follow: a steady stream (an album copied file after
+        // file) must not hold back what was closed at its start.
         constexpr auto Settle = std::chrono::milliseconds(100);
+        constexpr auto Longest = std::chrono::milliseconds(500);
         std::set<std::string> Batch;
+        auto FirstEvent = TClock::now();
         auto LastEvent = TClock::now();
         auto LastPass = TClock::now();
-        while (!Signalled.load()) {
+        const auto PassesDone = [&] { return FPassLimit > 0 && FPasses >= FPassLimit; };
+        while (!Signalled.load() && !PassesDone()) {
             pollfd Polls[2] = {{SignalPipe[0], POLLIN, 0}, {Watcher.Fd(), POLLIN, 0}};
             const nfds_t Count = Watcher.Fd() >= 0 ? 2 : 1;
             const bool Soon = !Batch.empty() || Watcher.HasPending();
-            poll(Polls, Count, Soon ? static_cast<int>(Settle.count()) : (Gone ? 1000 : 500));
+            // Woken for the next pass in time when not every folder is watched.
+            const auto Idle = Gone                     ? std::chrono::milliseconds(1000)
+                              : Watcher.LimitReached() ? std::min(FRescan, std::chrono::milliseconds(500))
+                                                       : std::chrono::milliseconds(500);
+            poll(Polls, Count, static_cast<int>((Soon ? std::min(Settle, Idle) : Idle).count()));
             if (Signalled.load())
                 break;
             const auto Now = TClock::now();
             if (Gone) {
                 // An unmounted share: back when the folder is there again.
-                const QFileInfo Info(FSongsDir);
+                const QFileInfo Info(FRoot);
                 if (!Info.isDir() || !Watcher.Start())
                     continue;
                 Gone = false;
@@ -604,11 +872,15 @@ private:
             TellLimit();
             for (const std::string& Path : Events.Removed) {
                 Batch.erase(Path);
-                Say("removed " + Path + " (its song row is kept)");
+                FAccounted.erase(Path);
+                // A file that never had a row (a temporary file, one unmatched) goes unsaid.
+                if (HasRow(ALocal, Path))
+                    Say("removed " + Path + " (its song row is kept)");
             }
+            if (Batch.empty() && !Events.Ready.empty())
+                FirstEvent = Now;
             for (std::string& Path : Events.Ready)
-                if (IsValidUtf8(Path))
-                    Batch.insert(std::move(Path));
+                Batch.insert(std::move(Path));
             if (!Events.Ready.empty())
                 LastEvent = Now;
             if (Events.RootGone) {
@@ -625,14 +897,23 @@ private:
                     return;
                 continue;
             }
-            if (Batch.empty() || Now - LastEvent < Settle)
+            if (Batch.empty() || (Now - LastEvent < Settle && Now - FirstEvent < Longest))
                 continue;
-            // Files gone again before their turn are left out.
+            // Files gone again before their turn are left out, and so are those handled in
+            // this same version already (closed again unchanged, or told twice).
             auto Files = std::make_shared<QStringList>();
             for (const std::string& Path : Batch) {
+                if (NotCollectedHere(Path, ASearch))
+                    continue;
                 struct stat Info {};
-                if (stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode))
-                    Files->append(QString::fromStdString(Path));
+                if (lstat(Path.c_str(), &Info) != 0 || S_ISDIR(Info.st_mode))
+                    continue;
+                if (stat(Path.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode))
+                    continue; // a link to a folder: the watcher lists it
+                if (const auto Handled = FAccounted.find(Path); Handled != FAccounted.end())
+                    if (const std::optional<TFileMark> Mark = MarkOf(Path); Mark && *Mark == Handled->second)
+                        continue;
+                Files->append(QString::fromStdString(Path));
             }
             Batch.clear();
             ASearch.Seen += static_cast<int>(Files->size());
@@ -721,10 +1002,12 @@ private:
         Json["search_seconds"] = Time(FSearchSeconds);
         Json["index_seconds"] = Time(FIndexSeconds);
         QJsonArray Errors;
-        for (const TSongIdxFailure& Failure : SummaryErrors(AReport, ASearch.NotCollected, FOptions.Master.toStdString()))
+        for (const TSongIdxFailure& Failure : SummaryErrors(AReport, ASearch.NotCollected, FStopFile.toStdString()))
             Errors.append(QJsonObject{{"path", JsonText(Failure.Path)}, {"error", JsonText(Failure.Error)}});
         Json["errors"] = Errors;
         Json["known"] = Count(FKnown);
+        // What ended the run before its end (it could not start, or a database stopped working).
+        Json["stopped_by"] = AReport.RunError.empty() ? QJsonValue() : QJsonValue(JsonText(AReport.RunError));
         return QJsonDocument(Json).toJson(QJsonDocument::Indented).toStdString();
     }
 
@@ -772,11 +1055,23 @@ private:
 
     const TIndexOptions& FOptions;
     QString FSongsDir;
+    QString FRoot;
+    QString FLocal;
+    std::optional<TFileId> FLocalId;
     TProgress FProgress;
     std::chrono::milliseconds FFileDelay;
     std::chrono::milliseconds FEntryDelay;
     int FWatchLimit;
     std::chrono::milliseconds FRescan;
+    int FPassLimit;
+    int FPasses = 0;
+    // The database a run-ending error is about: the master unless the local one stopped it.
+    QString FStopFile = FOptions.Master;
+    // The watch's memory, bounded by what the folder holds: files handled without a song row,
+    // with their version; paths listed as not collected; paths in the unmatched list.
+    std::unordered_map<std::string, TFileMark> FAccounted;
+    std::unordered_set<std::string> FTold;
+    std::unordered_set<std::string> FUnmatchedListed;
     QThread* const FMainThread = QThread::currentThread();
     QObject FWindow;
     TWindowHandle FHandle = 0;
@@ -938,7 +1233,8 @@ QString IndexUsage() {
         "into the local song database.\n"
         "\n"
         "  --songs DIR          the song folder (blanks and control characters at either end are\n"
-        "                       dropped, as in the wizard)\n"
+        "                       dropped, as in the wizard); a relative one is taken from the current\n"
+        "                       folder, so the paths stored are whole\n"
         "  --master FILE        the master catalogue (SQLite, or an Access .mdb/.accdb file, read only)\n"
         "  --local FILE         the local song database, written; by default the one the wizard\n"
         "                       would open: Local in [DataBase] of Configure.ini one folder above\n"
@@ -953,7 +1249,8 @@ QString IndexUsage() {
         "  --watch              after the run, keep watching DIR: files copied or moved in are\n"
         "                       indexed once closed, removed files keep their rows (one line on\n"
         "                       standard error); SIGINT or SIGTERM ends the watch with the totals\n"
-        "                       and exit status 0\n"
+        "                       and exit status 0; the local database deleted or replaced meanwhile\n"
+        "                       ends it with exit status 1\n"
         "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
         "                       a line (UTF-8, \"\\n\"), in the order indexed; a control character\n"
         "                       in a path (newline, carriage return, tab, ...) is written \\xNN, and\n"
@@ -970,7 +1267,9 @@ QString IndexUsage() {
         "                       interrupted (true or false), search_seconds, index_seconds\n"
         "                       (numbers), errors (a list of at most 100 {\"path\", \"error\"}\n"
         "                       objects: the files that failed, then the paths not collected with\n"
-        "                       the reason) and known (files skipped by --skip-known)\n"
+        "                       the reason), known (files skipped by --skip-known) and stopped_by\n"
+        "                       (the error that ended the run early: it could not start, or a\n"
+        "                       database stopped working; null when the run went through)\n"
         "  -q, --quiet          print no progress\n"
         "  -h, --help           show this text\n"
         "  -V, --version        show the version\n"
@@ -1010,13 +1309,16 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
     }
 
     const QString SongsDir = QString::fromStdString(std::string(TrimControls(Options.SongsDir.toStdString())));
-    const QFileInfo SongsInfo(SongsDir);
+    // A relative folder is taken from the current one and cleaned, as the wizard takes it (links
+    // are not resolved): the paths stored must name the files for a host started elsewhere.
+    const QString Root = QDir::isAbsolutePath(SongsDir) ? SongsDir : QDir::cleanPath(QDir::current().absoluteFilePath(SongsDir));
+    const QFileInfo SongsInfo(Root);
     if (!SongsInfo.exists())
         return Refuse("the song folder " + Quoted(SongsDir) + " does not exist");
     if (!SongsInfo.isDir())
         return Refuse("the song folder " + Quoted(SongsDir) + " is not a folder");
     // A folder that cannot be listed would give an empty run that looks like a success.
-    if (const int Fd = open(QFile::encodeName(SongsDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (const int Fd = open(QFile::encodeName(Root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         Fd < 0)
         return Refuse("the song folder " + Quoted(SongsDir) + " cannot be read: " + std::strerror(errno));
     else
@@ -1062,27 +1364,46 @@ int RunCorvenaIndex(const QStringList& AArguments, const QString& AProgramFile, 
         OpenConnection(TotalConnectionString(Options.Master.toStdString()), TConnectMode::ShareDenyNone, Error);
     if (!CnnTotal)
         return Refuse("master catalogue " + Quoted(Options.Master) + ": " + Error);
-    // Said once, on standard error: a local database on a network file system runs with a
-    // rollback journal.
-    SetDatabaseNotice([](const std::string& AText) {
-        std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
-    });
-    if (MakeOwnLocal) {
-        try {
-            if (MakeUserLocalDatabase(Local.toStdString()))
-                std::fprintf(stderr, "%s: made an empty local song database %s (name another with --local FILE)\n",
-                             ProgramName, Quoted(Local.toStdString()).c_str());
-        } catch (const std::exception& AError) {
-            return Refuse(AError.what());
-        }
+    // A master whose songs cannot be read cannot start a run: that is found before the local
+    // database is opened (which switches it to WAL), so the local file stays as it was.
+    std::string StartError;
+    try {
+        TQuery Probe(*CnnTotal);
+        Probe.SetSQL(SqlMasterSong);
+        Probe.Prepare();
+    } catch (const std::exception& Failure) {
+        StartError = Failure.what();
     }
-    TConnectionRef CnnLocal =
-        OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
-    if (!CnnLocal)
-        return Refuse("local song database " + Quoted(Local) + ": " + Error);
+    // The name as the connection takes it, to tell later whether it still names that file.
+    std::error_code PathError;
+    const std::filesystem::path LocalPath = std::filesystem::absolute(Local.toStdString(), PathError).lexically_normal();
+    const QString LocalName = PathError ? Local : QString::fromStdString(LocalPath.string());
+    TConnectionRef CnnLocal;
+    std::optional<TFileId> LocalId;
+    if (StartError.empty()) {
+        // Said once, on standard error: a local database on a network file system runs with a
+        // rollback journal.
+        SetDatabaseNotice([](const std::string& AText) {
+            std::fprintf(stderr, "%s: %s\n", ProgramName, OneLine(AText).c_str());
+        });
+        if (MakeOwnLocal) {
+            try {
+                if (MakeUserLocalDatabase(Local.toStdString()))
+                    std::fprintf(stderr, "%s: made an empty local song database %s (name another with --local FILE)\n",
+                                 ProgramName, Quoted(Local.toStdString()).c_str());
+            } catch (const std::exception& AError) {
+                return Refuse(AError.what());
+            }
+        }
+        CnnLocal = OpenConnection(LocalConnectionString(Local.toStdString()), TConnectMode::Default, Error);
+        if (!CnnLocal)
+            return Refuse("local song database " + Quoted(Local) + ": " + Error);
+        if (struct stat Info {}; stat(QFile::encodeName(LocalName).constData(), &Info) == 0)
+            LocalId = TFileId{Info.st_dev, Info.st_ino};
+    }
 
     if (!InstallSignalHandlers())
         return Refuse("cannot install the signal handlers");
-    TIndexRun Run(Options, SongsDir, AHooks);
-    return Run.Run(std::move(CnnLocal), std::move(CnnTotal));
+    TIndexRun Run(Options, SongsDir, Root, LocalName, LocalId, AHooks);
+    return Run.Run(std::move(CnnLocal), std::move(CnnTotal), StartError);
 }

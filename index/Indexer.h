@@ -38,6 +38,7 @@ struct TIndexHooks {
     int EntryDelayMs = 0; // per entry of the folder walk
     int WatchLimit = 0;   // --watch: folders that can be watched before the kernel's limit (0: its own)
     int RescanMs = 60000; // --watch: the pass made while not every folder is watched
+    int WatchPasses = 0;  // --watch: ends the watch after this many full passes (0: never)
 };
 
 // Reads the arguments after the program name; returns the error text ("" when they are good).

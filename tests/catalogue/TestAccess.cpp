@@ -327,7 +327,8 @@ struct TReaderCase {
     const char* Name;
     const char* Script; // the body of a shell script run as the reader
     TAccessReaderLimits Limits;
-    const char* Expected;
+    const char* Expected; // "%R" stands for the reader's file
+    bool Executable = true;
 };
 
 class AccessReaderFails : public ::testing::TestWithParam<TReaderCase> {
@@ -338,12 +339,12 @@ protected:
     }
 };
 
-TEST_P(AccessReaderFails, BecomesTheDamagedFileError) {
+TEST_P(AccessReaderFails, BecomesAnOpenErrorNamingTheCause) {
     TTempDir Dir;
     const std::string Reader = Dir.File("reader.sh");
     if (GetParam().Script != nullptr) {
         WriteAll(Reader, std::string("#!/bin/sh\n") + GetParam().Script + "\n");
-        ASSERT_EQ(::chmod(Reader.c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(Reader.c_str(), GetParam().Executable ? 0755 : 0644), 0);
     }
     SetAccessReaderProgram(Reader);
     SetAccessReaderLimits(GetParam().Limits);
@@ -353,7 +354,10 @@ TEST_P(AccessReaderFails, BecomesTheDamagedFileError) {
     Cnn.SetConnectionString(JetConnectionString(Jet4File));
     const std::string Error = ErrorOf([&] { Cnn.SetConnected(true); });
     const std::string Name = std::filesystem::path(Jet4File).lexically_normal().string();
-    EXPECT_EQ(Error, "Cannot open database \"" + Name + "\": " + GetParam().Expected);
+    std::string Expected = GetParam().Expected;
+    if (const auto At = Expected.find("%R"); At != std::string::npos)
+        Expected.replace(At, 2, Reader);
+    EXPECT_EQ(Error, "Cannot open database \"" + Name + "\": " + Expected);
     EXPECT_FALSE(Cnn.Connected());
 }
 
@@ -382,7 +386,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "exit 1", {}, "it is a damaged Access database: x"},
         TReaderCase{"Missing", nullptr, {},
                     "Access files are read by the program corvena-access-reader, which is not "
-                    "installed beside this program"}),
+                    "installed beside this program"},
+        // The reader's own faults are not blamed on the master.
+        TReaderCase{"NotExecutable", "exit 0", {}, "the Access reader %R cannot be run: it is not executable",
+                    false},
+        TReaderCase{"NoOutput", "exit 0", {}, "the Access reader %R ended without handing over a copy of the file"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace

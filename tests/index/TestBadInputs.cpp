@@ -520,6 +520,13 @@ TEST_P(BadInputs, ClearErrorOrCountedSkipAndNothingSavedLost) {
         EXPECT_EQ(Figure(Json, "failed"), Input.Failed) << Result.Out;
     }
     EXPECT_EQ(Json["interrupted"], QJsonValue(false));
+    // A run ended early says why in the JSON too, as the summary's last lines do.
+    const bool Stopped = Result.Out.find("stopped by:") != std::string::npos ||
+                         Result.Out.find("could not start:") != std::string::npos;
+    EXPECT_EQ(Json["stopped_by"].isString(), Stopped) << Result.Out;
+    if (Stopped) {
+        EXPECT_NE(Result.Out.find("  " + Json["stopped_by"].toString().toStdString()), std::string::npos) << Result.Out;
+    }
     if (Input.Status == 1) {
         // The error names the file (or the database) and says what is wrong, in the JSON and
         // on a line of the summary.

@@ -16,6 +16,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -30,6 +31,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -140,6 +142,15 @@ protected:
         return Result;
     }
 
+    // Songs of the library (NNN.mpg) moved out of it, into the folder returned, to come back later.
+    fs::path MoveAside(std::initializer_list<const char*> ANames) const {
+        const fs::path Aside = FDir.Path() / "aside";
+        fs::create_directories(Aside);
+        for (const char* Name : ANames)
+            fs::rename(fs::path(FSongs) / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+        return Aside;
+    }
+
     std::string Unmatched() const { return FDir.File("unmatched.txt"); }
     std::string JsonFile() const { return FDir.File("summary.json"); }
     int Songs() const { return std::stoi(QueryText(FLocal, "select count(*) from Songs")); }
@@ -167,11 +178,14 @@ TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     EXPECT_EQ(Result.Err, "");
 
     const QJsonObject Json = ReadJson(JsonFile());
-    const QStringList KeyList = Json.keys();
-    const std::set<QString> Keys(KeyList.begin(), KeyList.end());
-    EXPECT_EQ(Keys, (std::set<QString>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
-                                       "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
-                                       "interrupted", "search_seconds", "index_seconds", "errors", "known"}));
+    std::set<std::string> Keys;
+    for (const QString& Key : Json.keys())
+        Keys.insert(Key.toStdString());
+    EXPECT_EQ(Keys, (std::set<std::string>{"files_seen", "files_collected", "not_collected", "matched", "inserted",
+                                           "updated", "kept", "unmatched", "near_matches", "without_name", "failed",
+                                           "interrupted", "search_seconds", "index_seconds", "errors", "known",
+                                           "stopped_by"}));
+    EXPECT_TRUE(Json["stopped_by"].isNull()); // the run went through
     // 6 songs + the copy + 2 unknown collected; the name that is not UTF-8 is seen only.
     const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
                                               {"matched", 7},     {"inserted", 6},        {"updated", 0},
@@ -494,10 +508,7 @@ TEST_F(CorvenaIndex, SkipKnownLeavesKnownFilesAlone) {
 TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     MakeLibrary(8);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    for (const char* Name : {"005.mpg", "006.mpg", "007.mpg", "008.mpg"})
-        fs::rename(Folder / (Name[2] % 2 ? "A" : "B/C") / Name, Aside / Name);
+    const fs::path Aside = MoveAside({"005.mpg", "006.mpg", "007.mpg", "008.mpg"});
     QProcess Process;
     Process.setProcessEnvironment(CleanEnvironment());
     Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Arguments({"--watch"})));
@@ -522,12 +533,15 @@ TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     ASSERT_TRUE(WaitFor([&] { return Err.contains("watching"); }, 20000)) << Err.toStdString();
     EXPECT_TRUE(Err.contains(("corvena-index: watching " + FSongs + " (5 folders)").c_str())) << Err.toStdString();
 
-    // Written slowly: no row while it is open, a row within 2 s of its close.
+    // Written slowly: no row while it is open, a row within 2 s of its close. A file closed
+    // after the first half is written shows when the watch has seen that much: its row comes
+    // after everything before it was handled.
     const fs::path Slow = Folder / "A" / "005.mpg";
     {
         std::ofstream Out(Slow, std::ios::binary);
         Out << "first half" << std::flush;
-        QThread::msleep(700);
+        fs::copy_file(Aside / "007.mpg", Folder / "007.mpg");
+        EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "007.mpg") == 1; }, 5000)) << Err.toStdString();
         EXPECT_EQ(Rows(Slow), 0) << "indexed while still open";
         Out << "second half" << std::flush;
     }
@@ -558,9 +572,16 @@ TEST_F(CorvenaIndex, WatchKeepsTheDatabaseInStepWithTheFolder) {
     // The first pass's summary, then the totals since the start.
     EXPECT_EQ(QString::fromStdString(Out).count("Summary of indexing"), 2) << Out;
     const auto Figure = Figures(ReadJson(JsonFile()));
-    EXPECT_EQ(Figure.at("inserted"), 4 + 4) << Out; // 1, 2, 4 and the copy; then 5 to 8
-    EXPECT_EQ(Songs(), 8);
+    EXPECT_EQ(Figure.at("inserted"), 4 + 5) << Out; // 1, 2, 4 and the copy; then 5 to 8 and 7 twice
+    EXPECT_EQ(Songs(), 9);
     EXPECT_EQ(BrokenSongs(), 0);
+    // The pass after the folder came back counted only what was new: the two files the master
+    // does not know and the name that is not UTF-8 stay listed once.
+    EXPECT_EQ(Figure.at("unmatched"), 2) << Out;
+    EXPECT_EQ(Figure.at("not_collected"), 1) << Out;
+    EXPECT_EQ(Figure.at("files_seen"), 12 - 4 + 5) << Out;
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 2) << List;
 }
 
 // A watch running in the background: its standard error gathered while waiting.
@@ -616,9 +637,7 @@ TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
     const bool MovedIn = GetParam();
     MakeLibrary(5);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    const fs::path Aside = MoveAside({"005.mpg"});
     StartWatch(CORVENA_INDEX_PROGRAM);
     const fs::path Made = (MovedIn ? Aside : Folder) / "New";
     const fs::path File = Folder / "New" / "005.mpg";
@@ -635,7 +654,9 @@ TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
         }
     }
     EXPECT_TRUE(WaitFor([&] { return Rows(File) == 1; }, 2000)) << FErr.toStdString();
-    WaitFor([] { return false; }, 1500); // a second index would come within this
+    // A file closed after it is indexed after everything the watch had of it.
+    Touch(Folder / "later.txt");
+    EXPECT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
     EXPECT_EQ(FErr.count("indexed 1 file (1 new"), 1) << FErr.toStdString();
     Stop();
     const auto Figure = Figures(ReadJson(JsonFile()));
@@ -652,39 +673,83 @@ INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchOpenFile, ::testing::Boo
 
 // The kernel's watch limit (the test build runs out after two watches, both of the song folder
 // itself): said once, and the folder is searched again, so a file in a folder without a watch
-// still gets its row.
+// still gets its row. Each pass counts only what is new: a file found by a pass is counted
+// once, however many passes follow.
 TEST_F(CorvenaIndexWatch, WatchLimitReachedSearchesTheFolderAgain) {
     MakeLibrary(6);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
-    fs::rename(Folder / "B" / "C" / "006.mpg", Aside / "006.mpg");
+    const fs::path Aside = MoveAside({"004.mpg", "005.mpg", "006.mpg"});
     QProcessEnvironment Environment = CleanEnvironment();
     Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
-    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("1000"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("200"));
     StartWatch(CORVENA_INDEX_TESTHOOKS_PROGRAM, Environment);
     EXPECT_TRUE(FErr.contains(("corvena-index: watching " + FSongs + " (1 folders)").c_str())) << FErr.toStdString();
     EXPECT_TRUE(WaitFor([&] { return FErr.contains("fs.inotify.max_user_watches"); }, 2000)) << FErr.toStdString();
     fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
     fs::create_directories(Folder / "Later");
     fs::copy_file(Aside / "006.mpg", Folder / "Later" / "006.mpg");
+    Touch(Folder / "Later" / "new.txt");
+    Touch(Folder / "Later" / "new\xfe.mpg");
     EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "A/005.mpg") == 1 && Rows(Folder / "Later/006.mpg") == 1; }, 5000))
         << FErr.toStdString();
-    WaitFor([] { return false; }, 2500); // more passes, nothing new
+    // Later passes find the one file added after them, and nothing again.
+    fs::copy_file(Aside / "004.mpg", Folder / "Later" / "004.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "Later/004.mpg") == 1; }, 5000)) << FErr.toStdString();
     EXPECT_EQ(FErr.count("fs.inotify.max_user_watches"), 1) << FErr.toStdString();
     Stop();
     const auto Figure = Figures(ReadJson(JsonFile()));
-    EXPECT_EQ(Figure.at("inserted"), 4 + 2) << FErr.toStdString(); // each new file once
+    EXPECT_EQ(Figure.at("inserted"), 3 + 3) << FErr.toStdString(); // each new file once
     EXPECT_EQ(Figure.at("updated") + Figure.at("kept"), 0);
+    EXPECT_EQ(Figure.at("unmatched"), 2 + 1) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("not_collected"), 1 + 1) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("files_seen"), 10 - 3 + 5) << FErr.toStdString();
+    EXPECT_EQ(Figure.at("files_collected"), 9 - 3 + 4) << FErr.toStdString();
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 3) << List;
+}
+
+// Thousands of passes over a folder that does not change (the test build runs out of watches
+// at once, searches again every millisecond and ends after its passes): the totals are those
+// of the first run, and the unmatched list names each file once.
+TEST_F(CorvenaIndexWatch, ManyPassesOverAnUnchangedFolderAddNothing) {
+    MakeLibrary(6);
+    QProcessEnvironment Environment = CleanEnvironment();
+    Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_LIMIT"), QStringLiteral("2"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_RESCAN_MS"), QStringLiteral("1"));
+    Environment.insert(QStringLiteral("CORVENA_INDEX_WATCH_PASSES"), QStringLiteral("2000"));
+    StartWatch(CORVENA_INDEX_TESTHOOKS_PROGRAM, Environment);
+    ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 60000)) << "still watching";
+    EXPECT_EQ(FProcess.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(FProcess.exitCode(), 0) << FErr.toStdString();
+    const QJsonObject Json = ReadJson(JsonFile());
+    // As in WritesTheSongsAndReportsEveryFigure.
+    const std::map<std::string, int> Expected{{"files_seen", 10}, {"files_collected", 9}, {"not_collected", 1},
+                                              {"matched", 7},     {"inserted", 6},        {"updated", 0},
+                                              {"kept", 0},        {"unmatched", 2},       {"near_matches", 0},
+                                              {"without_name", 1}, {"failed", 0},         {"known", 0}};
+    EXPECT_EQ(Figures(Json), Expected);
+    EXPECT_EQ(Json["errors"].toArray().size(), 1);
+    const std::string List = ReadFile(Unmatched());
+    EXPECT_EQ(std::count(List.begin(), List.end(), '\n'), 2) << List;
+    EXPECT_EQ(Lines(List), (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/B/999.mpg"}));
+    EXPECT_FALSE(FErr.contains("indexed")) << FErr.toStdString();
 }
 
 // The local database failing under a running watch ends it as in a normal run: status 1, the
 // error in the summary and the JSON. Failing: another program holding its write lock past the
-// busy timeout, or the file made immutable (root only).
-enum class TLocalFault { Locked, Immutable };
+// busy timeout, or the file made immutable (root only); or the file deleted, or replaced by
+// another (a copy restored over it), where the next file must not go into the file the watch
+// still has open: the error then names the database, not a file.
+enum class TLocalFault { Locked, Immutable, Replaced, Deleted };
 
-class CorvenaIndexWatchFault : public CorvenaIndexWatch, public ::testing::WithParamInterface<TLocalFault> {
+struct TWatchFault {
+    const char* Name;
+    TLocalFault Fault;
+    bool FileFails; // the file being indexed fails first; else nothing is tried
+    const char* Says; // in stopped_by
+};
+
+class CorvenaIndexWatchFault : public CorvenaIndexWatch, public ::testing::WithParamInterface<TWatchFault> {
 protected:
     void TearDown() override {
         CorvenaIndexWatch::TearDown();
@@ -700,14 +765,14 @@ protected:
 TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     MakeLibrary(5);
     const fs::path Folder(FSongs);
-    const fs::path Aside = FDir.Path() / "aside";
-    fs::create_directories(Aside);
-    fs::rename(Folder / "A" / "005.mpg", Aside / "005.mpg");
+    const fs::path Aside = MoveAside({"005.mpg"});
     StartWatch(CORVENA_INDEX_PROGRAM);
-    if (GetParam() == TLocalFault::Locked) {
+    switch (GetParam().Fault) {
+    case TLocalFault::Locked:
         ASSERT_EQ(sqlite3_open(FLocal.c_str(), &FLock), SQLITE_OK);
         ASSERT_EQ(sqlite3_exec(FLock, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(FLock);
-    } else {
+        break;
+    case TLocalFault::Immutable:
         // The database and its write-ahead log, where the program writes first.
         if (geteuid() != 0 ||
             std::system(("chattr +i '" + FLocal + "' '" + FLocal + "-wal' 2>/dev/null").c_str()) != 0) {
@@ -715,6 +780,13 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
             GTEST_SKIP() << "chattr +i needs root and a file system that has it";
         }
         FImmutable = true;
+        break;
+    case TLocalFault::Replaced:
+        fs::rename(MakeDatabase(FDir, "Restored.mdb", TSchemaKind::Local), FLocal);
+        break;
+    case TLocalFault::Deleted:
+        fs::remove(FLocal);
+        break;
     }
     fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
     ASSERT_TRUE(WaitFor([&] { return FProcess.state() == QProcess::NotRunning; }, 15000))
@@ -724,25 +796,186 @@ TEST_P(CorvenaIndexWatchFault, EndsTheWatchWithStatus1) {
     const std::string Out = FProcess.readAllStandardOutput().toStdString();
     EXPECT_NE(Out.find("stopped by:"), std::string::npos) << Out;
     const QJsonObject Json = ReadJson(JsonFile());
-    // The failed file first, then the name that is not UTF-8 (not collected).
+    // The failed file (or the database that stopped the watch) first, then the name that is
+    // not UTF-8 (not collected).
     const QJsonArray Errors = Json["errors"].toArray();
     ASSERT_EQ(Errors.size(), 2) << Out;
-    EXPECT_EQ(Errors[0]["path"].toString().toStdString(), (Folder / "A" / "005.mpg").string());
+    EXPECT_EQ(Errors[0]["path"].toString().toStdString(),
+              GetParam().FileFails ? (Folder / "A" / "005.mpg").string() : FLocal);
     EXPECT_EQ(Errors[1]["error"].toString().toStdString(), "file name is not valid UTF-8");
     EXPECT_EQ(Figures(Json).at("inserted"), 4); // the first pass only
-    EXPECT_EQ(Figures(Json).at("failed"), 1);
+    EXPECT_EQ(Figures(Json).at("failed"), GetParam().FileFails ? 1 : 0);
+    // Why it stopped, for a script as for the reader of the summary.
+    const std::string StoppedBy = Json["stopped_by"].toString().toStdString();
+    EXPECT_FALSE(StoppedBy.empty());
+    EXPECT_NE(Out.find("stopped by:           " + StoppedBy), std::string::npos) << Out;
+    EXPECT_NE(StoppedBy.find(GetParam().Says), std::string::npos) << StoppedBy;
+    if (!GetParam().FileFails) {
+        EXPECT_NE(StoppedBy.find("\"" + FLocal + "\""), std::string::npos) << StoppedBy;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexWatchFault,
-                         ::testing::Values(TLocalFault::Locked, TLocalFault::Immutable),
-                         [](const ::testing::TestParamInfo<TLocalFault>& AInfo) {
-                             return AInfo.param == TLocalFault::Locked ? "Locked" : "Immutable";
+                         ::testing::Values(TWatchFault{"Locked", TLocalFault::Locked, true, "locked"},
+                                           TWatchFault{"Immutable", TLocalFault::Immutable, true, ""},
+                                           TWatchFault{"Replaced", TLocalFault::Replaced, false, "was replaced"},
+                                           TWatchFault{"Deleted", TLocalFault::Deleted, false, "is gone"}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// A steady stream of new files, one every 60 ms as a copy of an album or a sync job makes
+// them, does not hold back the first: its row comes while the stream still goes.
+TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
+    MakeLibrary(3);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = MoveAside({"002.mpg"});
+    fs::create_directories(Folder / "Stream");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    std::atomic<bool> Done{false};
+    std::atomic<int> Written{0};
+    using TClock = std::chrono::steady_clock;
+    std::atomic<TClock::rep> ClosedAt{0};
+    std::thread Writer([&] {
+        fs::copy_file(Aside / "002.mpg", Folder / "Stream" / "002.mpg");
+        ClosedAt.store(TClock::now().time_since_epoch().count());
+        // At most 30 s of files, enough for the row to come long before.
+        for (int I = 0; I < 500 && !Done.load(); ++I) {
+            Touch(Folder / "Stream" / ("part" + std::to_string(I) + ".mpg"));
+            Written.store(I + 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+    });
+    const bool Saved = WaitFor([&] { return Rows(Folder / "Stream" / "002.mpg") == 1; }, 40000);
+    const bool StillStreaming = Written.load() < 500;
+    const auto Latency = TClock::now() - TClock::time_point(TClock::duration(ClosedAt.load()));
+    const int Count = Written.load();
+    Done.store(true);
+    Writer.join();
+    EXPECT_TRUE(Saved) << FErr.toStdString();
+    EXPECT_TRUE(StillStreaming) << "saved only when the stream ended";
+    std::printf("row %lld ms after its close, %d files written meanwhile\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Latency).count()), Count);
+    Stop();
+}
+
+// What a watch collects is what a normal run of the folder collects: a hard link and links
+// made while watching (to a file, to a folder outside, a broken one), and the same paths left
+// out (a name that is not UTF-8, a folder named so, a pipe).
+TEST_F(CorvenaIndexWatch, CollectsWhatANormalRunCollects) {
+    MakeLibrary(6);
+    const fs::path Folder(FSongs);
+    const fs::path Aside = MoveAside({"004.mpg", "005.mpg", "006.mpg"});
+    fs::create_directories(FDir.Path() / "Far");
+    fs::rename(Aside / "006.mpg", FDir.Path() / "Far" / "006.mpg");
+    StartWatch(CORVENA_INDEX_PROGRAM);
+
+    // Entries that are ready at once, or settle no later than the links made after them.
+    fs::create_directories(Folder / "dir\xfd");
+    Touch(Folder / "dir\xfd" / "001.mpg");
+    Touch(Folder / "A" / "odd\xfe.mpg");
+    ASSERT_EQ(mkfifo((Folder / "pipe.mpg").c_str(), 0600), 0);
+    fs::create_symlink(Aside / "none.mpg", Folder / "broken.mpg");
+    fs::create_hard_link(Aside / "004.mpg", Folder / "B" / "004.mpg");
+    fs::create_symlink(Aside / "005.mpg", Folder / "A" / "005.mpg");
+    fs::create_directory_symlink(FDir.Path() / "Far", Folder / "Far");
+    EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "B/004.mpg") == 1 && Rows(Folder / "A/005.mpg") == 1 &&
+                                     Rows(Folder / "Far/006.mpg") == 1; }, 10000))
+        << FErr.toStdString();
+    Stop();
+    const QJsonObject Watched = ReadJson(JsonFile());
+    const std::string WatchedUnmatched = ReadFile(Unmatched());
+
+    // The same folder, as a normal run into a new database sees it.
+    const std::string Watch = FLocal;
+    FLocal = MakeDatabase(FDir, "Normal.mdb", TSchemaKind::Local);
+    const TResult Normal = RunProgram(Arguments({"--quiet"}));
+    ASSERT_EQ(Normal.Status, 0) << Normal.Err;
+    const QJsonObject Run = ReadJson(JsonFile());
+    const auto Paths = [](const std::string& AFile) {
+        std::set<std::string> Result;
+        std::istringstream In(StockShell(AFile, "select FilePath from Songs"));
+        for (std::string Line; std::getline(In, Line);)
+            Result.insert(Line);
+        return Result;
+    };
+    EXPECT_EQ(Paths(Watch), Paths(FLocal));
+    const auto Left = [](const QJsonObject& AJson) {
+        std::set<std::pair<std::string, std::string>> Result;
+        for (const QJsonValue& Error : AJson["errors"].toArray())
+            Result.emplace(Error["path"].toString().toStdString(), Error["error"].toString().toStdString());
+        return Result;
+    };
+    EXPECT_EQ(Left(Watched), Left(Run));
+    EXPECT_EQ(Lines(WatchedUnmatched), Lines(ReadFile(Unmatched())));
+    for (const char* Key : {"files_seen", "files_collected", "not_collected", "unmatched"})
+        EXPECT_EQ(Figures(Watched).at(Key), Figures(Run).at(Key)) << Key;
+}
+
+// "removed" is said of a file that had a song row, not of one that never had (a temporary
+// file a copy renames, a file the master does not know).
+TEST_F(CorvenaIndexWatch, RemovedIsSaidOnlyOfFilesWithARow) {
+    MakeLibrary(3);
+    const fs::path Folder(FSongs);
+    StartWatch(CORVENA_INDEX_PROGRAM);
+    Touch(Folder / "copy.part");
+    ASSERT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
+    fs::remove(Folder / "copy.part");
+    fs::remove(Folder / "readme.txt"); // unmatched in the first run
+    fs::remove(Folder / "A" / "001.mpg");
+    const std::string Said = "removed " + FSongs + "/A/001.mpg (its song row is kept)";
+    EXPECT_TRUE(WaitFor([&] { return FErr.contains(Said.c_str()); }, 5000)) << FErr.toStdString();
+    EXPECT_EQ(FErr.count("removed"), 1) << FErr.toStdString();
+    Stop();
+}
+
+// A relative song folder (as in "corvena-index --songs demo/Songs") is taken from the current
+// folder and cleaned as the wizard does: the paths stored are whole, for a host started
+// elsewhere, and the same however the folder was written.
+class CorvenaIndexRelative : public CorvenaIndex, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CorvenaIndexRelative, StoresWholePaths) {
+    MakeLibrary(3);
+    std::vector<std::string> Words = Arguments({"--quiet"});
+    SetArgument(Words, "--songs", GetParam());
+    QProcess Process;
+    Process.setProcessEnvironment(CleanEnvironment());
+    Process.setWorkingDirectory(QString::fromStdString(FDir.Path().string()));
+    Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Words));
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    EXPECT_EQ(Process.exitCode(), 0) << Process.readAllStandardError().toStdString();
+    EXPECT_EQ(QueryText(FLocal, "select group_concat(FilePath, ',') from (select FilePath from Songs order by FilePath)"),
+              FSongs + "/A/001.mpg," + FSongs + "/A2/001.MPG," + FSongs + "/B/C/002.mpg");
+    EXPECT_EQ(Lines(ReadFile(Unmatched())), (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/B/999.mpg"}));
+}
+
+// The watch of a folder named relatively stores whole paths too.
+TEST_F(CorvenaIndexWatch, ARelativeFolderIsWatchedByItsWholePath) {
+    MakeLibrary(3);
+    const fs::path Aside = MoveAside({"002.mpg"});
+    std::vector<std::string> Words = Arguments({"--watch"});
+    SetArgument(Words, "--songs", "./Songs");
+    FProcess.setProcessEnvironment(CleanEnvironment());
+    FProcess.setWorkingDirectory(QString::fromStdString(FDir.Path().string()));
+    FProcess.start(QStringLiteral(CORVENA_INDEX_PROGRAM), ToArguments(Words));
+    ASSERT_TRUE(WaitFor([&] { return FErr.contains("watching"); }, 20000)) << FErr.toStdString();
+    fs::copy_file(Aside / "002.mpg", fs::path(FSongs) / "002.mpg");
+    EXPECT_TRUE(WaitFor([&] { return Rows(fs::path(FSongs) / "002.mpg") == 1; }, 5000)) << FErr.toStdString();
+    Stop();
+    EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs where FilePath not like '" + FSongs + "/%'"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndex, CorvenaIndexRelative,
+                         ::testing::Values("Songs", "./Songs/", "Songs//B/../.", "Songs/B/C/../.."),
+                         [](const ::testing::TestParamInfo<const char*>& AInfo) {
+                             return std::to_string(AInfo.index);
                          });
 
 TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     MakeLibrary(3);
     FMaster = FDir.File("Other.mdb");
     RunSql(FMaster, "create table Singers (SingerName text)");
+    // The local database as another program left it: with a rollback journal.
+    ASSERT_EQ(StockShell(FLocal, "pragma journal_mode"), "delete");
+    const std::string LocalBefore = ReadFile(FLocal);
     const TResult Result = RunProgram(Arguments({"--quiet"}));
     EXPECT_EQ(Result.Status, 1) << Result.Err;
     const QJsonObject Json = ReadJson(JsonFile());
@@ -754,7 +987,12 @@ TEST_F(CorvenaIndex, MasterWithoutSongsCannotStart) {
     EXPECT_EQ(Errors[0]["path"].toString().toStdString(), FMaster);
     EXPECT_EQ(Errors[1]["path"].toString().toStdString(), FSongs + "/bad\\xFF.mpg");
     EXPECT_NE(Errors[0]["error"].toString().indexOf(QLatin1String("Songs")), -1) << Errors[0]["error"].toString().toStdString();
+    EXPECT_EQ(Json["stopped_by"], Errors[0]["error"]);
     EXPECT_NE(Result.Out.find("could not start:"), std::string::npos) << Result.Out;
+    // Nothing written means the local file untouched: not even switched to WAL.
+    EXPECT_TRUE(ReadFile(FLocal) == LocalBefore) << "the local database file was changed";
+    for (const char* Suffix : {"-wal", "-shm", "-journal"})
+        EXPECT_FALSE(fs::exists(FLocal + Suffix)) << Suffix;
     EXPECT_EQ(Songs(), 0);
 }
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -39,6 +40,19 @@ bool Has(const std::vector<std::string>& AList, const fs::path& APath) {
 
 long Count(const std::vector<std::string>& AList, const fs::path& APath) {
     return std::count(AList.begin(), AList.end(), APath.string());
+}
+
+// What the watcher reports until APath is ready, or until AMost has passed.
+TWatchEvents CollectUntilReady(TFolderWatcher& AWatcher, const fs::path& APath,
+                               std::chrono::milliseconds AMost = 5000ms) {
+    TWatchEvents All;
+    const auto End = std::chrono::steady_clock::now() + AMost;
+    while (!Has(All.Ready, APath) && std::chrono::steady_clock::now() < End) {
+        TWatchEvents Some = AWatcher.Wait(20ms);
+        All.Ready.insert(All.Ready.end(), Some.Ready.begin(), Some.Ready.end());
+        All.Removed.insert(All.Removed.end(), Some.Removed.begin(), Some.Removed.end());
+    }
+    return All;
 }
 
 void Write(const fs::path& APath, const char* AText = "x") { std::ofstream(APath, std::ios::binary) << AText; }
@@ -166,6 +180,114 @@ TEST_F(FolderWatcher, TheFolderItselfGoing) {
     ASSERT_TRUE(Watcher.Start());
     Write(Root / "back.mpg");
     EXPECT_TRUE(Has(Collect(Watcher).Ready, Root / "back.mpg"));
+}
+
+// Entries that no writer closes, made while watching: each is ready (once) as the search
+// would collect it, a folder behind a link listed and followed under the link's path.
+struct TMadeEntry {
+    const char* Name;
+    void (*Make)(const fs::path& ARoot, const fs::path& AOutside);
+    const char* Ready; // below the root
+};
+
+class FolderWatcherMadeEntry : public FolderWatcher, public ::testing::WithParamInterface<TMadeEntry> {};
+
+TEST_P(FolderWatcherMadeEntry, IsReadyOnce) {
+    GetParam().Make(Root, Outside);
+    const fs::path Ready = Root / GetParam().Ready;
+    const TWatchEvents Events = CollectUntilReady(Watcher, Ready);
+    EXPECT_EQ(Events.Ready, std::vector<std::string>{Ready.string()});
+    EXPECT_FALSE(Watcher.HasPending());
+    // Nothing more of it before a file closed after it.
+    Write(Root / "after.mpg");
+    EXPECT_EQ(CollectUntilReady(Watcher, Root / "after.mpg").Ready, std::vector<std::string>{(Root / "after.mpg").string()});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FolderWatcher, FolderWatcherMadeEntry,
+    ::testing::Values(
+        TMadeEntry{"HardLink",
+                   [](const fs::path& R, const fs::path& O) {
+                       Write(O / "h.mpg");
+                       fs::create_hard_link(O / "h.mpg", R / "A" / "h.mpg");
+                   },
+                   "A/h.mpg"},
+        TMadeEntry{"LinkToAFile",
+                   [](const fs::path& R, const fs::path& O) {
+                       Write(O / "s.mpg");
+                       fs::create_symlink(O / "s.mpg", R / "A" / "B" / "s.mpg");
+                   },
+                   "A/B/s.mpg"},
+        TMadeEntry{"BrokenLink",
+                   [](const fs::path& R, const fs::path& O) { fs::create_symlink(O / "none.mpg", R / "b.mpg"); },
+                   "b.mpg"},
+        TMadeEntry{"Pipe",
+                   [](const fs::path& R, const fs::path&) { ASSERT_EQ(mkfifo((R / "p.mpg").c_str(), 0600), 0); },
+                   "p.mpg"},
+        TMadeEntry{"LinkToAFolderOutside",
+                   [](const fs::path& R, const fs::path& O) {
+                       fs::create_directories(O / "Far" / "Deeper");
+                       Write(O / "Far" / "Deeper" / "f.mpg");
+                       fs::create_directory_symlink(O / "Far", R / "A" / "Far");
+                   },
+                   "A/Far/Deeper/f.mpg"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// A folder behind a link is watched by the link's path, once, and no longer once the link goes;
+// a link to a folder already watched adds nothing.
+TEST_F(FolderWatcher, FoldersBehindLinksAreWatchedOnce) {
+    fs::create_directories(Outside / "Far");
+    fs::create_directory_symlink(Outside / "Far", Root / "Far");
+    fs::create_directory_symlink(Root / "A" / "B", Root / "ToB");
+    fs::create_directory_symlink(Root, Root / "A" / "Up");
+    // A folder made to wait for the links' events: everything before it has been read.
+    fs::create_directories(Root / "Mark");
+    Write(Root / "Mark" / "m.mpg");
+    CollectUntilReady(Watcher, Root / "Mark" / "m.mpg");
+    EXPECT_EQ(Watcher.Folders(), 3u + 1u + 1u); // Far and Mark
+    Write(Outside / "Far" / "later.mpg");
+    Write(Root / "A" / "B" / "b.mpg");
+    TWatchEvents Events = CollectUntilReady(Watcher, Root / "Far" / "later.mpg");
+    if (!Has(Events.Ready, Root / "A" / "B" / "b.mpg")) {
+        const TWatchEvents More = CollectUntilReady(Watcher, Root / "A" / "B" / "b.mpg");
+        Events.Ready.insert(Events.Ready.end(), More.Ready.begin(), More.Ready.end());
+    }
+    std::sort(Events.Ready.begin(), Events.Ready.end());
+    EXPECT_EQ(Events.Ready, (std::vector<std::string>{(Root / "A" / "B" / "b.mpg").string(),
+                                                      (Root / "Far" / "later.mpg").string()}));
+
+    fs::remove(Root / "Far");
+    Write(Outside / "Far" / "after.mpg");
+    Write(Root / "Mark" / "m2.mpg");
+    Events = CollectUntilReady(Watcher, Root / "Mark" / "m2.mpg");
+    EXPECT_EQ(Events.Ready, std::vector<std::string>{(Root / "Mark" / "m2.mpg").string()});
+    EXPECT_EQ(Watcher.Folders(), 3u + 1u);
+}
+
+// Links already there at the start: the folder behind one is watched, and a folder reached
+// both directly and through a link keeps its own path, whatever order the listing gives.
+TEST(FolderWatcherStart, FollowsLinksToFoldersByTheirRealPathFirst) {
+    TTempDir Dir;
+    const fs::path Root = Dir.Path() / "Songs";
+    fs::create_directories(Root / "Real");
+    fs::create_directories(Dir.Path() / "Far");
+    // Names before and after "Real" in any order the folder lists them.
+    fs::create_directory_symlink(Root / "Real", Root / "AAlink");
+    fs::create_directory_symlink(Root / "Real", Root / "ZZlink");
+    fs::create_directory_symlink(Dir.Path() / "Far", Root / "Far");
+    TFolderWatcher Watcher(Root.string());
+    ASSERT_TRUE(Watcher.Start()) << Watcher.Error();
+    EXPECT_EQ(Watcher.Folders(), 3u);
+    Write(Root / "Real" / "r.mpg");
+    Write(Dir.Path() / "Far" / "f.mpg");
+    TWatchEvents Events = CollectUntilReady(Watcher, Root / "Far" / "f.mpg");
+    if (!Has(Events.Ready, Root / "Real" / "r.mpg")) {
+        const TWatchEvents More = CollectUntilReady(Watcher, Root / "Real" / "r.mpg");
+        Events.Ready.insert(Events.Ready.end(), More.Ready.begin(), More.Ready.end());
+    }
+    std::sort(Events.Ready.begin(), Events.Ready.end());
+    EXPECT_EQ(Events.Ready, (std::vector<std::string>{(Root / "Far" / "f.mpg").string(),
+                                                      (Root / "Real" / "r.mpg").string()}));
 }
 
 // The kernel's limit through a stand-in for inotify_add_watch: the folders watched so far stay

@@ -16,7 +16,8 @@ if echo "$needed" | grep -Eq 'Qt6(Gui|Widgets|OpenGL|Xcb)|xcb|X11|libGL|libEGL';
     echo "FAIL: $program links a GUI library" >&2
     status=1
 fi
-for name in CORVENA_INDEX_FILE_DELAY_MS CORVENA_INDEX_ENTRY_DELAY_MS; do
+for name in CORVENA_INDEX_FILE_DELAY_MS CORVENA_INDEX_ENTRY_DELAY_MS CORVENA_INDEX_WATCH_LIMIT \
+            CORVENA_INDEX_RESCAN_MS CORVENA_INDEX_WATCH_PASSES; do
     if grep -aq "$name" "$program"; then
         echo "FAIL: $program holds $name" >&2
         status=1
