@@ -645,7 +645,8 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
                                                  {SqlSelectSongType, 2},
                                                  {SqlSelectDiscoType, 2},
                                                  {SqlSongExists, 2},
-                                                 {SqlSongInsert, 2}}));
+                                                 {SqlSongInsert, 2},
+                                                 {SqlDiscoDelete, 2}}));
     EXPECT_EQ(sqlite3_next_stmt(FCnnLocal->Handle(), nullptr), nullptr);
     EXPECT_EQ(sqlite3_next_stmt(FCnnTotal->Handle(), nullptr), nullptr);
     EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), "3");
