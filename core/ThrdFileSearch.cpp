@@ -170,7 +170,7 @@ void TFileSearchThrd::EntryDone() {
     // polls the system (a syscall that would dominate the walk) and repaints whatever the
     // messages changed, so doing it per entry would make the search several times slower.
     const auto Now = std::chrono::steady_clock::now();
-    if (Now - FLastEvents >= EventSlice)
+    if (Now - FLastEvents >= FEventSlice)
         ProcessEvents();
 }
 
@@ -212,9 +212,27 @@ int TFileSearchThrd::SearchDir(const QString& Path) {
         Record(Folder, SystemReason(errno));
         return 0;
     }
-    const int Count = WalkFolder(Fd, Folder);
+    int Count = WalkFolder(Fd, Folder);
+    // The folders reached through links, round by round (links found in a round's folders
+    // wait for the next), each round in byte order: which of two ways to a folder is walked
+    // depends on the tree, never on the order the folders list their entries in.
+    while (!FThroughLinks.empty() && !isInterruptionRequested()) {
+        std::vector<std::string> Round;
+        Round.swap(FThroughLinks);
+        std::sort(Round.begin(), Round.end());
+        for (std::string& Link : Round) {
+            if (isInterruptionRequested())
+                break;
+            const int LinkFd = open(Link.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (LinkFd < 0)
+                Record(Link, SystemReason(errno));
+            else
+                Count += WalkFolder(LinkFd, Link);
+        }
+    }
     // The walk's record is for this walk only; a big tree's would otherwise stay with the worker.
     FWalked = {};
+    FThroughLinks = {};
     return Count;
 }
 
@@ -267,7 +285,18 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
 
         bool IsFolder = Entry->d_type == DT_DIR;
         bool IsRegular = Entry->d_type == DT_REG;
-        if (Entry->d_type == DT_LNK || Entry->d_type == DT_UNKNOWN) {
+        bool IsLink = Entry->d_type == DT_LNK;
+        if (Entry->d_type == DT_UNKNOWN) {
+            struct stat Own {};
+            if (fstatat(dirfd(Dir), Name, &Own, AT_SYMLINK_NOFOLLOW) == 0) {
+                IsLink = S_ISLNK(Own.st_mode);
+                IsFolder = S_ISDIR(Own.st_mode);
+                IsRegular = S_ISREG(Own.st_mode);
+            } else {
+                IsRegular = true; // gone since: a file, as below
+            }
+        }
+        if (IsLink) {
             struct stat Target {};
             if (fstatat(dirfd(Dir), Name, &Target, 0) == 0) {
                 IsFolder = S_ISDIR(Target.st_mode);
@@ -286,6 +315,9 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
                 ++FDidCount;
                 Record(APath, QStringLiteral("file name is not valid UTF-8"));
             }
+        } else if (IsFolder && IsLink) {
+            // Walked once every folder reached without a link has been (SearchDir).
+            FThroughLinks.push_back(APath);
         } else if (IsFolder) {
             const int SubFd = openat(dirfd(Dir), Name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (SubFd < 0)
