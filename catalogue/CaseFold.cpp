@@ -123,28 +123,7 @@ char32_t FoldCodePoint(char32_t ACode) {
     return At != std::end(FoldPairs) && At->From == ACode ? At->To : ACode;
 }
 
-std::string FoldCase(std::string_view AText) {
-    std::string Result;
-    Result.reserve(AText.size());
-    // Most names are ASCII: lowered byte by byte.
-    for (std::size_t I = 0; I < AText.size();) {
-        const auto Lead = static_cast<unsigned char>(AText[I]);
-        if (Lead < 0x80) {
-            Result += LowerAscii(static_cast<char>(Lead));
-            ++I;
-            continue;
-        }
-        char32_t Code = 0;
-        const std::size_t Length = DecodeUtf8(AText, I, Code);
-        if (Length == 0) {
-            Result += AText[I++];
-            continue;
-        }
-        AppendUtf8(Result, FoldCodePoint(Code));
-        I += Length;
-    }
-    return Result;
-}
+std::string FoldCase(std::string_view AText) { return MapCodePoints(AText, FoldCodePoint); }
 
 std::vector<char32_t> CaseVariants(char32_t ACode) {
     const char32_t Folded = FoldCodePoint(ACode);

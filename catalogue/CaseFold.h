@@ -14,6 +14,25 @@
 std::size_t DecodeUtf8(std::string_view AText, std::size_t APos, char32_t& ACode);
 void AppendUtf8(std::string& AText, char32_t ACode);
 
+// AText (UTF-8) with every code point replaced by AMap's; bytes that are not UTF-8 stay as they
+// are.
+template <typename TMap>
+std::string MapCodePoints(std::string_view AText, TMap AMap) {
+    std::string Result;
+    Result.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size();) {
+        char32_t Code = 0;
+        const std::size_t Length = DecodeUtf8(AText, I, Code);
+        if (Length == 0) {
+            Result += AText[I++];
+            continue;
+        }
+        AppendUtf8(Result, AMap(Code));
+        I += Length;
+    }
+    return Result;
+}
+
 // The code point under simple case folding (itself when it has none).
 char32_t FoldCodePoint(char32_t ACode);
 

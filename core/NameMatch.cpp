@@ -13,29 +13,6 @@
 
 namespace {
 
-template <typename TMap>
-std::string MapCodePoints(std::string_view AText, TMap AMap) {
-    std::string Result;
-    Result.reserve(AText.size());
-    for (std::size_t I = 0; I < AText.size();) {
-        const auto Lead = static_cast<unsigned char>(AText[I]);
-        if (Lead < 0x80) {
-            AppendUtf8(Result, AMap(Lead));
-            ++I;
-            continue;
-        }
-        char32_t Code = 0;
-        const std::size_t Length = DecodeUtf8(AText, I, Code);
-        if (Length == 0) {
-            Result += AText[I++];
-            continue;
-        }
-        AppendUtf8(Result, AMap(Code));
-        I += Length;
-    }
-    return Result;
-}
-
 char32_t NarrowChar(char32_t ACode) {
     if (ACode >= 0xFF01 && ACode <= 0xFF5E)
         return ACode - 0xFF01 + 0x21;

@@ -1,5 +1,6 @@
 #include "ThrdFileSearch.h"
 
+#include "CaseFold.h"
 #include "ThreadEnd.h"
 
 #include <QCoreApplication>
@@ -20,36 +21,8 @@ namespace {
 // Length of the valid UTF-8 sequence at AAt, 0 when the bytes there are not one (overlong
 // forms, surrogates and code points above U+10FFFF included).
 std::size_t Utf8SequenceLength(std::string_view ABytes, std::size_t AAt) {
-    const auto Byte = [&](std::size_t AIndex) { return static_cast<unsigned char>(ABytes[AIndex]); };
-    const unsigned char Lead = Byte(AAt);
-    if (Lead < 0x80)
-        return 1;
-    std::size_t Length = 0;
-    unsigned char Low = 0x80;
-    unsigned char High = 0xBF;
-    if (Lead >= 0xC2 && Lead <= 0xDF) {
-        Length = 2;
-    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-        Length = 3;
-        if (Lead == 0xE0)
-            Low = 0xA0;
-        else if (Lead == 0xED)
-            High = 0x9F;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-        Length = 4;
-        if (Lead == 0xF0)
-            Low = 0x90;
-        else if (Lead == 0xF4)
-            High = 0x8F;
-    } else {
-        return 0;
-    }
-    if (AAt + Length > ABytes.size() || Byte(AAt + 1) < Low || Byte(AAt + 1) > High)
-        return 0;
-    for (std::size_t I = 2; I < Length; ++I)
-        if ((Byte(AAt + I) & 0xC0) != 0x80)
-            return 0;
-    return Length;
+    char32_t Code = 0;
+    return DecodeUtf8(ABytes, AAt, Code);
 }
 
 QString SystemReason(int AError) { return QString::fromLocal8Bit(std::strerror(AError)); }

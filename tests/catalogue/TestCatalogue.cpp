@@ -19,6 +19,19 @@ protected:
     std::string Count(const std::string& ATable) {
         return QueryText(FFile, "select count(*) from " + ATable);
     }
+    // The four lookups that add names: the wizard's and the plug-in's, with their tables.
+    struct TLookup {
+        const char* Table;
+        std::function<TOptionalID(const std::string&)> Lookup;
+    };
+    std::vector<TLookup> AddingLookups() {
+        return {
+            {"SongTypes", [this](const std::string& N) { return GetTypeID(FCnn, N); }},
+            {"Languages", [this](const std::string& N) { return GetLanguageID(FCnn, N); }},
+            {"SongTypes", [this](const std::string& N) { return TOptionalID(PlugInTypeID(FCnn, N)); }},
+            {"Languages", [this](const std::string& N) { return TOptionalID(PlugInLanguageID(FCnn, N)); }},
+        };
+    }
 
     TTempDir FDir;
     std::string FFile;
@@ -42,17 +55,7 @@ TEST(CatalogueLookups, EmptyNameRunsNoQuery) {
 }
 
 TEST_F(CatalogueTest, MissingNameIsAddedOnceAndFoundInAnyLetterCase) {
-    struct {
-        const char* Table;
-        std::function<TOptionalID(const std::string&)> Lookup;
-    } Cases[] = {
-        {"SongTypes", [this](const std::string& N) { return GetTypeID(FCnn, N); }},
-        {"Languages", [this](const std::string& N) { return GetLanguageID(FCnn, N); }},
-        {"SongTypes", [this](const std::string& N) { return TOptionalID(PlugInTypeID(FCnn, N)); }},
-        {"Languages",
-         [this](const std::string& N) { return TOptionalID(PlugInLanguageID(FCnn, N)); }},
-    };
-    for (const auto& Case : Cases) {
+    for (const auto& Case : AddingLookups()) {
         RunSql(FFile, std::string("delete from ") + Case.Table +
                           "; delete from sqlite_sequence");
         const TOptionalID First = Case.Lookup("Pop 流行");
@@ -77,17 +80,7 @@ class CatalogueNamePairs : public CatalogueTest, public ::testing::WithParamInte
 
 TEST_P(CatalogueNamePairs, LetterCaseOfEveryScriptIsOneRow) {
     const TNamePair& Pair = GetParam();
-    struct {
-        const char* Table;
-        std::function<TOptionalID(const std::string&)> Lookup;
-    } Cases[] = {
-        {"SongTypes", [this](const std::string& N) { return GetTypeID(FCnn, N); }},
-        {"Languages", [this](const std::string& N) { return GetLanguageID(FCnn, N); }},
-        {"SongTypes", [this](const std::string& N) { return TOptionalID(PlugInTypeID(FCnn, N)); }},
-        {"Languages",
-         [this](const std::string& N) { return TOptionalID(PlugInLanguageID(FCnn, N)); }},
-    };
-    for (const auto& Case : Cases) {
+    for (const auto& Case : AddingLookups()) {
         RunSql(FFile, std::string("delete from ") + Case.Table + "; delete from sqlite_sequence;"
                       " insert into " + Case.Table + " values (1, 'Pop'), (2, 'POPS')");
         const TOptionalID First = Case.Lookup(Pair.First);
