@@ -1,5 +1,6 @@
 #include "AccessImport.h"
 
+#include "CaseFold.h"
 #include "DbAccess.h"
 
 #include <sqlite3.h>
@@ -279,6 +280,11 @@ bool IsWholeImage(const unsigned char* AData, std::size_t ASize) {
     return PageSize >= 512 && static_cast<std::uint64_t>(PageSize) * Pages == ASize;
 }
 
+int CompareFoldedText(void*, int ALeftSize, const void* ALeft, int ARightSize, const void* ARight) {
+    return CompareFolded(std::string_view(static_cast<const char*>(ALeft), static_cast<std::size_t>(ALeftSize)),
+                         std::string_view(static_cast<const char*>(ARight), static_cast<std::size_t>(ARightSize)));
+}
+
 sqlite3* OpenImage(const std::string& AFileName, TReaderRun& ARun) {
     sqlite3* Db = nullptr;
     int Result = sqlite3_open_v2(":memory:", &Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
@@ -286,11 +292,17 @@ sqlite3* OpenImage(const std::string& AFileName, TReaderRun& ARun) {
     if (Result == SQLITE_OK) {
         const auto Size = static_cast<sqlite3_int64>(ARun.OutSize);
         Result = sqlite3_deserialize(Db, "main", ARun.Out.release(), Size, Size,
-                                     SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
+                                     SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_RESIZEABLE);
     }
+    // The copy is this program's alone: its text columns (COLLATE NOCASE) compare without
+    // regard to letter case in every script, as Access does, and the indexes the reader built
+    // under SQLite's ASCII rule are built again under this one before anything reads them.
+    // Then it is closed for writing.
     if (Result == SQLITE_OK)
-        Result = sqlite3_exec(Db, "pragma query_only=1; select count(*) from sqlite_master", nullptr,
-                              nullptr, nullptr);
+        Result = sqlite3_create_collation_v2(Db, "NOCASE", SQLITE_UTF8, nullptr, &CompareFoldedText, nullptr);
+    if (Result == SQLITE_OK)
+        Result = sqlite3_exec(Db, "reindex nocase; pragma query_only=1; select count(*) from sqlite_master",
+                              nullptr, nullptr, nullptr);
     if (Result != SQLITE_OK)
         Fail(AFileName, std::string("no in-memory database for its copy: ") + sqlite3_errstr(Result));
     return Owned.release();

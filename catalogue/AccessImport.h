@@ -11,6 +11,8 @@ struct sqlite3;
 // Reads the Access file AFileName whole, through the reader program, into a new private
 // in-memory SQLite database and returns it open (serialised, writes refused): every user table,
 // every column and row, text as TEXT COLLATE NOCASE in UTF-8, every FilePath column indexed.
+// On this connection NOCASE ignores letter case in every script (CompareFolded), as Access
+// does: È equals è.
 // Throws TDatabaseError("Cannot open database \"FILE\": REASON") when the file cannot be read
 // whole; REASON names what is damaged or unsupported, or what became of the reader (killed by
 // a signal, out of memory, out of time).

@@ -32,6 +32,21 @@ inline constexpr const char* SqlSelectLanguage =
     "Select * from Languages where LanguageName=:LanguageName";
 inline constexpr const char* SqlSelectDiscoType = "select * from DiscoTypes where TypeName=:TypeName";
 
+// The first stored text from :Low on (up to :High) in the order of the columns' NOCASE index:
+// one step of a folded lookup (FindFoldedText).
+inline constexpr const char* SqlFoldedSongPath =
+    "select FilePath from Songs where FilePath>=:Low collate nocase and FilePath<=:High collate nocase"
+    " order by FilePath collate nocase limit 1";
+inline constexpr const char* SqlFoldedSongType =
+    "select TypeName from SongTypes where TypeName>=:Low collate nocase and TypeName<=:High collate nocase"
+    " order by TypeName collate nocase limit 1";
+inline constexpr const char* SqlFoldedLanguage =
+    "select LanguageName from Languages where LanguageName>=:Low collate nocase and"
+    " LanguageName<=:High collate nocase order by LanguageName collate nocase limit 1";
+inline constexpr const char* SqlFoldedDiscoType =
+    "select TypeName from DiscoTypes where TypeName>=:Low collate nocase and TypeName<=:High collate nocase"
+    " order by TypeName collate nocase limit 1";
+
 // The wizard's song record; strings are UTF-8 and owned by the record.
 struct TKtvSongInfo {
     std::int32_t SongID = 0;
@@ -101,10 +116,27 @@ void SetOptionalID(TQuery& AQuery, std::string_view AName, const TOptionalID& AV
 // Binds every parameter of the song insert or update from the record of the same name.
 void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo);
 
+// The stored text that equals AText under Unicode case folding where the database's own
+// comparison (NOCASE: ASCII letters only) tells them apart, from ASQLFolded (one of the
+// SqlFolded... texts); nullopt when there is none, and at once, without a query, when AText has
+// no letter with case variants outside ASCII. It walks the column's NOCASE order from one
+// possible spelling of AText to the next (each letter in each of its cases), so it reads a few
+// rows and never the whole table. Only the letters outside ASCII are varied: a Kelvin sign
+// stored for an ASCII k is not found. Database errors propagate.
+std::optional<std::string> FindFoldedText(TConnection& AConnection, const char* ASQLFolded,
+                                          const std::string& AText, TQueryCache* ACache = nullptr);
+
+// The existence check by path when the existence query found nothing: true when a Songs row
+// holds AFilePath in another letter case outside ASCII; AFilePath then becomes the stored
+// path, the key the song update needs.
+bool FindFoldedSongPath(TConnection& AConnection, std::string& AFilePath,
+                        TQueryCache* ACache = nullptr);
+
 // Lookups as the wizard runs them: an empty name gives an absent identifier without touching
 // the database; a missing type or language is added when AAutoInsert is true. Names are bound
-// exactly as passed. Database errors propagate. With ACache the select is taken from it (and
-// compiled once for all calls); without, each call prepares its own query.
+// exactly as passed; a name stored in another letter case of any script is found
+// (FindFoldedText) and not added again. Database errors propagate. With ACache the selects are
+// taken from it (and compiled once for all calls); without, each call prepares its own.
 TOptionalID GetTypeID(TConnection& AConnection, const std::string& ATypeName,
                       bool AAutoInsert = true, TQueryCache* ACache = nullptr);
 TOptionalID GetLanguageID(TConnection& AConnection, const std::string& ALanguageName,

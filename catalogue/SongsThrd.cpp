@@ -52,38 +52,52 @@ bool TSongsThrd::SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite
         Query.Open();
         Exists = Query.RecordCount() > 0;
     }
+    // The database tells letter case outside ASCII apart; the stored path is the song's key.
+    std::string StoredPath = AInfo.FilePath;
+    if (!Exists)
+        Exists = FindFoldedSongPath(*FCnnLocal, StoredPath, &FQueries);
     if (Exists && !AOverWrite) {
         if (AWrite != nullptr)
             *AWrite = TSongWrite::Kept;
         return false;
     }
+    TKtvSongInfo Stored;
+    if (StoredPath != AInfo.FilePath) {
+        Stored = AInfo;
+        Stored.FilePath = StoredPath;
+    }
+    const TKtvSongInfo& Info = StoredPath != AInfo.FilePath ? Stored : AInfo;
 
     TQuery& Song = FQueries.Query(*FCnnLocal, Exists ? SqlSongUpdate : SqlSongInsert);
-    BindSongParameters(Song, AInfo);
+    BindSongParameters(Song, Info);
     bool Result = Song.ExecSQL() > 0;
     if (AWrite != nullptr)
         *AWrite = Exists ? TSongWrite::Updated : TSongWrite::Inserted;
-    if (AInfo.TypeName.empty())
-        return Result;
 
     // Only songs of a disco type are mirrored; other types would fill the disco list with
     // every song. The disco step is undone as a whole when it fails, and the song row stays.
-    const std::int32_t DiscoTypeID = GetDiscoTypeID(AInfo.TypeName).value_or(0);
-    if (DiscoTypeID == 0)
+    const std::int32_t DiscoTypeID = Info.TypeName.empty() ? 0 : GetDiscoTypeID(Info.TypeName).value_or(0);
+    if (DiscoTypeID == 0) {
+        TQuery& Delete = FQueries.Query(*FCnnLocal, SqlDiscoDelete);
+        Delete.SetText("FilePath", Info.FilePath);
+        Delete.ExecSQL();
         return Result;
-    TSavepoint DiscoStep(*FCnnLocal, "DiscoMirror");
-    int Changed = 0;
-    if (Exists) {
-        TQuery& Disco = FQueries.Query(*FCnnLocal, SqlDiscoUpdate);
-        BindDisco(Disco, AInfo, DiscoTypeID);
-        Changed = Disco.ExecSQL();
     }
-    // A rewritten song whose mirror is missing (lost to a crash of an older version, or
-    // deleted by hand) gets it back.
+    TSavepoint DiscoStep(*FCnnLocal, "DiscoMirror");
+    // The mirror of the path, whether the song was there or not: a mirror missing (lost to a
+    // crash of an older version, or deleted by hand) is inserted, one left without its song
+    // row is taken over.
+    TQuery& Update = FQueries.Query(*FCnnLocal, SqlDiscoUpdate);
+    BindDisco(Update, Info, DiscoTypeID);
+    int Changed = Update.ExecSQL();
     if (Changed == 0) {
-        TQuery& Disco = FQueries.Query(*FCnnLocal, SqlDiscoInsert);
-        BindDisco(Disco, AInfo, DiscoTypeID);
-        Changed = Disco.ExecSQL();
+        TQuery& Insert = FQueries.Query(*FCnnLocal, SqlDiscoInsert);
+        BindDisco(Insert, Info, DiscoTypeID);
+        Changed = Insert.ExecSQL();
+    } else if (Changed > 1) {
+        TQuery& Repeats = FQueries.Query(*FCnnLocal, SqlDiscoDeleteRepeats);
+        Repeats.SetText("FilePath", Info.FilePath);
+        Repeats.ExecSQL();
     }
     DiscoStep.Release();
     return Changed > 0;

@@ -2,7 +2,7 @@
 
 #include "TextRules.h"
 
-#include <QChar>
+#include <QString>
 
 #include <sqlite3.h>
 
@@ -12,92 +12,6 @@
 #include <unordered_map>
 
 namespace {
-
-// The length of the well-formed UTF-8 sequence at AText[APos] and its code point; 0 when the
-// bytes there are no such sequence (overlong forms and surrogates included).
-std::size_t DecodeUtf8(std::string_view AText, std::size_t APos, char32_t& ACode) {
-    const auto Byte = [&](std::size_t I) { return static_cast<unsigned char>(AText[APos + I]); };
-    const std::size_t Left = AText.size() - APos;
-    const unsigned char Lead = Byte(0);
-    std::size_t Length = 0;
-    unsigned char Low = 0x80;
-    unsigned char High = 0xBF;
-    if (Lead >= 0xC2 && Lead <= 0xDF) {
-        Length = 2;
-        ACode = Lead & 0x1Fu;
-    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-        Length = 3;
-        ACode = Lead & 0x0Fu;
-        if (Lead == 0xE0)
-            Low = 0xA0;
-        else if (Lead == 0xED)
-            High = 0x9F;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-        Length = 4;
-        ACode = Lead & 0x07u;
-        if (Lead == 0xF0)
-            Low = 0x90;
-        else if (Lead == 0xF4)
-            High = 0x8F;
-    } else {
-        return 0;
-    }
-    if (Left < Length || Byte(1) < Low || Byte(1) > High)
-        return 0;
-    for (std::size_t I = 1; I < Length; ++I) {
-        if ((Byte(I) & 0xC0u) != 0x80u)
-            return 0;
-        ACode = (ACode << 6) | (Byte(I) & 0x3Fu);
-    }
-    return Length;
-}
-
-void AppendUtf8(std::string& AText, char32_t ACode) {
-    if (ACode < 0x80) {
-        AText += static_cast<char>(ACode);
-    } else if (ACode < 0x800) {
-        AText += static_cast<char>(0xC0 | (ACode >> 6));
-        AText += static_cast<char>(0x80 | (ACode & 0x3F));
-    } else if (ACode < 0x10000) {
-        AText += static_cast<char>(0xE0 | (ACode >> 12));
-        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-        AText += static_cast<char>(0x80 | (ACode & 0x3F));
-    } else {
-        AText += static_cast<char>(0xF0 | (ACode >> 18));
-        AText += static_cast<char>(0x80 | ((ACode >> 12) & 0x3F));
-        AText += static_cast<char>(0x80 | ((ACode >> 6) & 0x3F));
-        AText += static_cast<char>(0x80 | (ACode & 0x3F));
-    }
-}
-
-template <typename TMap>
-std::string MapCodePoints(std::string_view AText, TMap AMap) {
-    std::string Result;
-    Result.reserve(AText.size());
-    for (std::size_t I = 0; I < AText.size();) {
-        const auto Lead = static_cast<unsigned char>(AText[I]);
-        if (Lead < 0x80) {
-            AppendUtf8(Result, AMap(Lead));
-            ++I;
-            continue;
-        }
-        char32_t Code = 0;
-        const std::size_t Length = DecodeUtf8(AText, I, Code);
-        if (Length == 0) {
-            Result += AText[I++];
-            continue;
-        }
-        AppendUtf8(Result, AMap(Code));
-        I += Length;
-    }
-    return Result;
-}
-
-char32_t FoldChar(char32_t ACode) {
-    if (ACode < 0x80)
-        return ACode >= 'A' && ACode <= 'Z' ? ACode - 'A' + 'a' : ACode;
-    return QChar::toCaseFolded(ACode);
-}
 
 char32_t NarrowChar(char32_t ACode) {
     if (ACode >= 0xFF01 && ACode <= 0xFF5E)
@@ -123,19 +37,27 @@ std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle) {
     return APath.substr(ExtractFilePath(APath, AStyle).size());
 }
 
-std::string FoldCase(std::string_view AText) {
-    // Most names are ASCII: lowered in place.
-    if (std::all_of(AText.begin(), AText.end(), [](char C) { return static_cast<unsigned char>(C) < 0x80; })) {
-        std::string Result(AText);
-        for (char& C : Result)
-            C = LowerAscii(C);
-        return Result;
+std::string ComposeName(std::string_view AText) {
+    bool Ascii = true;
+    for (std::size_t I = 0; I < AText.size();) {
+        char32_t Code = 0;
+        const std::size_t Length = DecodeUtf8(AText, I, Code);
+        if (Length == 0)
+            return std::string(AText);
+        Ascii = Ascii && Code < 0x80;
+        I += Length;
     }
-    return MapCodePoints(AText, FoldChar);
+    if (Ascii)
+        return std::string(AText);
+    return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()))
+        .normalized(QString::NormalizationForm_C)
+        .toStdString();
 }
 
+std::string MatchKey(std::string_view AText) { return FoldCase(ComposeName(AText)); }
+
 std::string FoldWidthAndCase(std::string_view AText) {
-    return MapCodePoints(AText, [](char32_t ACode) { return FoldChar(NarrowChar(ACode)); });
+    return MapCodePoints(AText, [](char32_t ACode) { return FoldCodePoint(NarrowChar(ACode)); });
 }
 
 const char* NearMatchReasonName(TNearMatchReason AReason) {
@@ -169,7 +91,7 @@ void TMasterNames::Load(TConnection& AConnection) {
             continue;
         const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
         const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
-        Hashes.emplace_back(std::hash<std::string>{}(FoldCase(Name)), static_cast<std::uint32_t>(FNames.size()));
+        Hashes.emplace_back(std::hash<std::string>{}(MatchKey(Name)), static_cast<std::uint32_t>(FNames.size()));
         FNames.push_back(TName{static_cast<std::uint32_t>(FText.size()), static_cast<std::uint32_t>(Name.size()), false});
         FText += Name;
     }
@@ -184,11 +106,11 @@ void TMasterNames::Load(TConnection& AConnection) {
         while (End < Hashes.size() && Hashes[End].first == Hashes[First].first)
             ++End;
         for (std::size_t I = First; I < End; ++I) {
-            const std::string Folded = End - First > 1 ? FoldCase(Name(Hashes[I].second)) : std::string();
+            const std::string Key = End - First > 1 ? MatchKey(Name(Hashes[I].second)) : std::string();
             const bool Repeat = std::any_of(Hashes.begin() + static_cast<std::ptrdiff_t>(First),
                                             Hashes.begin() + static_cast<std::ptrdiff_t>(I), [&](const auto& AEarlier) {
                                                 return !FNames[AEarlier.second].Repeat &&
-                                                       FoldCase(Name(AEarlier.second)) == Folded;
+                                                       MatchKey(Name(AEarlier.second)) == Key;
                                             });
             FNames[Hashes[I].second].Repeat = Repeat;
             if (!Repeat)
@@ -200,11 +122,11 @@ void TMasterNames::Load(TConnection& AConnection) {
 }
 
 std::optional<std::string_view> TMasterNames::Find(std::string_view AName) const {
-    const std::string Folded = FoldCase(AName);
-    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    const std::string Key = MatchKey(AName);
+    const std::size_t Hash = std::hash<std::string>{}(Key);
     for (auto It = std::lower_bound(FByFolded.begin(), FByFolded.end(), std::make_pair(Hash, std::uint32_t{0}));
          It != FByFolded.end() && It->first == Hash; ++It)
-        if (FoldCase(Name(It->second)) == Folded)
+        if (MatchKey(Name(It->second)) == Key)
             return Name(It->second);
     return std::nullopt;
 }
@@ -220,9 +142,9 @@ std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>
     std::unordered_map<std::string, std::vector<std::size_t>> ByWidth;
     for (std::size_t I = 0; I < APaths.size(); ++I) {
         const std::string Name = MasterFileName(APaths[I]);
-        Files[I].Folded = FoldCase(Name);
+        Files[I].Folded = MatchKey(Name);
         ByStem[std::string(Stem(Files[I].Folded))].push_back(I);
-        ByWidth[FoldWidthAndCase(Name)].push_back(I);
+        ByWidth[FoldWidthAndCase(ComposeName(Name))].push_back(I);
     }
     if (Files.empty())
         return {};
@@ -230,9 +152,9 @@ std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>
     for (std::uint32_t J = 0; J < FNames.size(); ++J) {
         if (FNames[J].Repeat)
             continue;
-        const std::string Folded = FoldCase(Name(J));
+        const std::string Folded = MatchKey(Name(J));
         // The same name is no near match.
-        if (const auto Wide = ByWidth.find(FoldWidthAndCase(Name(J))); Wide != ByWidth.end())
+        if (const auto Wide = ByWidth.find(FoldWidthAndCase(ComposeName(Name(J)))); Wide != ByWidth.end())
             for (const std::size_t I : Wide->second)
                 if (Files[I].Folded != Folded)
                     Files[I].Width.push_back(J);

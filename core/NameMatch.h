@@ -1,11 +1,12 @@
 // How file names meet the master catalogue's names. The databases compare text without regard
 // to ASCII letter case only (COLLATE NOCASE); the catalogue was written for a database that
 // ignores letter case in every script. The worker asks the database first and, when it finds
-// nothing, looks the name up among the master's names folded here (Unicode simple case
-// folding, nothing stored in any file). Accents and character widths still count: é is not e,
-// Ａ is not A.
+// nothing, looks the name up among the master's names by their match key (composed, then
+// case-folded: nothing stored in any file). Accents and character widths still count: é is not
+// e, Ａ is not A; but é written decomposed (e and U+0301, as macOS writes names onto shares) is é.
 #pragma once
 
+#include "CaseFold.h"
 #include "DbAccess.h"
 #include "Paths.h"
 
@@ -22,9 +23,11 @@
 // drive delimiter) in the given path style, extension included.
 std::string MasterFileName(const std::string& APath, const TPathStyle& AStyle = NativePathStyle);
 
-// AText (UTF-8) under Unicode simple case folding, one code point for one. Bytes that are not
-// UTF-8 stay as they are, so two texts fold alike only when they differ in letter case.
-std::string FoldCase(std::string_view AText);
+// AText (UTF-8) in Unicode normalization form C; text that is not UTF-8 stays as it is.
+std::string ComposeName(std::string_view AText);
+
+// What names are matched by: ComposeName, then FoldCase.
+std::string MatchKey(std::string_view AText);
 
 // FoldCase after the full-width forms of ASCII (U+FF01..U+FF5E, and the ideographic space)
 // became ASCII.
@@ -55,7 +58,7 @@ public:
     // Reads every FilePath of the master's Songs; throws TDatabaseError.
     void Load(TConnection& AConnection);
 
-    // The stored name that equals AName but for letter case (the first read), if any.
+    // The stored name with the match key of AName (the first read), if any.
     std::optional<std::string_view> Find(std::string_view AName) const;
 
     // The near matches of the unmatched APaths, in their order: for each, the names of the
@@ -63,7 +66,7 @@ public:
     // over the master's names; what it keeps grows with the unmatched files only.
     std::vector<TNearMatch> NearMatches(const std::vector<std::string>& APaths) const;
 
-    // Names read, one for each folded form.
+    // Names read, one for each match key.
     std::size_t Count() const { return FByFolded.size(); }
 
 private:
@@ -72,7 +75,7 @@ private:
     struct TName {
         std::uint32_t Offset;
         std::uint32_t Length;
-        bool Repeat; // folds like a name read before it
+        bool Repeat; // has the match key of a name read before it
     };
     std::string_view Name(std::uint32_t AIndex) const {
         return std::string_view(FText).substr(FNames[AIndex].Offset, FNames[AIndex].Length);
@@ -80,8 +83,8 @@ private:
 
     std::string FText;
     std::vector<TName> FNames;
-    // The hash of each first name's folded form with its index, sorted; names whose hashes
-    // meet are folded again to tell them apart.
+    // The hash of each first name's match key with its index, sorted; names whose hashes
+    // meet are keyed again to tell them apart.
     std::vector<std::pair<std::size_t, std::uint32_t>> FByFolded;
 };
 

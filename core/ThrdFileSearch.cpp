@@ -1,5 +1,6 @@
 #include "ThrdFileSearch.h"
 
+#include "CaseFold.h"
 #include "ThreadEnd.h"
 
 #include <QCoreApplication>
@@ -20,36 +21,8 @@ namespace {
 // Length of the valid UTF-8 sequence at AAt, 0 when the bytes there are not one (overlong
 // forms, surrogates and code points above U+10FFFF included).
 std::size_t Utf8SequenceLength(std::string_view ABytes, std::size_t AAt) {
-    const auto Byte = [&](std::size_t AIndex) { return static_cast<unsigned char>(ABytes[AIndex]); };
-    const unsigned char Lead = Byte(AAt);
-    if (Lead < 0x80)
-        return 1;
-    std::size_t Length = 0;
-    unsigned char Low = 0x80;
-    unsigned char High = 0xBF;
-    if (Lead >= 0xC2 && Lead <= 0xDF) {
-        Length = 2;
-    } else if (Lead >= 0xE0 && Lead <= 0xEF) {
-        Length = 3;
-        if (Lead == 0xE0)
-            Low = 0xA0;
-        else if (Lead == 0xED)
-            High = 0x9F;
-    } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-        Length = 4;
-        if (Lead == 0xF0)
-            Low = 0x90;
-        else if (Lead == 0xF4)
-            High = 0x8F;
-    } else {
-        return 0;
-    }
-    if (AAt + Length > ABytes.size() || Byte(AAt + 1) < Low || Byte(AAt + 1) > High)
-        return 0;
-    for (std::size_t I = 2; I < Length; ++I)
-        if ((Byte(AAt + I) & 0xC0) != 0x80)
-            return 0;
-    return Length;
+    char32_t Code = 0;
+    return DecodeUtf8(ABytes, AAt, Code);
 }
 
 QString SystemReason(int AError) { return QString::fromLocal8Bit(std::strerror(AError)); }
@@ -170,7 +143,7 @@ void TFileSearchThrd::EntryDone() {
     // polls the system (a syscall that would dominate the walk) and repaints whatever the
     // messages changed, so doing it per entry would make the search several times slower.
     const auto Now = std::chrono::steady_clock::now();
-    if (Now - FLastEvents >= EventSlice)
+    if (Now - FLastEvents >= FEventSlice)
         ProcessEvents();
 }
 
@@ -212,9 +185,27 @@ int TFileSearchThrd::SearchDir(const QString& Path) {
         Record(Folder, SystemReason(errno));
         return 0;
     }
-    const int Count = WalkFolder(Fd, Folder);
+    int Count = WalkFolder(Fd, Folder);
+    // The folders reached through links, round by round (links found in a round's folders
+    // wait for the next), each round in byte order: which of two ways to a folder is walked
+    // depends on the tree, never on the order the folders list their entries in.
+    while (!FThroughLinks.empty() && !isInterruptionRequested()) {
+        std::vector<std::string> Round;
+        Round.swap(FThroughLinks);
+        std::sort(Round.begin(), Round.end());
+        for (std::string& Link : Round) {
+            if (isInterruptionRequested())
+                break;
+            const int LinkFd = open(Link.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (LinkFd < 0)
+                Record(Link, SystemReason(errno));
+            else
+                Count += WalkFolder(LinkFd, Link);
+        }
+    }
     // The walk's record is for this walk only; a big tree's would otherwise stay with the worker.
     FWalked = {};
+    FThroughLinks = {};
     return Count;
 }
 
@@ -267,7 +258,18 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
 
         bool IsFolder = Entry->d_type == DT_DIR;
         bool IsRegular = Entry->d_type == DT_REG;
-        if (Entry->d_type == DT_LNK || Entry->d_type == DT_UNKNOWN) {
+        bool IsLink = Entry->d_type == DT_LNK;
+        if (Entry->d_type == DT_UNKNOWN) {
+            struct stat Own {};
+            if (fstatat(dirfd(Dir), Name, &Own, AT_SYMLINK_NOFOLLOW) == 0) {
+                IsLink = S_ISLNK(Own.st_mode);
+                IsFolder = S_ISDIR(Own.st_mode);
+                IsRegular = S_ISREG(Own.st_mode);
+            } else {
+                IsRegular = true; // gone since: a file, as below
+            }
+        }
+        if (IsLink) {
             struct stat Target {};
             if (fstatat(dirfd(Dir), Name, &Target, 0) == 0) {
                 IsFolder = S_ISDIR(Target.st_mode);
@@ -286,6 +288,9 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
                 ++FDidCount;
                 Record(APath, QStringLiteral("file name is not valid UTF-8"));
             }
+        } else if (IsFolder && IsLink) {
+            // Walked once every folder reached without a link has been (SearchDir).
+            FThroughLinks.push_back(APath);
         } else if (IsFolder) {
             const int SubFd = openat(dirfd(Dir), Name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (SubFd < 0)

@@ -69,6 +69,8 @@ class TFileSearchThrd : public QThread {
 public:
     // How often the walk lets the UI process its events (and so repaint).
     static constexpr std::chrono::milliseconds EventSlice{10};
+    // Another slice, before the start; 0 processes the events after every entry.
+    void SetEventSlice(std::chrono::milliseconds ASlice) { FEventSlice = ASlice; }
 
     // Stores the arguments; starts at once unless CreateSuspended. Deletes itself (on its
     // creator's event loop) once it has finished. A null AFiles gets a list of its own.
@@ -79,7 +81,10 @@ public:
     // The whole search: statuses, the list emptied and filled, the closing status.
     void SearchFiles();
     // Walks one folder and everything below it, each physical folder once; the number of files
-    // seen there. The path is taken as LexicalFolderPath gives it.
+    // seen there. The path is taken as LexicalFolderPath gives it. A folder is walked by the
+    // way that crosses no link where there is one, else by the least in byte order of the
+    // ways with the fewest rounds of links: the folders reached through links wait until the
+    // walk without them has ended, and are then walked in byte order of their paths.
     int SearchDir(const QString& Path);
 
     TStringListRef Files() const { return FFiles; }
@@ -123,9 +128,12 @@ private:
     // reached again (a link to an ancestor, or several links to one folder) is not walked
     // again, so the walk ends and each folder's files are collected once.
     std::unordered_map<TFolderId, std::string, TFolderIdHash> FWalked;
+    // Paths of links to folders met in the current round, walked in the next.
+    std::vector<std::string> FThroughLinks;
     std::vector<TNotCollected> FNotCollected;
     TFileSearchReportRef FReport = std::make_shared<TFileSearchReport>();
     std::chrono::steady_clock::time_point FLastEvents;
+    std::chrono::milliseconds FEventSlice = EventSlice;
 
     // The hand-over of the walk to the UI thread (run posts, event walks): under FWalkLock, so
     // that the thread sanitizer sees the order Qt's event queue gives.

@@ -45,27 +45,26 @@ void TSongIdxThrd::SendStatus(const QString& AText) {
     SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(AText.utf16()));
 }
 
-void TSongIdxThrd::LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
-                                TKtvSongInfo& AInfo, bool& AFound,
-                                std::optional<TTransaction>& ATransaction) {
-    const TQueryCloser Closer(Q);
+bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath) {
     const std::string Name = MasterFileName(APath);
     Q.SetText("FilePath", Name);
     Q.Open();
-    AFound = Q.RecordCount() > 0;
-    if (!AFound) {
-        // The database folds ASCII letters only: a name that differs in the letter case of
-        // another script is asked for again as the master stores it.
-        const std::optional<std::string_view> Stored = ANames.Find(Name);
-        if (!Stored || *Stored == Name)
-            return;
-        Q.Close();
-        Q.SetText("FilePath", std::string(*Stored));
-        Q.Open();
-        AFound = Q.RecordCount() > 0;
-        if (!AFound)
-            return;
-    }
+    if (Q.RecordCount() > 0)
+        return true;
+    // The database folds ASCII letters only and compares code points as written: a name that
+    // differs in the letter case of another script, or is written decomposed, is asked for
+    // again as the master stores it.
+    const std::optional<std::string_view> Stored = ANames.Find(Name);
+    if (!Stored || *Stored == Name)
+        return false;
+    Q.Close();
+    Q.SetText("FilePath", std::string(*Stored));
+    Q.Open();
+    return Q.RecordCount() > 0;
+}
+
+void TSongIdxThrd::ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
+                              std::optional<TTransaction>& ATransaction) {
     // From the first lookup (which may add a language) to the disco mirror, the file is one
     // transaction holding the write lock: another writer cannot add the same language, type or
     // song in between, and a crash leaves the file all written or not at all.
@@ -160,15 +159,8 @@ void TSongIdxThrd::IndexSongs() {
             const std::string Path = (*FFiles)[I].toStdString();
             ++FReport->Files;
 
-            // One database row per path whatever its letter case: the first path is the song.
-            if (const int Earlier = Collisions.Check(Path, I, *FFiles); Earlier >= 0) {
-                CountFailure(Path, "its path differs only in letter case from " +
-                                       Quoted((*FFiles)[Earlier].toStdString()) +
-                                       ", which was indexed first");
-                continue;
-            }
-
             bool Found = false;
+            int Earlier = -1;
             bool Failed = false;
             std::optional<TTransaction> Transaction;
             // Set when the database stopped working: the run ends after this file.
@@ -188,7 +180,14 @@ void TSongIdxThrd::IndexSongs() {
                 }
             };
             try {
-                LookUpMaster(*Q, Names, Path, R, Found, Transaction);
+                const TQueryCloser Closer(*Q);
+                Found = FindMaster(*Q, Names, Path);
+                // One database row per path whatever its letter case: of the files that are
+                // songs, the first path is the song. Files that are none do not meet here.
+                if (Found)
+                    Earlier = Collisions.Check(Path, I, *FFiles);
+                if (Found && Earlier < 0)
+                    ReadMaster(*Q, Path, R, Transaction);
             } catch (...) {
                 R.Clear();
                 FReport->Matched += Found ? 1 : 0;
@@ -207,6 +206,12 @@ void TSongIdxThrd::IndexSongs() {
             }
             if (!Found) {
                 FReport->Unmatched.push_back(Path);
+                continue;
+            }
+            if (Earlier >= 0) {
+                CountFailure(Path, "its path differs only in letter case from " +
+                                       Quoted((*FFiles)[Earlier].toStdString()) +
+                                       ", which was indexed first");
                 continue;
             }
             ++FReport->Matched;

@@ -44,8 +44,8 @@ struct TSongIdxReport {
     std::vector<std::string> WithoutNameFiles; // their paths
     std::vector<std::string> Unmatched; // paths without a master row
     std::vector<TNearMatch> NearMatches; // master names near the unmatched ones, in their order
-    int Failed = 0; // lookup or save errors, and paths that differ from an earlier one only in
-                    // letter case
+    int Failed = 0; // lookup or save errors, and songs whose paths differ from an earlier
+                    // song's only in letter case
     std::vector<TSongIdxFailure> Failures; // the first MaxFailures of them
     bool Interrupted = false;              // a termination request stopped the run
     // Why the run could not start (no master query) or ended early (a database stopped
@@ -78,11 +78,12 @@ protected:
 
 private:
     void SendStatus(const QString& AText);
-    // Reads the master row of entry APath into AInfo. AFound tells whether there is one, set
-    // before the row is read (so it holds when reading fails). When there is, begins the
-    // file's transaction in ATransaction before the identifier lookups. Leaves Q closed.
-    void LookUpMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath,
-                      TKtvSongInfo& AInfo, bool& AFound, std::optional<TTransaction>& ATransaction);
+    // Opens Q on the master row of entry APath's file name; true when there is one.
+    bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
+    // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction
+    // before the identifier lookups.
+    void ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
+                    std::optional<TTransaction>& ATransaction);
     // Records the file's error (counted and listed unless ACount is false: a second error of
     // one file); true when it means the database has stopped working and the run must end.
     bool FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount = true);

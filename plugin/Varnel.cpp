@@ -180,7 +180,7 @@ bool AddSong(TConnection& AConnection, TKtvSongInfo AInfo) {
         AInfo.LanguageID = PlugInLanguageID(AConnection, AInfo.LanguageName);
     if (AInfo.SongNumber.empty())
         AInfo.SongNumber = NextSongNumber(AConnection, VelSongNumberFloor);
-    const bool Exists = SongExists(AConnection, AInfo.FilePath);
+    const bool Exists = SongExists(AConnection, AInfo.FilePath) || FindFoldedSongPath(AConnection, AInfo.FilePath);
 
     TQuery Query(AConnection);
     Query.SetSQL(Exists ? SqlSongUpdate : SqlSongInsert);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -224,6 +225,61 @@ TEST(Access, FilePathColumnsAreIndexed) {
     Query.SetSQL("select count(*) from sqlite_master where type = 'index'");
     Query.Open();
     EXPECT_EQ(Query.FieldAsInteger(0), 1);
+}
+
+// Access compares text without regard to letter case in every script; so does the copy, in
+// its queries and through its FilePath index (built by the reader under SQLite's ASCII rule).
+TEST(Access, LetterCaseOfEveryScriptIsIgnoredAndTheIndexAgrees) {
+    // The Jet 3 file with Orders' "ShipName" column renamed "FilePath", which the copy indexes,
+    // and one customer's ship name (code page 1252) spelt in turn as two names whose order
+    // under SQLite's ASCII rule (Ä before ä) is not their order ignoring case (äb before äp).
+    TTempDir Dir;
+    std::string Bytes = ReadAll(Jet3File);
+    const auto ReplaceAll = [&Bytes](const std::string& AFrom, const std::vector<std::string>& ATo) {
+        std::size_t Count = 0;
+        for (auto At = Bytes.find(AFrom); At != std::string::npos; At = Bytes.find(AFrom, At))
+            Bytes.replace(At, AFrom.size(), ATo[Count++ % ATo.size()]);
+        return Count;
+    };
+    ReplaceAll(std::string("\x08" "ShipName"), {std::string("\x08" "FilePath")});
+    ASSERT_GT(ReplaceAll("K\xF6niglich Essen",
+                         {"\xC4" "pfel und Birne", "\xE4" "btissin Z\xFC" "rich"}),
+              20u);
+    const std::string File = Dir.File("Total.mdb");
+    WriteAll(File, Bytes);
+
+    TMaster Master(File);
+    TQuery Index(Master.Cnn());
+    Index.SetSQL("select count(*) from sqlite_master where type = 'index' and tbl_name = 'Orders'");
+    Index.Open();
+    ASSERT_EQ(Index.FieldAsInteger(0), 1);
+
+    // Through the index, and reading every row.
+    TQuery Seek(Master.Cnn());
+    Seek.SetSQL("select count(*) from Orders where FilePath = :Name");
+    TQuery Scan(Master.Cnn());
+    Scan.SetSQL("select count(*) from Orders where (FilePath || '') collate nocase = :Name");
+    struct TCase {
+        const char* Name;
+        int Orders; // 0: some, as many as the file has
+    };
+    for (const TCase& Case : {TCase{"Blondel père et fils", 11}, TCase{"BLONDEL PÈRE ET FILS", 11},
+                              TCase{"blondel PÈRE et FILS", 11}, TCase{"FOLK OCH FÄ HB", 19},
+                              TCase{"BERGLUNDS SNABBKÖP", 18}, TCase{"blondel pere et fils", -1},
+                              TCase{"ÄPFEL UND BIRNE", 0}, TCase{"äbtissin zürich", 0},
+                              TCase{"Äbtissin Zürich", 0}}) {
+        Seek.SetText("Name", Case.Name);
+        Seek.Open();
+        Scan.SetText("Name", Case.Name);
+        Scan.Open();
+        EXPECT_EQ(Seek.FieldAsInteger(0), Scan.FieldAsInteger(0)) << Case.Name;
+        if (Case.Orders > 0)
+            EXPECT_EQ(Seek.FieldAsInteger(0), Case.Orders) << Case.Name;
+        else if (Case.Orders == 0)
+            EXPECT_GT(Seek.FieldAsInteger(0), 0) << Case.Name;
+        else
+            EXPECT_EQ(Seek.FieldAsInteger(0), 0) << Case.Name;
+    }
 }
 
 TEST(Access, TheCopyIsReadOnlyAndNamesTheAccessFile) {

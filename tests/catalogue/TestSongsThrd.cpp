@@ -87,6 +87,13 @@ constexpr const char* SongAndDisco =
     "insert into Songs (SongName, FilePath) values ('旧歌', 'D:\\Songs\\a.mpg');"
     "insert into Discos (DiscoName, FilePath, TypeID) values ('旧歌', 'D:\\Songs\\a.mpg', 1)";
 
+constexpr const char* OrphanDisco = "insert into Discos (DiscoName, FilePath, TypeID) values"
+                                   " ('旧歌', 'D:\\Songs\\a.mpg', 7)";
+constexpr const char* RepeatedDiscos =
+    "insert into Songs (SongName, FilePath) values ('旧歌', 'D:\\Songs\\a.mpg');"
+    "insert into Discos (DiscoName, FilePath, TypeID) values ('旧歌', 'D:\\Songs\\a.mpg', 7),"
+    " ('旧歌', 'd:\\songs\\A.MPG', 7), ('旧歌', 'D:\\Songs\\a.mpg', 7)";
+
 INSTANTIATE_TEST_SUITE_P(
     SongWriter, SaveSongCases,
     ::testing::Values(
@@ -103,13 +110,63 @@ INSTANTIATE_TEST_SUITE_P(
         // A rewrite repairs a mirror that is missing.
         TSaveCase{"ExistingDiscoSongGetsItsMissingMirror", OneSong, "DJ", true, true,
                   "新歌@D:\\Songs\\a.mpg", "新歌@D:\\Songs\\a.mpg#7"},
-        TSaveCase{"EmptyTypeLeavesDiscosAlone", SongAndDisco, "", true, true,
-                  "新歌@D:\\Songs\\a.mpg", "旧歌@D:\\Songs\\a.mpg#1"},
-        TSaveCase{"NewDiscoSongBesideAnOldDiscoRow",
-                  "insert into Discos (DiscoName, FilePath, TypeID) values ('旧歌', "
-                  "'D:\\Songs\\a.mpg', 7)",
-                  "DJ", false, true, "新歌@D:\\Songs\\a.mpg",
-                  "旧歌@D:\\Songs\\a.mpg#7;新歌@D:\\Songs\\a.mpg#7"}),
+        // One mirror a song, and none for a song of no disco type: the host's disco list
+        // shows disco songs only.
+        TSaveCase{"ExistingDiscoSongOfAnotherTypeNowLosesItsMirror", SongAndDisco, "情歌", true,
+                  true, "新歌@D:\\Songs\\a.mpg", ""},
+        TSaveCase{"ExistingDiscoSongWithoutATypeNowLosesItsMirror", SongAndDisco, "", true, true,
+                  "新歌@D:\\Songs\\a.mpg", ""},
+        TSaveCase{"KeptSongKeepsItsMirror", SongAndDisco, "情歌", false, false,
+                  "旧歌@D:\\Songs\\a.mpg", "旧歌@D:\\Songs\\a.mpg#1"},
+        TSaveCase{"NewDiscoSongTakesOverTheMirrorLeftByADeletedSong", OrphanDisco, "DJ", false,
+                  true, "新歌@D:\\Songs\\a.mpg", "新歌@D:\\Songs\\a.mpg#7"},
+        TSaveCase{"NewSongOfAnotherTypeDropsTheMirrorLeftByADeletedSong", OrphanDisco, "情歌",
+                  false, true, "新歌@D:\\Songs\\a.mpg", ""},
+        TSaveCase{"RepeatedMirrorsBecomeOne", RepeatedDiscos, "DJ", true, true,
+                  "新歌@D:\\Songs\\a.mpg", "新歌@D:\\Songs\\a.mpg#7"}),
+    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// A song stored under its path in another letter case of a script beyond ASCII, which the
+// database's own comparison tells apart: it is the same song, kept or rewritten under the
+// stored path, with its mirror.
+struct TFoldedPathCase {
+    const char* Name;
+    const char* Stored;
+    const char* Given;
+    bool OverWrite;
+    bool Result;
+    const char* Songs;
+    const char* Discos;
+};
+
+class FoldedPathCases : public SongWriterTest, public ::testing::WithParamInterface<TFoldedPathCase> {};
+
+TEST_P(FoldedPathCases, SameSongWhateverTheLetterCase) {
+    const TFoldedPathCase& Case = GetParam();
+    RunSql(FFile, std::string("insert into Songs (SongName, FilePath) values ('旧歌', '") + Case.Stored +
+                      "'); insert into Discos (DiscoName, FilePath, TypeID) values ('旧歌', '" +
+                      Case.Stored + "', 7)");
+    EXPECT_EQ(FThrd->SaveSong(Song("新歌", Case.Given, "DJ"), Case.OverWrite), Case.Result);
+    EXPECT_EQ(QueryText(FFile, SongsState), Case.Songs);
+    EXPECT_EQ(QueryText(FFile, DiscosState), Case.Discos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SongWriter, FoldedPathCases,
+    ::testing::Values(
+        TFoldedPathCase{"AccentedCapitalsKept", "/s/été.mpg", "/s/ÉTÉ.mpg", false, false,
+                        "旧歌@/s/été.mpg", "旧歌@/s/été.mpg#7"},
+        TFoldedPathCase{"AccentedCapitalsRewritten", "/s/été.mpg", "/s/ÉTÉ.mpg", true, true,
+                        "新歌@/s/été.mpg", "新歌@/s/été.mpg#7"},
+        TFoldedPathCase{"CyrillicFolderAndAsciiName", "/s/Русские/a.mpg", "/s/РУССКИЕ/A.MPG", true,
+                        true, "新歌@/s/Русские/a.mpg", "新歌@/s/Русские/a.mpg#7"},
+        TFoldedPathCase{"GreekFinalSigma", "/s/ΛΌΓΟΣ.mpg", "/s/λόγος.mpg", true, true,
+                        "新歌@/s/ΛΌΓΟΣ.mpg", "新歌@/s/ΛΌΓΟΣ.mpg#7"},
+        TFoldedPathCase{"AccentsStillCount", "/s/ete.mpg", "/s/été.mpg", false, true,
+                        "旧歌@/s/ete.mpg;新歌@/s/été.mpg", "旧歌@/s/ete.mpg#7;新歌@/s/été.mpg#7"},
+        TFoldedPathCase{"OneLetterForOne", "/s/straße.mpg", "/s/STRASSE.mpg", false, true,
+                        "旧歌@/s/straße.mpg;新歌@/s/STRASSE.mpg",
+                        "旧歌@/s/straße.mpg#7;新歌@/s/STRASSE.mpg#7"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(SongWriterTest, ExistingSongWithoutOverWriteRunsOnlyTheExistenceQuery) {

@@ -96,10 +96,12 @@ struct TOutcome {
 // Runs the worker as the wizard does (created suspended, started, released by itself) and
 // waits until it is gone.
 TOutcome RunSearch(TTraceWindow& AWindow, const std::string& ARoot, const QString& ASuffixs,
-                   TStringListRef AFiles) {
+                   TStringListRef AFiles,
+                   std::chrono::milliseconds AEventSlice = TFileSearchThrd::EventSlice) {
     TOutcome Outcome;
     auto* Search = new TFileSearchThrd(true, AWindow.Handle, QString::fromStdString(ARoot), ASuffixs,
                                        std::move(AFiles));
+    Search->SetEventSlice(AEventSlice);
     AWindow.Search = Search;
     Outcome.Report = Search->Report();
     QObject::connect(Search, &QThread::finished, &AWindow, [&Outcome, Search] {
@@ -150,6 +152,8 @@ private slots:
     void CloseInsideTheFirstEventProcessing();
     void LinksToFoldersAreWalkedOnceAndCyclesEnd();
     void LinkFanOutWalksEachFolderOnce();
+    void FolderReachedTwoWaysIsCollectedByTheSameWayInAnyListingOrder_data();
+    void FolderReachedTwoWaysIsCollectedByTheSameWayInAnyListingOrder();
     void OnlyRegularFilesAreCollected_data();
     void OnlyRegularFilesAreCollected();
     void FolderTypedAnotherWayGivesTheSamePaths_data();
@@ -421,13 +425,15 @@ void TestThrdFileSearch::TerminationFromAnEventDuringTheWalk() {
             FilesAtRequest = Files->size();
             SeenAtRequest = Window.Search->DidCount();
         }, Qt::QueuedConnection);
-        // The walk lets events through once a slice has passed since the last time.
-        QThread::msleep(static_cast<unsigned long>(TFileSearchThrd::EventSlice.count()) + 5);
     };
-    const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
+    // Events let through after every entry: the request comes in the processing that follows
+    // this message.
+    const TOutcome Outcome =
+        RunSearch(Window, Dir.Path().string(), ".*", Files, std::chrono::milliseconds(0));
 
     QVERIFY(MessagesAtRequest > 0);
     QVERIFY(Outcome.Report->Interrupted);
+    QCOMPARE(SeenAtRequest, TWParam(2)); // handled before the next entry
     QVERIFY(Outcome.DidCount < 40);
     QCOMPARE(Outcome.DidCount, static_cast<int>(SeenAtRequest));
     QCOMPARE(Files->size(), FilesAtRequest);
@@ -492,7 +498,9 @@ void TestThrdFileSearch::LinksToFoldersAreWalkedOnceAndCyclesEnd() {
     const TOutcome Outcome = RunSearch(Window, R.string(), ".*", Files);
 
     QVERIFY(Outcome.Completed);
-    // Each file once, by whichever way its folder was reached first (the enumeration's order).
+    // Each file once, by the way without a link (the broken link is a file).
+    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a" / "fa"), Q(R / "b" / "fb"), Q(R / "c" / "fc"),
+                                     Q(R / "d" / "fd"), Q(R / "gone_dir")}));
     QStringList Physical;
     for (const QString& File : *Files)
         Physical << (File == Q(R / "gone_dir") ? File : Q(fs::canonical(File.toStdString())));
@@ -537,6 +545,67 @@ void TestThrdFileSearch::LinkFanOutWalksEachFolderOnce() {
     QCOMPARE(Outcome.NotCollected.size(), std::size_t(3 * 14 - 14));
     for (const TNotCollected& Entry : Outcome.NotCollected)
         QVERIFY2(!WalkedBefore(Entry).isEmpty(), qPrintable(Entry.Reason));
+}
+
+// A folder reached directly and through a link, or through two links: the way collected must
+// not depend on the order the folder lists its entries in. Each tree is made with its entries
+// created in both orders (tmpfs lists the newest first) and under names swapped (ext4 lists
+// by a hash of the name), so that among the rows the link is listed first and last.
+void TestThrdFileSearch::FolderReachedTwoWaysIsCollectedByTheSameWayInAnyListingOrder_data() {
+    QTest::addColumn<QStringList>("Entries"); // in the order made: "name" a folder, "name>target" a link
+    QTest::addColumn<QString>("Collected");   // the song's path below the root
+    QTest::addColumn<QString>("Repeat");      // the path not walked again, below the root
+    const QStringList Trees[][2] = {
+        // A link beside the folder it names: the folder's own path.
+        {{"a>b", "b"}, {"b/song.mpg", "a"}},
+        {{"b", "a>b"}, {"b/song.mpg", "a"}},
+        {{"b>a", "a"}, {"a/song.mpg", "b"}},
+        {{"a", "b>a"}, {"a/song.mpg", "b"}},
+        {{"link>songs", "songs"}, {"songs/song.mpg", "link"}},
+        {{"songs", "link>songs"}, {"songs/song.mpg", "link"}},
+        {{"x1>x2", "x2"}, {"x2/song.mpg", "x1"}},
+        {{"x2>x1", "x1"}, {"x1/song.mpg", "x2"}},
+        // Deeper without a link than with one.
+        {{"a>z/deep/songs", "z/deep/songs"}, {"z/deep/songs/song.mpg", "a"}},
+        {{"z/deep/songs", "a>z/deep/songs"}, {"z/deep/songs/song.mpg", "a"}},
+        {{"z>a/deep/songs", "a/deep/songs"}, {"a/deep/songs/song.mpg", "z"}},
+        // Two links to a folder outside the tree: the least in byte order.
+        {{"b>../outside", "a>../outside"}, {"a/song.mpg", "b"}},
+        {{"a>../outside", "b>../outside"}, {"a/song.mpg", "b"}},
+        {{"Z>../outside", "a>../outside"}, {"Z/song.mpg", "a"}},
+        {{"a>../outside", "Z>../outside"}, {"Z/song.mpg", "a"}},
+    };
+    for (const auto& Tree : Trees)
+        QTest::addRow("%s", qPrintable(Tree[0].join(' '))) << Tree[0] << Tree[1][0] << Tree[1][1];
+}
+
+void TestThrdFileSearch::FolderReachedTwoWaysIsCollectedByTheSameWayInAnyListingOrder() {
+    QFETCH(QStringList, Entries);
+    QFETCH(QString, Collected);
+    QFETCH(QString, Repeat);
+    TTempDir Dir;
+    const fs::path Root = Dir.Path() / "root";
+    fs::create_directories(Root);
+    fs::create_directories(Dir.Path() / "outside");
+    Touch(Dir.Path() / "outside" / "song.mpg");
+    for (const QString& Entry : Entries) {
+        const QStringList Parts = Entry.split(u'>');
+        const fs::path Path = Root / Parts[0].toStdString();
+        if (Parts.size() == 2) {
+            fs::create_directories(Path.parent_path());
+            fs::create_directory_symlink(fs::path(Parts[1].toStdString()), Path);
+        } else {
+            fs::create_directories(Path);
+            Touch(Path / "song.mpg");
+        }
+    }
+    TTraceWindow Window;
+    auto Files = std::make_shared<QStringList>();
+    const TOutcome Outcome = RunSearch(Window, Root.string(), ".*", Files);
+
+    QCOMPARE(*Files, QStringList{Q(Root / Collected.toStdString())});
+    QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));
+    QCOMPARE(Outcome.NotCollected[0].Path, Q(Root / Repeat.toStdString()));
 }
 
 void TestThrdFileSearch::OnlyRegularFilesAreCollected_data() {

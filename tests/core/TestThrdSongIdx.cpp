@@ -229,6 +229,17 @@ TEST_P(SongIdxCases, IndexesTheFixtureLibrary) {
 }
 
 constexpr const char* OldSong = "insert into Songs (SongName, FilePath) values ('旧歌', '/s/a.mpg')";
+constexpr const char* SummerInMaster =
+    "insert into Songs (SongNumber, SongName, FilePath, LanguageName, TypeName, PublishDate,"
+    " CharsCount, Track, Sound, DemandTimes) values ('9', '夏天', 'été.mpg', '', '', 0, 0, 0, 0, 0)";
+constexpr const char* OldSummer = "insert into Songs (SongName, FilePath) values ('旧歌', '/s/été.mpg')";
+constexpr const char* NamesInCapitals =
+    "insert into Languages (LanguageName) values ('ÉLLÊ'); insert into SongTypes (TypeName)"
+    " values ('ÉPOQUE'); insert into DiscoTypes (TypeID, TypeName) values (9, 'ÉPOQUE')";
+constexpr const char* NamesInSmallLetters =
+    "insert into Songs (SongNumber, SongName, FilePath, LanguageName, TypeName, PublishDate,"
+    " CharsCount, Track, Sound, DemandTimes) values ('9', '名', 'x.mpg', 'éllê', 'époque', 0, 0, 0,"
+    " 0, 0)";
 
 INSTANTIATE_TEST_SUITE_P(
     SongIdx, SongIdxCases,
@@ -335,6 +346,44 @@ INSTANTIATE_TEST_SUITE_P(
                    "files=3 matched=3 new=3 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
                    "stopped=0 runerror=0",
                    "", ""},
+        // Only songs collide: files the master does not know are listed as unmatched.
+        TIndexCase{"UnmatchedPathsDifferingOnlyInCaseAreUnmatched", "", "",
+                   {"/s/readme.txt", "/s/README.TXT", "/s/a.mpg", "/s/FAQ.html", "/s/faq.html"},
+                   false, false, "S1 S2 P1/5 P2/5 P3/5 P4/5 P5/5 S3 done",
+                   "月亮代表我的心@/s/a.mpg#1/1", "", "1=国语 | 1=情歌",
+                   "files=5 matched=1 new=1 rewritten=0 kept=0 noname=0 "
+                   "unmatched=[/s/readme.txt,/s/README.TXT,/s/FAQ.html,/s/faq.html] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        // Indexed as été.mpg, renamed ÉTÉ.mpg: the same song, kept or rewritten under the
+        // stored path.
+        TIndexCase{"SongStoredInAnotherScriptsCaseIsKept", OldSummer, SummerInMaster,
+                   {"/s/ÉTÉ.mpg"}, false, false, "S1 S2 P1/1 S3 done", "旧歌@/s/été.mpg#-/-", "",
+                   "1=国语 | ",
+                   "files=1 matched=1 new=0 rewritten=0 kept=1 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"SongStoredInAnotherScriptsCaseIsRewritten", OldSummer, SummerInMaster,
+                   {"/s/ÉTÉ.mpg"}, true, false, "S1 S2 P1/1 S3 done", "夏天@/s/été.mpg#-/-", "",
+                   "1=国语 | ",
+                   "files=1 matched=1 new=0 rewritten=1 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        TIndexCase{"LanguageAndTypesInAnotherScriptsCase", NamesInCapitals, NamesInSmallLetters,
+                   {"/s/x.mpg"}, false, false, "S1 S2 P1/1 S3 done", "名@/s/x.mpg#2/1",
+                   "名@/s/x.mpg#9", "1=国语,2=ÉLLÊ | 1=ÉPOQUE",
+                   "files=1 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
+        // A disco mirror whose song row another program deleted: the song is indexed again
+        // and keeps one mirror.
+        TIndexCase{"MirrorLeftByADeletedSongIsTakenOver",
+                   "insert into Discos (DiscoName, FilePath, TypeID) values ('旧', '/s/abc.mpg', 7)",
+                   "", {"/s/abc.mpg"}, false, false, "S1 S2 P1/1 S3 done", "舞曲一@/s/abc.mpg#2/1",
+                   "舞曲一@/s/abc.mpg#7", "1=国语,2=粤语 | 1=DJ",
+                   "files=1 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[] failed=0[] "
+                   "stopped=0 runerror=0",
+                   "", ""},
         TIndexCase{"UnusableDatabaseEndsTheRun", "", "", {"/s/a.mpg", "/s/abc.mpg", "/s/unknown.mpg"},
                    false, true, "S1 S2 P1/3 S3 done", "", "", "1=国语 | ",
                    "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
@@ -416,7 +465,14 @@ INSTANTIATE_TEST_SUITE_P(
                       TScriptCase{"FourByteLetters", "\U00010400.mpg", "\U00010428.mpg", true},
                       TScriptCase{"NotAccentBlind", "ete.mpg", "été.mpg", false},
                       TScriptCase{"NotWidthBlind", "AB.mpg", "ＡＢ.mpg", false},
-                      TScriptCase{"SimpleFoldingOnly", "straße.mpg", "STRASSE.mpg", false}),
+                      TScriptCase{"SimpleFoldingOnly", "straße.mpg", "STRASSE.mpg", false},
+                      // Decomposed names (e and U+0301, as macOS writes them onto shares).
+                      TScriptCase{"DecomposedFile", "été.mpg", "e\u0301te\u0301.mpg", true},
+                      TScriptCase{"DecomposedFileInCapitals", "été.mpg", "E\u0301TE\u0301.MPG", true},
+                      TScriptCase{"DecomposedMaster", "e\u0301te\u0301.mpg", "ÉTÉ.mpg", true},
+                      TScriptCase{"DecomposedKana", "ガ.mpg", "カ\u3099.mpg", true},
+                      TScriptCase{"DecomposedIsNoAccentBlindness", "ete.mpg", "e\u0301te\u0301.mpg",
+                                  false}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // The names of a real Access file (Jet 3, code page 1252), as a master's file names: each one
@@ -645,7 +701,8 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
                                                  {SqlSelectSongType, 2},
                                                  {SqlSelectDiscoType, 2},
                                                  {SqlSongExists, 2},
-                                                 {SqlSongInsert, 2}}));
+                                                 {SqlSongInsert, 2},
+                                                 {SqlDiscoDelete, 2}}));
     EXPECT_EQ(sqlite3_next_stmt(FCnnLocal->Handle(), nullptr), nullptr);
     EXPECT_EQ(sqlite3_next_stmt(FCnnTotal->Handle(), nullptr), nullptr);
     EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), "3");

@@ -256,8 +256,11 @@ TEST_F(CorvenaIndex, PathsDifferingOnlyInCaseFailNamingTheOther) {
     Touch(fs::path(FSongs) / "A" / "001.MPG");
     Touch(fs::path(FSongs) / "É" / "ÉTÉ.mpg");
     Touch(fs::path(FSongs) / "é" / "été.MPG");
+    Touch(fs::path(FSongs) / "README.TXT"); // beside readme.txt: no song, so no collision
     const TResult Result = RunProgram(Arguments({"--quiet"}));
     EXPECT_EQ(Result.Status, 1) << Result.Err;
+    EXPECT_EQ(Lines(ReadFile(Unmatched())),
+              (std::set<std::string>{FSongs + "/readme.txt", FSongs + "/README.TXT", FSongs + "/B/999.mpg"}));
 
     const QJsonObject Json = ReadJson(JsonFile());
     EXPECT_EQ(Figures(Json).at("failed"), 2);

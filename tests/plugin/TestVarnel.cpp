@@ -250,6 +250,32 @@ TEST_F(VarnelTest, LanguageIsAddedOnceAndFoundAgainInAnotherLetterCase) {
     EXPECT_EQ(Text("select group_concat(LanguageID) from Songs"), "1,1,1");
 }
 
+// The database's own comparison folds ASCII letters only; the plug-in finds a path, a type or
+// a language stored in another letter case of any script, and updates under the stored path.
+TEST_F(VarnelTest, PathsAndNamesInAnotherScriptsLetterCaseAreTheSameRows) {
+    const struct {
+        const char16_t* Path;
+        const char16_t* Name;
+        const char16_t* Type;
+        const char16_t* Language;
+    } Calls[] = {{u"/Été/été.mpg", u"First", u"ÉPOQUE", u"ÉLLÊ"},
+                 {u"/ÉTÉ/ÉTÉ.MPG", u"Second", u"époque", u"éllê"},
+                 {u"/été/Été.mpg", u"Third", u"Époque", u"Éllê"},
+                 {u"/ete/ete.mpg", u"Fourth", u"epoque", u"elle"}}; // accents count
+    for (const auto& Each : Calls) {
+        TVelSongInfo Info = Song(Each.Path, Each.Name);
+        Info.SongNumber = FPool.Make(u"K1");
+        Info.TypeName = FPool.Make(Each.Type);
+        Info.LanguageName = FPool.Make(Each.Language);
+        ASSERT_EQ(Call(Info), 0) << "call " << &Each - Calls;
+    }
+    EXPECT_EQ(Text("select group_concat(SongName || '@' || FilePath || '#' || TypeID || '/' ||"
+                   " LanguageID, ' ') from (select * from Songs order by SongID)"),
+              "Third@/Été/été.mpg#1/1 Fourth@/ete/ete.mpg#2/2");
+    EXPECT_EQ(Text("select group_concat(TypeName) from SongTypes"), "ÉPOQUE,epoque");
+    EXPECT_EQ(Text("select group_concat(LanguageName) from Languages"), "ÉLLÊ,elle");
+}
+
 TEST_F(VarnelTest, EmptyNamesRunNoLookupQuery) {
     TVelSongInfo Info = Song(u"x.mpg");
     Info.SongNumber = FPool.Make(u"K1"); // a number, so the type would be looked up by name
