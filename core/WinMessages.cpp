@@ -239,11 +239,15 @@ public:
     explicit TReceiver(TThreadSlotRef ASlot) : FSlot(std::move(ASlot)) {}
 
     bool event(QEvent* AEvent) override {
-        if (AEvent->type() != TWakeEvent::EventType())
-            return QObject::event(AEvent);
         auto& R = Registry();
-        TThreadSlot& Slot = *FSlot;
+        // A wake event was made by the sender's thread with the registry's lock taken after:
+        // read it under the lock too.
         std::unique_lock Guard(R.Lock);
+        if (AEvent->type() != TWakeEvent::EventType()) {
+            Guard.unlock();
+            return QObject::event(AEvent);
+        }
+        TThreadSlot& Slot = *FSlot;
         Slot.WakePosted = false;
         const auto SliceEnd = TClock::now() + ReceiverSlice;
         if (Slot.Idle) {
