@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "ThreadState.h"
 #include "WinMessages.h"
 
 #include <QObject>
@@ -81,19 +82,6 @@ bool LoopUntil(const std::function<bool()>& ADone) {
     while (!ADone() && Clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return ADone();
-}
-
-// True while the thread ATid (of this process) is asleep: blocked on a lock or a condition.
-bool ThreadSleeps(pid_t ATid) {
-    if (ATid == 0)
-        return false;
-    QFile Stat(QStringLiteral("/proc/self/task/%1/stat").arg(ATid));
-    if (!Stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray Line = Stat.readAll();
-    // pid (comm) state ...: the command may hold blanks and parentheses, the state follows the last ')'.
-    const qsizetype Close = Line.lastIndexOf(')');
-    return Close >= 0 && Line.size() > Close + 2 && Line[Close + 2] == 'S';
 }
 
 // Runs AWork here under a watchdog. A deadlock must fail the test within the bound, not hang
