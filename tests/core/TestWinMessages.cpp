@@ -37,6 +37,7 @@ private slots:
     void NoCoreBusyAfterTheLastMessage();
     void WindowOfAnotherThread_data();
     void WindowOfAnotherThread();
+    void ThreadEndingReleasesItsWindowsSenders_data();
     void ThreadEndingReleasesItsWindowsSenders();
     void NewThreadWhereAnEndedOneWas();
     void UnregisterFromAnotherThreadWaitsForTheHandler();
@@ -532,17 +533,57 @@ void TestWinMessages::WindowOfAnotherThread() {
 
 // A window's thread ends (no event loop any more) while a sender waits for it: the sender gets
 // 0 back, and later messages to that window return at once.
+void TestWinMessages::ThreadEndingReleasesItsWindowsSenders_data() {
+    QTest::addColumn<bool>("Plain");
+    QTest::addRow("a QThread") << false;
+    QTest::addRow("a plain thread Qt adopted") << true;
+}
+
 void TestWinMessages::ThreadEndingReleasesItsWindowsSenders() {
-    TWindowThread Thread(TWindowThread::TMode::EndWithoutALoop);
-    Thread.start();
-    const TWindowHandle Handle = Thread.Handle();
+    QFETCH(bool, Plain);
+    std::unique_ptr<TWindowThread> Thread;
+    // The plain thread's window, and what it hands over: through a lock of ours.
+    std::mutex Lock;
+    std::condition_variable Ready;
+    TWindowHandle PlainHandle = 0;
+    std::unique_ptr<QObject> PlainWindow;
+    std::atomic<int> PlainCalls{0};
+    std::thread PlainThread;
+    TWindowHandle Handle = 0;
+    if (Plain) {
+        PlainThread = std::thread([&] {
+            auto* Window = new QObject; // on this thread, which Qt adopts
+            const TWindowHandle Mine = RegisterWindow(Window, [&PlainCalls](unsigned, TWParam, TLParam) -> TLParam {
+                return ++PlainCalls;
+            });
+            {
+                std::lock_guard Guard(Lock);
+                PlainHandle = Mine;
+                Ready.notify_all();
+            }
+            WaitForPendingMessage(Mine, std::chrono::seconds(10));
+            std::lock_guard Guard(Lock);
+            PlainWindow.reset(Window); // outlives its thread
+        });
+        std::unique_lock Guard(Lock);
+        Ready.wait(Guard, [&] { return PlainHandle != 0; });
+        Handle = PlainHandle;
+    } else {
+        Thread = std::make_unique<TWindowThread>(TWindowThread::TMode::EndWithoutALoop);
+        Thread->start();
+        Handle = Thread->Handle();
+    }
     std::atomic<TLParam> Result{-1};
     MustFinishElsewhere("a send to a window whose thread ended", [&] { Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
     QCOMPARE(Result.load(), TLParam(0));
-    QVERIFY(Thread.wait(10000));
+    if (Plain)
+        PlainThread.join();
+    else
+        QVERIFY(Thread->wait(10000));
     MustFinishElsewhere("a send after the thread ended", [&] { Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
     QCOMPARE(Result.load(), TLParam(0));
-    QCOMPARE(Thread.Calls(), 0);
+    QCOMPARE(Plain ? PlainCalls.load() : Thread->Calls(), 0);
+    PlainWindow.reset();
 }
 
 // A new thread object where an ended one was (the allocator gives addresses back) must not
