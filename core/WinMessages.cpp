@@ -63,7 +63,8 @@ struct TRegistry {
     std::map<TWindowHandle, TRegistration> Windows;
     // The threads that have windows and have not ended. An entry goes when its thread ends or
     // its QThread is destroyed, so a new thread at the same address never finds it.
-    std::map<QThread*, std::shared_ptr<TThreadSlot>> Threads;
+    // Keyed by the thread as a QObject: by the time its destroyed() comes, it is no QThread.
+    std::map<const QObject*, std::shared_ptr<TThreadSlot>> Threads;
     // Serialises making a thread's receiver, which calls into Qt and so is done without Lock.
     std::mutex Making;
     // Handles of windows that have gone: their messages are dropped, never sent to the host.
@@ -350,7 +351,7 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
 // AThread has ended or is being destroyed: the messages waiting for its windows are dropped
 // (their senders get 0), later ones are too, and its receiver goes. Runs on the ending thread
 // (or, for a thread that has not run, wherever its end is found); safe to run again.
-void ThreadEnded(QThread* AThread) {
+void ThreadEnded(const QObject* AThread) {
     auto& R = Registry();
     TReceiver* Receiver = nullptr;
     {
@@ -403,11 +404,14 @@ TThreadSlotRef SlotOf(QThread* AThread) {
         Slot->Receiver = Receiver;
         R.Threads[AThread] = Slot;
     }
-    // Direct calls (no context object), on the ending thread. They capture nothing: Qt hands
-    // a connection over between threads through locks the thread sanitizer does not see.
-    QObject::connect(AThread, &QThread::finished, [] { ThreadEnded(QThread::currentThread()); });
-    QObject::connect(AThread, &QObject::destroyed,
-                     [](QObject* AObject) { ThreadEnded(static_cast<QThread*>(AObject)); });
+    // Direct calls, on the ending thread; they go with the receiver. (Without a context object
+    // the thread would be its own receiver, which keeps a thread Qt adopted from ever being
+    // freed.) They capture nothing: Qt hands a connection over between threads through locks the
+    // thread sanitizer does not see.
+    QObject::connect(AThread, &QThread::finished, Receiver, [] { ThreadEnded(QThread::currentThread()); },
+                     Qt::DirectConnection);
+    QObject::connect(AThread, &QObject::destroyed, Receiver, [](QObject* AObject) { ThreadEnded(AObject); },
+                     Qt::DirectConnection);
     // Ended before the connections were made: they will not be called.
     if (AThread->isFinished())
         ThreadEnded(AThread);
