@@ -13,7 +13,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -35,25 +39,21 @@ struct TPendingCall {
 using TPendingCallRef = std::shared_ptr<TPendingCall>;
 
 class TReceiver;
+struct TThreadSlot;
 
-// Calls of a SenderThread handler running now: its registration ends only once they are over.
-struct TDirectCalls {
-    int Running = 0;
+// The threads running a registration's handler now, one entry a call: ending the registration
+// waits until the only calls left are those of the thread ending it (it may be inside one).
+struct TCallsInFlight {
+    std::vector<std::thread::id> Threads;
 };
 
-// The registration whose SenderThread handler this thread is running, if any: a handler that
-// unregisters its own window must not wait for itself.
-thread_local const TDirectCalls* CurrentDirect = nullptr;
-
 struct TRegistration {
-    QThread* Thread = nullptr;
     std::shared_ptr<TMessageHandler> Handler;
-    // The receiver of the window's thread; messages from other threads queue there.
-    TReceiver* Receiver = nullptr;
+    // The window's thread; null for a SenderThread registration, which needs none.
+    std::shared_ptr<TThreadSlot> Slot;
     std::uint64_t Serial = 0;
     std::set<TPendingCallRef> Pending;
-    // Set for a SenderThread registration only.
-    std::shared_ptr<TDirectCalls> Direct;
+    std::shared_ptr<TCallsInFlight> Calls = std::make_shared<TCallsInFlight>();
 };
 
 struct TRegistry {
@@ -61,9 +61,12 @@ struct TRegistry {
     std::condition_variable CallDone;
     std::condition_variable CallQueued;
     std::map<TWindowHandle, TRegistration> Windows;
-    // One receiver per thread that has windows, kept for the program's life: windows come and
-    // go, and a receiver that is never deleted can never receive a post after its deletion.
-    std::map<QThread*, TReceiver*> Receivers;
+    // The threads that have windows and have not ended. An entry goes when its thread ends or
+    // its QThread is destroyed, so a new thread at the same address never finds it.
+    // Keyed by the thread as a QObject: by the time its destroyed() comes, it is no QThread.
+    std::map<const QObject*, std::shared_ptr<TThreadSlot>> Threads;
+    // Serialises making a thread's receiver, which calls into Qt and so is done without Lock.
+    std::mutex Making;
     // Handles of windows that have gone: their messages are dropped, never sent to the host.
     std::set<TWindowHandle> Retired;
     THostLink HostLink;
@@ -142,145 +145,189 @@ public:
         static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
         return Type;
     }
-    TWakeEvent() : QEvent(EventType()) {}
-    // Made under the registry's lock by the sender; one never delivered (its thread ended) is
-    // freed by Qt, so freeing takes the lock too.
+    // Made by a sender, delivered or freed by Qt on the receiver's thread, ordered by Qt's own
+    // locks, which the thread sanitizer does not see: both ends take the registry's lock.
+    TWakeEvent() : QEvent(EventType()) { const std::lock_guard Guard(Registry().Lock); }
     ~TWakeEvent() override { const std::lock_guard Guard(Registry().Lock); }
     TWakeEvent(const TWakeEvent&) = delete;
     TWakeEvent& operator=(const TWakeEvent&) = delete;
 };
 
-// Delivers the messages sent to the windows of one thread from other threads, in the order
-// they were sent.
+// What the registry knows of one thread that has windows: the messages sent to them from other
+// threads, in the order they were sent, and the receiver that delivers them there. Guarded by
+// the registry's lock, except where said.
+struct TThreadSlot {
+    QThread* Thread = nullptr; // set before the slot is shared, never changed
+    TReceiver* Receiver = nullptr;
+    // The thread has ended (or its QThread went): its windows get nothing any more.
+    bool Ended = false;
+    // Senders posting a wake event to Receiver now, outside the lock: it is deleted only after.
+    int Posting = 0;
+    std::deque<TPendingCallRef> Queue;
+    // Counts the calls ever queued, for a thread waiting awake to look at without the lock.
+    std::atomic<std::uint64_t> Queued{0};
+    // The thread is waiting awake for the queue: no wake event needed.
+    bool Waiting = false;
+    // A wake event is on its way.
+    bool WakePosted = false;
+    // How long senders wait for this thread's replies (read and written without the lock).
+    TAdaptiveWait Replies{SenderSpinMax};
+    // The thread's own waits for the next message, and the one under way while it sleeps.
+    TAdaptiveWait Arrivals{ReceiverSpinMax};
+    bool Idle = false;
+    TClock::time_point IdleSince;
+};
+using TThreadSlotRef = std::shared_ptr<TThreadSlot>;
+
+// Counts a handler call of a registration while it runs, on the calling thread.
+class TCallScope {
+public:
+    // Under the registry's lock.
+    explicit TCallScope(std::shared_ptr<TCallsInFlight> ACalls) : FCalls(std::move(ACalls)) {
+        FCalls->Threads.push_back(std::this_thread::get_id());
+    }
+    ~TCallScope() {
+        auto& R = Registry();
+        {
+            const std::lock_guard Guard(R.Lock);
+            auto& Threads = FCalls->Threads;
+            Threads.erase(std::find(Threads.begin(), Threads.end(), std::this_thread::get_id()));
+        }
+        R.CallDone.notify_all();
+    }
+    TCallScope(const TCallScope&) = delete;
+    TCallScope& operator=(const TCallScope&) = delete;
+
+private:
+    std::shared_ptr<TCallsInFlight> FCalls;
+};
+
+// Runs ACall's handler unless its window went; with the lock held on entry and on return,
+// not while the handler runs (it may send messages or run an event loop of its own, which
+// delivers the messages queued meanwhile).
+void Deliver(const TPendingCallRef& ACall, std::unique_lock<std::mutex>& AGuard) {
+    auto& R = Registry();
+    const auto Found = R.Windows.find(ACall->Handle);
+    if (Found == R.Windows.end() || Found->second.Serial != ACall->Serial ||
+        ACall->Done.load(std::memory_order_relaxed))
+        return; // the window went; its waiting senders were released then
+    ACall->Started = true;
+    Found->second.Pending.erase(ACall);
+    const std::shared_ptr<TMessageHandler> Handler = Found->second.Handler;
+    std::optional<TCallScope> Scope(std::in_place, Found->second.Calls);
+    AGuard.unlock();
+    TLParam Result = 0;
+    // The sender is released whatever the handler does.
+    struct TRelease {
+        TPendingCall& Call;
+        TLParam& Result;
+        std::optional<TCallScope>& Scope;
+        std::unique_lock<std::mutex>& Guard;
+        ~TRelease() {
+            Scope.reset();
+            Guard.lock();
+            Call.Result = Result;
+            Call.Done.store(true, std::memory_order_release);
+            Registry().CallDone.notify_all();
+        }
+    } Release{*ACall, Result, Scope, AGuard};
+    Result = (*Handler)(ACall->Msg, ACall->WParam, ACall->LParam);
+}
+
+// Delivers on its thread the messages sent to that thread's windows from other threads.
 class TReceiver : public QObject {
 public:
-    // Queues ACall under the registry's lock. Returns the wake event to post once the lock is
-    // released when the thread will not look at the queue by itself, else null.
-    TWakeEvent* Enqueue(TPendingCallRef ACall) {
-        FQueue.push_back(std::move(ACall));
-        FQueued.fetch_add(1, std::memory_order_release);
-        return FWaiting ? nullptr : NewWake();
-    }
-
-    // Outside the registry's lock: a wake event takes it when freed.
-    void PostWake(TWakeEvent* AWake) {
-        // Low priority like the widgets' repaint requests, so that a busy run of messages
-        // still lets the repaints queued before it through first.
-        if (AWake != nullptr)
-            QCoreApplication::postEvent(this, AWake, Qt::LowEventPriority);
-    }
+    explicit TReceiver(TThreadSlotRef ASlot) : FSlot(std::move(ASlot)) {}
 
     bool event(QEvent* AEvent) override {
         auto& R = Registry();
-        // The event was made by the sender's thread under the registry's lock: read it under
-        // the lock too.
+        // A wake event was made by the sender's thread with the registry's lock taken after:
+        // read it under the lock too.
         std::unique_lock Guard(R.Lock);
         if (AEvent->type() != TWakeEvent::EventType()) {
             Guard.unlock();
             return QObject::event(AEvent);
         }
-        FWakePosted = false;
+        TThreadSlot& Slot = *FSlot;
+        Slot.WakePosted = false;
         const auto SliceEnd = TClock::now() + ReceiverSlice;
-        if (FIdle) {
-            FIdle = false;
-            FArrivals.Took(TClock::now() - FIdleSince);
+        if (Slot.Idle) {
+            Slot.Idle = false;
+            Slot.Arrivals.Took(TClock::now() - Slot.IdleSince);
         }
         for (;;) {
-            if (FQueue.empty()) {
+            if (Slot.Queue.empty()) {
                 // Wait awake for the next message; the sender does not post while we do.
-                FWaiting = true;
-                const std::uint64_t Seen = FQueued.load(std::memory_order_relaxed);
+                Slot.Waiting = true;
+                const std::uint64_t Seen = Slot.Queued.load(std::memory_order_relaxed);
                 Guard.unlock();
                 const auto Start = TClock::now();
-                WaitAwake(FArrivals.Bound(), [this, Seen] {
-                    return FQueued.load(std::memory_order_acquire) != Seen;
+                WaitAwake(Slot.Arrivals.Bound(), [&Slot, Seen] {
+                    return Slot.Queued.load(std::memory_order_acquire) != Seen;
                 });
                 Guard.lock();
-                FWaiting = false;
-                if (FQueue.empty()) {
+                Slot.Waiting = false;
+                if (Slot.Queue.empty()) {
                     // Asleep until the next wake; that wait counts as one too.
-                    FIdle = true;
-                    FIdleSince = Start;
+                    Slot.Idle = true;
+                    Slot.IdleSince = Start;
                     return true;
                 }
-                FArrivals.Took(TClock::now() - Start);
+                Slot.Arrivals.Took(TClock::now() - Start);
             }
             if (TClock::now() >= SliceEnd) {
                 // Back to the event loop to repaint and take input; the queue goes on after.
-                TWakeEvent* const Wake = NewWake();
+                const bool Wake = NeedWake(Slot);
                 Guard.unlock();
-                PostWake(Wake);
+                if (Wake)
+                    PostWake(FSlot);
                 return true;
             }
-            const TPendingCallRef Call = std::move(FQueue.front());
-            FQueue.pop_front();
+            const TPendingCallRef Call = std::move(Slot.Queue.front());
+            Slot.Queue.pop_front();
             Deliver(Call, Guard);
         }
     }
 
-    // How long senders wait for this thread's replies.
-    TAdaptiveWait& Replies() { return FReplies; }
+    // True when a wake event must be posted for ASlot (once the lock is released, with
+    // PostWake) because its thread will not look at the queue by itself. Under the lock.
+    static bool NeedWake(TThreadSlot& ASlot) {
+        if (ASlot.WakePosted || ASlot.Ended)
+            return false;
+        ASlot.WakePosted = true;
+        ++ASlot.Posting;
+        return true;
+    }
+
+    // Outside the registry's lock, after NeedWake said so: the receiver lives until it is done.
+    static void PostWake(const TThreadSlotRef& ASlot) {
+        // Low priority like the widgets' repaint requests, so that a busy run of messages
+        // still lets the repaints queued before it through first.
+        QCoreApplication::postEvent(ASlot->Receiver, new TWakeEvent, Qt::LowEventPriority);
+        auto& R = Registry();
+        {
+            const std::lock_guard Guard(R.Lock);
+            --ASlot->Posting;
+        }
+        R.CallDone.notify_all();
+    }
 
 private:
-    // A wake event for the queue unless one is on its way already. Under the registry's lock.
-    TWakeEvent* NewWake() {
-        if (FWakePosted)
-            return nullptr;
-        FWakePosted = true;
-        return new TWakeEvent;
-    }
-
-    // Runs ACall's handler unless its window went; with the lock held on entry and on return,
-    // not while the handler runs (it may send messages or run an event loop of its own, which
-    // delivers the messages queued meanwhile).
-    static void Deliver(const TPendingCallRef& ACall, std::unique_lock<std::mutex>& AGuard) {
-        auto& R = Registry();
-        const auto Found = R.Windows.find(ACall->Handle);
-        if (Found == R.Windows.end() || Found->second.Serial != ACall->Serial ||
-            ACall->Done.load(std::memory_order_relaxed))
-            return; // the window went; its waiting senders were released then
-        ACall->Started = true;
-        Found->second.Pending.erase(ACall);
-        const std::shared_ptr<TMessageHandler> Handler = Found->second.Handler;
-        AGuard.unlock();
-        TLParam Result = 0;
-        // The sender is released whatever the handler does.
-        struct TRelease {
-            TPendingCall& Call;
-            TLParam& Result;
-            std::unique_lock<std::mutex>& Guard;
-            ~TRelease() {
-                Guard.lock();
-                Call.Result = Result;
-                Call.Done.store(true, std::memory_order_release);
-                Registry().CallDone.notify_all();
-            }
-        } Release{*ACall, Result, AGuard};
-        Result = (*Handler)(ACall->Msg, ACall->WParam, ACall->LParam);
-    }
-
-    std::deque<TPendingCallRef> FQueue;
-    // Counts the calls ever queued, for a thread waiting awake to look at without the lock.
-    std::atomic<std::uint64_t> FQueued{0};
-    // The thread is waiting awake for the queue: no wake event needed.
-    bool FWaiting = false;
-    // A wake event is on its way.
-    bool FWakePosted = false;
-    TAdaptiveWait FReplies{SenderSpinMax};
-    // The thread's own waits for the next message, and the one under way while it sleeps.
-    TAdaptiveWait FArrivals{ReceiverSpinMax};
-    bool FIdle = false;
-    TClock::time_point FIdleSince;
+    const TThreadSlotRef FSlot;
 };
 
-// Waits (the lock held by AGuard) until the SenderThread calls of ADirect running on other
+// Waits (the lock held by AGuard) until the handler calls of a registration running on other
 // threads have returned: the handler's owner may free what it uses once unregistered.
-void WaitForDirectCalls(std::unique_lock<std::mutex>& AGuard, const std::shared_ptr<TDirectCalls>& ADirect) {
-    if (!ADirect)
-        return;
-    const int Own = CurrentDirect == ADirect.get() ? 1 : 0;
-    Registry().CallDone.wait(AGuard, [&] { return ADirect->Running <= Own; });
+void WaitForCallsElsewhere(std::unique_lock<std::mutex>& AGuard, const std::shared_ptr<TCallsInFlight>& ACalls) {
+    const std::thread::id Self = std::this_thread::get_id();
+    Registry().CallDone.wait(AGuard, [&] {
+        return std::all_of(ACalls->Threads.begin(), ACalls->Threads.end(),
+                           [Self](std::thread::id AThread) { return AThread == Self; });
+    });
 }
+
+// Releases the senders waiting for ACall's window. Under the lock.
+void ReleaseCall(const TPendingCallRef& ACall) { ACall->Done.store(true, std::memory_order_release); }
 
 void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
     auto& R = Registry();
@@ -291,14 +338,90 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
             return;
         // Senders waiting for this window get 0 back.
         for (const TPendingCallRef& Call : Found->second.Pending)
-            Call->Done.store(true, std::memory_order_release);
-        const std::shared_ptr<TDirectCalls> Direct = Found->second.Direct;
+            ReleaseCall(Call);
+        const std::shared_ptr<TCallsInFlight> Calls = Found->second.Calls;
         R.Windows.erase(Found);
         R.Retired.insert(AHandle);
         R.CallDone.notify_all();
-        WaitForDirectCalls(Guard, Direct);
+        WaitForCallsElsewhere(Guard, Calls);
     }
     R.CallDone.notify_all();
+}
+
+// AThread has ended or is being destroyed: the messages waiting for its windows are dropped
+// (their senders get 0), later ones are too, and its receiver goes. Runs on the ending thread
+// (or, for a thread that has not run, wherever its end is found); safe to run again.
+void ThreadEnded(const QObject* AThread) {
+    auto& R = Registry();
+    TReceiver* Receiver = nullptr;
+    {
+        std::unique_lock Guard(R.Lock);
+        const auto Found = R.Threads.find(AThread);
+        if (Found == R.Threads.end())
+            return;
+        const TThreadSlotRef Slot = Found->second;
+        R.Threads.erase(Found);
+        Slot->Ended = true;
+        for (const TPendingCallRef& Call : Slot->Queue) {
+            ReleaseCall(Call);
+            if (const auto Window = R.Windows.find(Call->Handle); Window != R.Windows.end())
+                Window->second.Pending.erase(Call);
+        }
+        Slot->Queue.clear();
+        R.CallDone.notify_all();
+        R.CallDone.wait(Guard, [&Slot] { return Slot->Posting == 0; });
+        Receiver = std::exchange(Slot->Receiver, nullptr);
+    }
+    // On the thread it lives on, or one that no longer runs; its wake events go with it.
+    delete Receiver;
+}
+
+// The slot of AThread, made (with its receiver) the first time one of its windows registers.
+TThreadSlotRef SlotOf(QThread* AThread) {
+    auto& R = Registry();
+    const auto Existing = [&R, AThread]() -> TThreadSlotRef {
+        const std::lock_guard Guard(R.Lock);
+        const auto Found = R.Threads.find(AThread);
+        return Found != R.Threads.end() ? Found->second : nullptr;
+    };
+    if (TThreadSlotRef Slot = Existing())
+        return Slot;
+    const std::lock_guard Making(R.Making);
+    if (TThreadSlotRef Slot = Existing())
+        return Slot;
+    auto Slot = std::make_shared<TThreadSlot>();
+    Slot->Thread = AThread;
+    if (AThread == nullptr) {
+        // A window whose thread object has gone already: nothing can be delivered there.
+        Slot->Ended = true;
+        return Slot;
+    }
+    // Qt delivers the move synchronously to the receiver: the registry's lock is not held.
+    auto* Receiver = new TReceiver(Slot);
+    Receiver->moveToThread(AThread);
+    {
+        const std::lock_guard Guard(R.Lock);
+        Slot->Receiver = Receiver;
+        R.Threads[AThread] = Slot;
+    }
+    // Direct calls, on the ending thread; they go with the receiver. (Without a context object
+    // the thread would be its own receiver, which keeps a thread Qt adopted from ever being
+    // freed.) They capture nothing: Qt hands a connection over between threads through locks the
+    // thread sanitizer does not see.
+    QObject::connect(AThread, &QThread::finished, Receiver, [] { ThreadEnded(QThread::currentThread()); },
+                     Qt::DirectConnection);
+    QObject::connect(AThread, &QObject::destroyed, Receiver, [](QObject* AObject) { ThreadEnded(AObject); },
+                     Qt::DirectConnection);
+    // Ended before the connections were made: they will not be called.
+    if (AThread->isFinished())
+        ThreadEnded(AThread);
+    return Slot;
+}
+
+// The thread calling, found once per thread.
+QThread* CurrentThread() {
+    thread_local QThread* const Current = QThread::currentThread();
+    return Current;
 }
 
 } // namespace
@@ -306,17 +429,12 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle,
                              TDelivery ADelivery) {
     auto& R = Registry();
-    QThread* const Thread = AWindow->thread();
+    const TThreadSlotRef Slot = ADelivery == TDelivery::WindowThread ? SlotOf(AWindow->thread()) : nullptr;
     TWindowHandle Handle = AHandle;
     std::uint64_t Serial = 0;
     bool Replaced = false;
     {
-        std::lock_guard Guard(R.Lock);
-        TReceiver*& Receiver = R.Receivers[Thread];
-        if (Receiver == nullptr) {
-            Receiver = new TReceiver;
-            Receiver->moveToThread(Thread);
-        }
+        const std::lock_guard Guard(R.Lock);
         if (Handle == 0) {
             while (R.Windows.count(R.NextHandle) != 0)
                 ++R.NextHandle;
@@ -325,16 +443,16 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
         const auto Found = R.Windows.find(Handle);
         if (Found != R.Windows.end()) {
             for (const TPendingCallRef& Call : Found->second.Pending)
-                Call->Done.store(true, std::memory_order_release);
+                ReleaseCall(Call);
             Replaced = true;
             R.Windows.erase(Found);
         }
         R.Retired.erase(Handle);
         Serial = R.NextSerial++;
-        R.Windows[Handle] = TRegistration{Thread, std::make_shared<TMessageHandler>(std::move(AHandler)),
-                                          Receiver, Serial, {},
-                                          ADelivery == TDelivery::SenderThread ? std::make_shared<TDirectCalls>()
-                                                                               : nullptr};
+        TRegistration& Window = R.Windows[Handle];
+        Window.Handler = std::make_shared<TMessageHandler>(std::move(AHandler));
+        Window.Slot = Slot;
+        Window.Serial = Serial;
     }
     if (Replaced)
         R.CallDone.notify_all();
@@ -347,7 +465,7 @@ void UnregisterWindow(TWindowHandle AHandle) { Unregister(AHandle, 0); }
 
 bool IsLocalWindow(TWindowHandle AHandle) {
     auto& R = Registry();
-    std::lock_guard Guard(R.Lock);
+    const std::lock_guard Guard(R.Lock);
     return R.Windows.count(AHandle) != 0;
 }
 
@@ -362,13 +480,14 @@ bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATim
 
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
-    std::lock_guard Guard(R.Lock);
+    const std::lock_guard Guard(R.Lock);
     R.HostLink = std::move(ALink);
 }
 
 TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     if (AHandle == 0)
         return 0;
+    QThread* const Current = CurrentThread();
     auto& R = Registry();
     std::unique_lock Guard(R.Lock);
     const auto Found = R.Windows.find(AHandle);
@@ -380,30 +499,15 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
         return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;
     }
     TRegistration& Window = Found->second;
-    if (const std::shared_ptr<TDirectCalls> Direct = Window.Direct) {
-        // Counted while it runs, so that unregistering waits for it.
+    const TThreadSlotRef Slot = Window.Slot;
+    if (Slot && Slot->Ended)
+        return 0; // the window's thread has ended: nothing will handle it
+    // A SenderThread handler, or a window of this very thread (which can only go on this
+    // thread, so it is alive for the call): a direct call, counted while it runs so that ending
+    // the registration elsewhere waits for it.
+    if (!Slot || Slot->Thread == Current) {
         const std::shared_ptr<TMessageHandler> Handler = Window.Handler;
-        ++Direct->Running;
-        Guard.unlock();
-        struct TDone {
-            std::shared_ptr<TDirectCalls> Calls;
-            const TDirectCalls* Outer;
-            ~TDone() {
-                CurrentDirect = Outer;
-                auto& Reg = Registry();
-                {
-                    std::lock_guard Guard(Reg.Lock);
-                    --Calls->Running;
-                }
-                Reg.CallDone.notify_all();
-            }
-        } Done{Direct, CurrentDirect};
-        CurrentDirect = Direct.get();
-        return (*Handler)(AMsg, AWParam, ALParam);
-    }
-    if (Window.Thread == QThread::currentThread()) {
-        // The window can only go on this very thread, so it is alive for the call.
-        const std::shared_ptr<TMessageHandler> Handler = Window.Handler;
+        const TCallScope Scope(Window.Calls);
         Guard.unlock();
         return (*Handler)(AMsg, AWParam, ALParam);
     }
@@ -414,19 +518,20 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     Call->WParam = AWParam;
     Call->LParam = ALParam;
     Window.Pending.insert(Call);
-    TReceiver* const Receiver = Window.Receiver;
-    TWakeEvent* const Wake = Receiver->Enqueue(Call);
+    Slot->Queue.push_back(Call);
+    Slot->Queued.fetch_add(1, std::memory_order_release);
+    const bool Wake = !Slot->Waiting && TReceiver::NeedWake(*Slot);
     R.CallQueued.notify_all();
     Guard.unlock();
-    Receiver->PostWake(Wake);
+    if (Wake)
+        TReceiver::PostWake(Slot);
     const auto Start = TClock::now();
-    if (!WaitAwake(Receiver->Replies().Bound(),
-                   [&Call] { return Call->Done.load(std::memory_order_acquire); })) {
+    if (!WaitAwake(Slot->Replies.Bound(), [&Call] { return Call->Done.load(std::memory_order_acquire); })) {
         Guard.lock();
         R.CallDone.wait(Guard, [&Call] { return Call->Done.load(std::memory_order_relaxed); });
         Guard.unlock();
     }
-    Receiver->Replies().Took(TClock::now() - Start);
+    Slot->Replies.Took(TClock::now() - Start);
     // Written before Done under the lock; the acquire above or the lock orders the read.
     return Call->Result;
 }

@@ -3,10 +3,12 @@
 // A window registers itself under its handle with a handler. Sending to a handle of a window
 // in this process is synchronous: a direct call on that window's thread, a blocking queued
 // call from any other thread. A message to a window that has gone away is dropped (0 comes
-// back) instead of touching freed memory, and a sender waiting for it is released. Handle 0
-// sends nothing; a handle that never belonged to a window here goes to the host link.
+// back) instead of touching freed memory, and a sender waiting for it is released; so is one
+// waiting for a window whose thread ended (it runs no event loop any more). Handle 0 sends
+// nothing; a handle that never belonged to a window here goes to the host link.
 //
-// Thread safety: every function here may be called from any thread.
+// Thread safety: every function here may be called from any thread, a window's registration
+// too from a thread other than the window's.
 #pragma once
 
 #include <QtGlobal>
@@ -40,8 +42,9 @@ enum class TDelivery { WindowThread, SenderThread };
 // The registration ends by itself when AWindow is destroyed.
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle = 0,
                              TDelivery ADelivery = TDelivery::WindowThread);
-// Once this returns, no handler call of the registration runs on another thread any more
-// (a SenderThread handler's calls in flight are waited for).
+// Once this returns, no handler call of the registration runs on another thread any more:
+// calls in flight on other threads are waited for (one on this thread is not: it may be the
+// caller).
 void UnregisterWindow(TWindowHandle AHandle);
 
 // Delivers the message and waits until it has been handled; returns the handler's result.

@@ -1,12 +1,14 @@
 // A sink registered for delivery on the sender's thread (the headless program's): messages are
 // direct calls on whatever thread sends them, and ending the registration waits for calls
 // still running elsewhere.
+#include "ThreadState.h"
 #include "WinMessages.h"
 
 #include <QCoreApplication>
 #include <QObject>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +19,18 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// Polls ADone until it holds, for ten seconds at most.
+template <class TDone>
+bool WaitUntil(TDone ADone) {
+    const auto Deadline = std::chrono::steady_clock::now() + 10s;
+    while (!ADone()) {
+        if (std::chrono::steady_clock::now() >= Deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 TEST(SenderThreadDelivery, WorkerMessagesRunOnTheWorkerWithNoEventLoopHere) {
     QObject Sink;
@@ -60,7 +74,6 @@ TEST(SenderThreadDelivery, UnregisterWaitsForACallRunningElsewhere) {
             if (++Calls == 1) {
                 Entered.set_value();
                 Released.wait();
-                std::this_thread::sleep_for(20ms);
                 Finished = true;
             }
             return 7;
@@ -68,11 +81,16 @@ TEST(SenderThreadDelivery, UnregisterWaitsForACallRunningElsewhere) {
         0, TDelivery::SenderThread);
     auto Worker = std::async(std::launch::async, [&] { return SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 2); });
     Entered.get_future().wait();
+    std::atomic<pid_t> Ender{0};
     auto Ending = std::async(std::launch::async, [&] {
+        Ender = gettid();
         UnregisterWindow(Handle);
         return Finished.load();
     });
-    EXPECT_EQ(Ending.wait_for(100ms), std::future_status::timeout) << "the registration ended under a running call";
+    // Either it returns under the running call, or it goes to sleep waiting for it.
+    ASSERT_TRUE(WaitUntil([&] { return Ending.wait_for(0s) == std::future_status::ready || ThreadSleeps(Ender); }))
+        << "neither returned nor waited";
+    EXPECT_NE(Ending.wait_for(0s), std::future_status::ready) << "the registration ended under a running call";
     Release.set_value();
     EXPECT_TRUE(Ending.get()); // it returned only after the call
     EXPECT_EQ(Worker.get(), 7);
@@ -111,8 +129,11 @@ TEST(SenderThreadDelivery, WindowsKeepTheirOwnThread) {
         return 3;
     });
     auto Worker = std::async(std::launch::async, [&] { return SendMessageW(Handle, WM_WIZ_STATUS, 0, 0); });
-    while (Worker.wait_for(1ms) != std::future_status::ready)
+    // The message is handled here, in this thread's event loop.
+    ASSERT_TRUE(WaitUntil([&] {
         QCoreApplication::processEvents();
+        return Worker.wait_for(0s) == std::future_status::ready;
+    })) << "the message was never handled";
     EXPECT_EQ(Worker.get(), 3);
     EXPECT_EQ(Ran, std::this_thread::get_id());
     UnregisterWindow(Handle);

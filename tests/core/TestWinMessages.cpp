@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "ThreadState.h"
 #include "WinMessages.h"
 
 #include <QObject>
@@ -6,9 +7,14 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <future>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -29,6 +35,12 @@ private slots:
     void HandlersEventLoopDeliversAnotherWorkersMessage();
     void EventLoopRunsDuringAStreamOfMessages();
     void NoCoreBusyAfterTheLastMessage();
+    void WindowOfAnotherThread_data();
+    void WindowOfAnotherThread();
+    void ThreadEndingReleasesItsWindowsSenders_data();
+    void ThreadEndingReleasesItsWindowsSenders();
+    void NewThreadWhereAnEndedOneWas();
+    void UnregisterFromAnotherThreadWaitsForTheHandler();
 };
 
 namespace {
@@ -72,6 +84,103 @@ bool LoopUntil(const std::function<bool()>& ADone) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return ADone();
 }
+
+// Runs AWork here under a watchdog. A deadlock must fail the test within the bound, not hang
+// it: a thread stuck in the registry cannot be taken back, so the whole program ends.
+void MustFinish(const char* AWhat, const std::function<void()>& AWork,
+                std::chrono::seconds ABound = std::chrono::seconds(10)) {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool Done = false;
+    std::thread Watchdog([&] {
+        std::unique_lock Guard(Lock);
+        if (!Changed.wait_for(Guard, ABound, [&] { return Done; }))
+            qFatal("%s did not return within %lld s", AWhat, static_cast<long long>(ABound.count()));
+    });
+    AWork();
+    {
+        std::lock_guard Guard(Lock);
+        Done = true;
+    }
+    Changed.notify_all();
+    Watchdog.join();
+}
+
+// The same on a thread of its own.
+void MustFinishElsewhere(const char* AWhat, const std::function<void()>& AWork) {
+    MustFinish(AWhat, [&AWork] { std::thread(AWork).join(); });
+}
+
+// A thread that makes a window for itself and, when asked, registers it itself; then it runs
+// its event loop (or, without one, waits for a message to its window and ends). What it hands
+// over goes through a lock of ours, which the thread sanitizer sees.
+class TWindowThread : public QThread {
+public:
+    enum class TMode { RegisterHere, RegisterElsewhere, EndWithoutALoop };
+    explicit TWindowThread(TMode AMode) : FMode(AMode) {}
+    ~TWindowThread() override {
+        quit();
+        wait();
+        // A window outliving its thread goes here; handed over under the lock.
+        const std::lock_guard Guard(FLock);
+        delete FLeftWindow;
+    }
+
+    // The window, once made, and its handle (0 until registered).
+    TProbeWindow* Window() {
+        std::unique_lock Guard(FLock);
+        FReady.wait(Guard, [this] { return FWindow != nullptr; });
+        return FWindow;
+    }
+    TWindowHandle Handle() {
+        std::unique_lock Guard(FLock);
+        FReady.wait(Guard, [this] { return FHandle != 0; });
+        return FHandle;
+    }
+    void SetHandle(TWindowHandle AHandle) {
+        std::lock_guard Guard(FLock);
+        FHandle = AHandle;
+        FReady.notify_all();
+    }
+    int Calls() {
+        std::lock_guard Guard(FLock);
+        return FCalls;
+    }
+
+protected:
+    void run() override {
+        auto* Made = new TProbeWindow;
+        {
+            std::lock_guard Guard(FLock);
+            FWindow = Made;
+            FReady.notify_all();
+        }
+        if (FMode != TMode::RegisterElsewhere)
+            SetHandle(RegisterWindow(Made, [this, Made](unsigned AMsg, TWParam, TLParam) {
+                std::lock_guard Guard(FLock);
+                ++FCalls;
+                return Made->Handle(AMsg);
+            }));
+        if (FMode == TMode::EndWithoutALoop) {
+            // The window stays; its thread ends with a message waiting for it.
+            WaitForPendingMessage(Handle(), std::chrono::seconds(10));
+            std::lock_guard Guard(FLock);
+            FLeftWindow = Made;
+            return;
+        }
+        exec();
+        delete Made;
+    }
+
+private:
+    const TMode FMode;
+    std::mutex FLock;
+    std::condition_variable FReady;
+    TProbeWindow* FWindow = nullptr;
+    TProbeWindow* FLeftWindow = nullptr;
+    TWindowHandle FHandle = 0;
+    int FCalls = 0;
+};
 
 } // namespace
 
@@ -387,6 +496,151 @@ void TestWinMessages::NoCoreBusyAfterTheLastMessage() {
     qInfo("%.1f ms of CPU in %lld ms after the last message", Used * 1000,
           static_cast<long long>(Clock.elapsed()));
     QVERIFY2(Used < 0.05, qPrintable(QString::number(Used)));
+}
+
+void TestWinMessages::WindowOfAnotherThread_data() {
+    QTest::addColumn<bool>("FromAThirdThread");
+    QTest::addRow("registered from the main thread") << false;
+    QTest::addRow("registered from a third thread") << true;
+}
+
+// A window living on a worker thread, registered from elsewhere: registering returns, and
+// messages from any thread are handled on the window's own thread.
+void TestWinMessages::WindowOfAnotherThread() {
+    QFETCH(bool, FromAThirdThread);
+    TWindowThread Thread(TWindowThread::TMode::RegisterElsewhere);
+    Thread.start();
+    TProbeWindow* Window = Thread.Window();
+    // Counted here, not in the window, which its thread deletes when it ends.
+    std::atomic<int> Calls{0};
+    const auto Register = [&] {
+        Thread.SetHandle(RegisterWindow(Window, [Window, &Calls](unsigned AMsg, TWParam, TLParam) {
+            ++Calls;
+            return Window->Handle(AMsg);
+        }));
+    };
+    if (FromAThirdThread)
+        MustFinishElsewhere("RegisterWindow on a third thread", Register);
+    else
+        MustFinish("RegisterWindow on the main thread", Register);
+    const TWindowHandle Handle = Thread.Handle();
+    TLParam FromMain = -1;
+    std::atomic<TLParam> FromWorker{-1};
+    MustFinishElsewhere("a send from a worker", [&] { FromWorker = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    MustFinish("a send from the main thread", [&] { FromMain = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    QCOMPARE(FromWorker.load(), TLParam(1));
+    QCOMPARE(FromMain, TLParam(1));
+    QCOMPARE(Calls.load(), 2);
+    Thread.quit();
+    QVERIFY(Thread.wait(10000));
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(0)); // gone with its thread
+}
+
+// A window's thread ends (no event loop any more) while a sender waits for it: the sender gets
+// 0 back, and later messages to that window return at once.
+void TestWinMessages::ThreadEndingReleasesItsWindowsSenders_data() {
+    QTest::addColumn<bool>("Plain");
+    QTest::addRow("a QThread") << false;
+    QTest::addRow("a plain thread Qt adopted") << true;
+}
+
+void TestWinMessages::ThreadEndingReleasesItsWindowsSenders() {
+    QFETCH(bool, Plain);
+    std::unique_ptr<TWindowThread> Thread;
+    // The plain thread's window, and what it hands over: through a lock of ours.
+    std::mutex Lock;
+    std::condition_variable Ready;
+    TWindowHandle PlainHandle = 0;
+    std::unique_ptr<QObject> PlainWindow;
+    std::atomic<int> PlainCalls{0};
+    std::thread PlainThread;
+    TWindowHandle Handle = 0;
+    if (Plain) {
+        PlainThread = std::thread([&] {
+            auto* Window = new QObject; // on this thread, which Qt adopts
+            const TWindowHandle Mine = RegisterWindow(Window, [&PlainCalls](unsigned, TWParam, TLParam) -> TLParam {
+                return ++PlainCalls;
+            });
+            {
+                std::lock_guard Guard(Lock);
+                PlainHandle = Mine;
+                Ready.notify_all();
+            }
+            WaitForPendingMessage(Mine, std::chrono::seconds(10));
+            std::lock_guard Guard(Lock);
+            PlainWindow.reset(Window); // outlives its thread
+        });
+        std::unique_lock Guard(Lock);
+        Ready.wait(Guard, [&] { return PlainHandle != 0; });
+        Handle = PlainHandle;
+    } else {
+        Thread = std::make_unique<TWindowThread>(TWindowThread::TMode::EndWithoutALoop);
+        Thread->start();
+        Handle = Thread->Handle();
+    }
+    std::atomic<TLParam> Result{-1};
+    MustFinishElsewhere("a send to a window whose thread ended", [&] { Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    QCOMPARE(Result.load(), TLParam(0));
+    if (Plain)
+        PlainThread.join();
+    else
+        QVERIFY(Thread->wait(10000));
+    MustFinishElsewhere("a send after the thread ended", [&] { Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    QCOMPARE(Result.load(), TLParam(0));
+    QCOMPARE(Plain ? PlainCalls.load() : Thread->Calls(), 0);
+    PlainWindow.reset();
+}
+
+// A new thread object where an ended one was (the allocator gives addresses back) must not
+// inherit anything of the old thread: its windows get their messages.
+void TestWinMessages::NewThreadWhereAnEndedOneWas() {
+    alignas(TWindowThread) unsigned char Place[sizeof(TWindowThread)];
+    for (int Round = 0; Round < 3; ++Round) {
+        auto* Thread = new (Place) TWindowThread(TWindowThread::TMode::RegisterHere);
+        Thread->start();
+        const TWindowHandle Handle = Thread->Handle();
+        std::atomic<TLParam> Result{-1};
+        MustFinishElsewhere("a send to a window of a thread at a former thread's address",
+                   [&] { Result = SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+        QCOMPARE(Result.load(), TLParam(1));
+        QCOMPARE(Thread->Calls(), 1);
+        Thread->~TWindowThread();
+    }
+}
+
+// Ending a registration from a thread other than the window's waits for a handler call under
+// way there: the caller may then free what the handler uses.
+void TestWinMessages::UnregisterFromAnotherThreadWaitsForTheHandler() {
+    TWindowThread Thread(TWindowThread::TMode::RegisterElsewhere);
+    Thread.start();
+    std::promise<void> Entered;
+    std::promise<void> Release;
+    std::shared_future<void> Released = Release.get_future().share();
+    std::atomic<bool> HandlerDone{false};
+    const TWindowHandle Handle = RegisterWindow(Thread.Window(), [&](unsigned, TWParam, TLParam) -> TLParam {
+        Entered.set_value();
+        Released.wait();
+        HandlerDone = true;
+        return 1;
+    });
+    std::thread Sender([&] { SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0); });
+    Entered.get_future().wait();
+    std::atomic<bool> Returned{false}, DoneAtReturn{false};
+    std::atomic<pid_t> EnderId{0};
+    std::thread Ender([&] {
+        EnderId = gettid();
+        UnregisterWindow(Handle);
+        DoneAtReturn = HandlerDone.load();
+        Returned = true;
+    });
+    // Either it returns under the running handler, or it goes to sleep waiting for it.
+    QTRY_VERIFY_WITH_TIMEOUT(Returned || ThreadSleeps(EnderId), 10000);
+    QVERIFY2(!Returned, "the registration ended under a running handler");
+    Release.set_value();
+    Sender.join();
+    Ender.join();
+    QVERIFY(DoneAtReturn);
+    QCOMPARE(SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 0), TLParam(0));
 }
 
 QTEST_GUILESS_MAIN(TestWinMessages)

@@ -106,6 +106,66 @@ private:
     TTempDir FDir;
 };
 
+namespace {
+
+// Acts on the program's window once RunCorvena has shown it, from the program's own event loop.
+// When none shows within the bound the program is ended (status 1), so that the test fails
+// instead of waiting for ever.
+class TProgramWindowWatch {
+public:
+    explicit TProgramWindowWatch(std::function<void(TMainForm*)> AAct) : FAct(std::move(AAct)) {
+        QObject::connect(&FPoll, &QTimer::timeout, [this] { Look(); });
+        FBound.setSingleShot(true);
+        QObject::connect(&FBound, &QTimer::timeout, [this] {
+            FPoll.stop();
+            QCoreApplication::exit(1);
+        });
+        FPoll.start(1);
+        FBound.start(20000);
+    }
+
+private:
+    void Look() {
+        for (QWidget* Window : QApplication::topLevelWidgets())
+            if (auto* Form = qobject_cast<TMainForm*>(Window); Form != nullptr && Form->isVisible()) {
+                FPoll.stop();
+                FBound.stop();
+                FAct(Form);
+                return;
+            }
+    }
+
+    std::function<void(TMainForm*)> FAct;
+    QTimer FPoll;
+    QTimer FBound;
+};
+
+// Receives one low-priority posted event: delivered after every event posted before it.
+class TPostedMarker : public QObject {
+public:
+    bool Reached = false;
+
+protected:
+    bool event(QEvent* AEvent) override {
+        if (AEvent->type() != QEvent::User)
+            return QObject::event(AEvent);
+        Reached = true;
+        return true;
+    }
+};
+
+// Delivers every event posted so far, deferred deletions too: a close or a deletion already on
+// its way has happened when this returns.
+bool DeliverPostedEvents() {
+    TPostedMarker Marker;
+    QCoreApplication::postEvent(&Marker, new QEvent(QEvent::User), Qt::LowEventPriority);
+    const bool Reached = RunUntil([&Marker] { return Marker.Reached; });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return Reached;
+}
+
+} // namespace
+
 class TestMain : public QObject {
     Q_OBJECT
 private slots:
@@ -696,20 +756,14 @@ void TestMain::ProgramRunsUntilItsWindowCloses() {
     QFETCH(qulonglong, Host);
     int SeenStep = 0;
     qulonglong SeenHost = 99;
-    bool SeenVisible = false;
-    QTimer::singleShot(100, [&] {
-        for (QWidget* Window : QApplication::topLevelWidgets())
-            if (auto* Form = qobject_cast<TMainForm*>(Window)) {
-                SeenStep = Form->Step();
-                SeenHost = Form->MainAppHandle();
-                SeenVisible = Form->isVisible();
-                Form->close(); // answered Yes by default
-            }
+    const TProgramWindowWatch Watch([&](TMainForm* AForm) {
+        SeenStep = AForm->Step();
+        SeenHost = AForm->MainAppHandle();
+        AForm->close(); // answered Yes by default
     });
-    QCOMPARE(RunCorvena(Arguments, FKtv->Program()), 0);
+    QCOMPARE(RunCorvena(Arguments, FKtv->Program()), 0); // 1: no window showed
     QCOMPARE(SeenStep, 1);
     QCOMPARE(SeenHost, Host);
-    QVERIFY(SeenVisible);
 }
 
 namespace {
@@ -1300,7 +1354,8 @@ void TestMain::TheRunEndingClosesTheQuestion() {
     QCOMPARE(Form->Step(), 5);
     QCOMPARE(Host.Messages.size(), std::size_t(1));
     QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 300);
-    QTest::qWait(50);
+    // Nothing on its way closes the window afterwards.
+    QVERIFY(DeliverPostedEvents());
     QVERIFY(FForm && Form->isVisible());
 }
 
@@ -1399,12 +1454,9 @@ void TestMain::ProgramChoosesItsLanguage() {
     const QByteArray Saved = qgetenv("LC_ALL");
     qputenv("LC_ALL", "en_US.UTF-8");
     QString Title;
-    QTimer::singleShot(100, [&] {
-        for (QWidget* Window : QApplication::topLevelWidgets())
-            if (auto* Form = qobject_cast<TMainForm*>(Window)) {
-                Title = Form->windowTitle();
-                Form->close();
-            }
+    const TProgramWindowWatch Watch([&](TMainForm* AForm) {
+        Title = AForm->windowTitle();
+        AForm->close();
     });
     const int Result = RunCorvena({"corvena"}, FKtv->Program());
     if (Saved.isNull())
@@ -1498,7 +1550,9 @@ void TestMain::Screenshots() {
     if (Form->btnSkipped->isEnabled()) {
         Form->btnSkipped->click();
         QVERIFY(Form->FSkippedDialog);
-        QTest::qWait(50);
+        QVERIFY(QTest::qWaitForWindowExposed(Form->FSkippedDialog));
+        for (QLayout* Layout : Form->FSkippedDialog->findChildren<QLayout*>())
+            Layout->activate();
         Form->FSkippedDialog->grab().save(Dir + "/main-skipped.png");
         Form->FSkippedDialog->close();
     }
@@ -1514,7 +1568,8 @@ void TestMain::Screenshots() {
     InEnglish->SetStep(2);
     InEnglish->grab().save(Dir + "/main-step2-en.png");
     InEnglish->SetStep(5);
-    QTest::qWait(50);
+    for (QLayout* Layout : InEnglish->findChildren<QLayout*>())
+        Layout->activate();
     InEnglish->grab().save(Dir + "/main-step5-en.png");
     InEnglish->FCloseConfirmation = false;
     delete InEnglish;

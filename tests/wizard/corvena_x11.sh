@@ -37,6 +37,15 @@ window_of() { # PID TITLE-PATTERN: the first visible window of that process with
     return 1
 }
 
+focused() { # WINDOW: waits until WINDOW has the keyboard focus
+    local i
+    for i in $(seq 1 300); do
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 title="向导 离线索引歌曲"
 question="确认"
 run_case() {
@@ -47,9 +56,9 @@ run_case() {
     [[ $icon == *"Icon ("* ]] || fail "no window icon for: $*"
     xdotool windowfocus --sync "$main"
     xdotool key Escape
-    window_of "$pid" "$question" >/dev/null || fail "Escape on step 1 did not ask for: $*"
-    # The question box takes the focus itself once it is up.
-    sleep 0.5
+    box=$(window_of "$pid" "$question") || fail "Escape on step 1 did not ask for: $*"
+    # The question box takes the focus itself once it is up: the answer goes where the focus is.
+    focused "$box" || fail "the question did not take the focus for: $*"
     xdotool key Return
     for _ in $(seq 1 100); do
         kill -0 "$pid" 2>/dev/null || break
