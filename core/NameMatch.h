@@ -7,7 +7,7 @@
 #pragma once
 
 #include "CaseFold.h"
-#include "DbAccess.h"
+#include "Query.h"
 #include "Paths.h"
 
 #include <QStringList>

@@ -1,4 +1,8 @@
-#include "DbAccess.h"
+#include "ConnectionString.h"
+#include "Query.h"
+#include "SQLiteEngine.h"
+#include "Savepoint.h"
+#include "Transaction.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -504,7 +508,7 @@ TEST(DbConnection, BorrowedHandleIsNeitherClosedNorReconfigured) {
     sqlite3* Handle = nullptr;
     ASSERT_EQ(sqlite3_open_v2(File.c_str(), &Handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     {
-        TConnection Cnn(Handle);
+        TConnection Cnn(TSQLiteEngine::Borrow(Handle));
         EXPECT_TRUE(Cnn.Connected());
         TQuery Query(Cnn);
         Query.SetSQL("insert into Languages (LanguageName) values (:N)");
