@@ -35,6 +35,14 @@ std::string WholeTable(std::string_view ASQL) {
     return {};
 }
 
+// 'TEXT', for values in messages. (Built by appending: "'" + text makes GCC 12 warn falsely.)
+std::string InQuotes(const std::string& AText) {
+    std::string Result(1, '\'');
+    Result += AText;
+    Result += '\'';
+    return Result;
+}
+
 } // namespace
 
 TQuery::TQuery(TConnection& AConnection) : FConnection(AConnection) {}
@@ -275,7 +283,7 @@ std::int32_t TQuery::FieldAsInteger(int AIndex) const {
     const TField& Field = FFields[static_cast<std::size_t>(AIndex)];
     const std::optional<std::int32_t> Result = ValueInteger(Value, Field.Kind);
     if (!Result)
-        Fail("'" + ValueText(Value) + "' is not a valid integer value for field " + Quoted(Field.Name));
+        Fail(InQuotes(ValueText(Value)) + " is not a valid integer value for field " + Quoted(Field.Name));
     return *Result;
 }
 
@@ -287,7 +295,7 @@ TDateTime TQuery::FieldAsDateTime(int AIndex) const {
     const TDbValue& Value = FieldValue(AIndex);
     const std::optional<TDateTime> Result = ValueDateTime(Value);
     if (!Result)
-        Fail("'" + ValueText(Value) + "' is not a valid date and time in field " +
+        Fail(InQuotes(ValueText(Value)) + " is not a valid date and time in field " +
              Quoted(FFields[static_cast<std::size_t>(AIndex)].Name));
     return *Result;
 }
