@@ -154,6 +154,49 @@ TEST_F(DbAccessTest, RecordCountIsExact) {
     }
 }
 
+// Rows come from the engine as Next reaches them: a row that cannot be read fails when it is
+// reached, not when the query opens; the rows before it are read.
+TEST_F(DbAccessTest, RowsAreReadAsNextReachesThem) {
+    Exec("insert into T (Num) values (1), (2), (3), (4)");
+    TQuery Query(FCnn);
+    // Rows in the order inserted (no sorting, which would read them all first).
+    Query.SetSQL("select case when Num = 3 then json(Num || '{') else Num end as V from T");
+    Query.Open();
+    EXPECT_EQ(Query.FieldAsInteger("V"), 1);
+    Query.Next();
+    EXPECT_EQ(Query.FieldAsInteger("V"), 2);
+    const std::string Error = ErrorOf([&] { Query.Next(); });
+    EXPECT_NE(Error.find("Cannot read the next record: malformed JSON"), std::string::npos) << Error;
+    EXPECT_NE(Error.find(FFile), std::string::npos) << Error;
+}
+
+// Counting reads the rest of the result and keeps the current row; Next goes on from it, and a
+// posted row comes after every row of the result.
+TEST_F(DbAccessTest, CountingKeepsTheCurrentRowAndPostingAddsAfterTheRest) {
+    RunSql(FFile, "insert into SongTypes (TypeName) values ('a'), ('b'), ('c')");
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from SongTypes order by TypeID");
+    Query.Open();
+    Query.Next();
+    EXPECT_EQ(Query.RecordCount(), 3);
+    EXPECT_EQ(Query.FieldAsString("TypeName"), "b");
+    Query.Next();
+    EXPECT_EQ(Query.FieldAsString("TypeName"), "c");
+    Query.Append();
+    Query.SetFieldText("TypeName", "d");
+    Query.Post();
+    EXPECT_EQ(Query.RecordCount(), 4);
+    EXPECT_EQ(Query.FieldAsInteger("TypeID"), 4);
+    Query.Next();
+    EXPECT_TRUE(Query.Eof());
+}
+
+TEST_F(DbAccessTest, LastInsertIdIsTheNewRowsAutoNumber) {
+    RunSql(FFile, "insert into Languages (LanguageName) values ('a'), ('b')");
+    Exec("insert into Languages (LanguageName) values ('c')");
+    EXPECT_EQ(FCnn.LastInsertId(), 3);
+}
+
 TEST_F(DbAccessTest, NullsAndMissingRowsReadAsEmptyZeroAndDateZero) {
     Exec("insert into T (Name, Num, Stamp) values (null, null, null)");
     for (const char* Sql : {"select * from T", "select * from T where Num = 99"}) {
