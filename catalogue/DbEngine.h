@@ -66,10 +66,11 @@ public:
     // password). Empty for a handle borrowed from a host.
     virtual const std::string& Name() const = 0;
 
-    // Compiles one statement whose parameters are AParameters (FindSqlParameters of ASQL). A text
-    // holding more than one statement fails.
+    // Compiles one statement whose parameters are AParameters (FindSqlParameters of ASQL): an
+    // engine with named parameters matches them by name, one with numbered parameters ($1) puts
+    // its marks in place of AParameters.Marks. A text holding more than one statement fails.
     virtual std::unique_ptr<TDbStatement> Prepare(const std::string& ASQL,
-                                                  const std::vector<TSqlParameter>& AParameters) = 0;
+                                                  const TSqlParameters& AParameters) = 0;
     // Runs statements that take no parameters and return nothing (pragmas, a harmless write that
     // takes a lock).
     virtual void Execute(const std::string& ASQL) = 0;

@@ -52,7 +52,7 @@ TQuery::~TQuery() { Close(); }
 void TQuery::SetSQL(const std::string& ASQL) {
     Close();
     FStmt.reset();
-    FParams.clear();
+    FParams = TSqlParameters();
     FFieldsRead = false;
     FSQL = ASQL;
 }
@@ -71,7 +71,7 @@ void TQuery::Prepare() { Statement(); }
 TDbStatement& TQuery::Statement() {
     if (!FStmt) {
         TDbEngine& Engine = FConnection.Engine();
-        std::vector<TSqlParameter> Params = FindSqlParameters(FSQL);
+        TSqlParameters Params = FindSqlParameters(FSQL);
         try {
             FStmt = Engine.Prepare(FSQL, Params);
         } catch (const TDatabaseError& Error) {
@@ -93,10 +93,10 @@ int TQuery::ParamIndex(std::string_view AName) {
     if (FActive)
         Close();
     // Callers bind in the statement's order: the search starts after the last name found.
-    const std::size_t Count = FParams.size();
+    const std::size_t Count = FParams.Names.size();
     for (std::size_t Step = 0; Step < Count; ++Step) {
         const std::size_t At = (FParamHint + Step) % Count;
-        if (SameText(FParams[At].Name, AName)) {
+        if (SameText(FParams.Names[At], AName)) {
             FParamHint = At + 1;
             return static_cast<int>(At);
         }
@@ -335,7 +335,7 @@ void TQuery::Post() {
         " returning *";
     std::vector<TDbValue> Row(FFields.size());
     try {
-        const std::vector<TSqlParameter> Params = FindSqlParameters(Insert);
+        const TSqlParameters Params = FindSqlParameters(Insert);
         const std::unique_ptr<TDbStatement> Stmt = FConnection.Engine().Prepare(Insert, Params);
         for (std::size_t I = 0; I < FPostValues.size(); ++I)
             Stmt->BindText(static_cast<int>(I), FPostValues[I].second);

@@ -102,7 +102,7 @@ private:
     TConnection& FConnection;
     std::string FSQL;
     std::unique_ptr<TDbStatement> FStmt;
-    std::vector<TSqlParameter> FParams;
+    TSqlParameters FParams;
     std::size_t FParamHint = 0; // where the next name is looked for first
     bool FActive = false;
     // The result: the rows held (the current one while stepping; every row from the current on

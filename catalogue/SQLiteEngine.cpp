@@ -263,7 +263,7 @@ TSQLiteEngine::~TSQLiteEngine() {
 }
 
 std::unique_ptr<TDbStatement> TSQLiteEngine::Prepare(const std::string& ASQL,
-                                                     const std::vector<TSqlParameter>& AParameters) {
+                                                     const TSqlParameters& AParameters) {
     sqlite3_stmt* Stmt = nullptr;
     const char* Tail = nullptr;
     {

@@ -35,7 +35,7 @@ public:
 
     const std::string& Name() const override { return FName; }
     std::unique_ptr<TDbStatement> Prepare(const std::string& ASQL,
-                                          const std::vector<TSqlParameter>& AParameters) override;
+                                          const TSqlParameters& AParameters) override;
     void Execute(const std::string& ASQL) override;
     std::int64_t LastInsertId() override;
     // BEGIN IMMEDIATE: the write lock is taken at the start (waiting out the busy timeout).

@@ -11,42 +11,60 @@ void TSQLiteStatement::TFinalize::operator()(sqlite3_stmt* AStmt) const noexcept
 }
 
 TSQLiteStatement::TSQLiteStatement(sqlite3* ADb, sqlite3_stmt* AStmt,
-                                   const std::vector<TSqlParameter>& AParameters)
-    : FDb(ADb), FStmt(AStmt), FIndexes(AParameters.size()) {
+                                   const TSqlParameters& AParameters)
+    : FDb(ADb), FStmt(AStmt), FNumbers(AParameters.Names.size(), 0) {
+    const std::vector<std::string>& Names = AParameters.Names;
     const int Count = sqlite3_bind_parameter_count(AStmt);
     for (int I = 1; I <= Count; ++I) {
         const char* Name = sqlite3_bind_parameter_name(AStmt, I);
         if (Name == nullptr || Name[0] != ':')
             continue;
         const std::string_view Bare(Name + 1);
-        const auto Same = std::find_if(AParameters.begin(), AParameters.end(),
-                                       [Bare](const TSqlParameter& P) { return SameText(P.Name, Bare); });
-        if (Same != AParameters.end())
-            FIndexes[static_cast<std::size_t>(Same - AParameters.begin())].push_back(I);
+        // SQLite numbers names in the order they first appear, as the layer does, so the
+        // parameter is almost always the one of the same place.
+        std::size_t At = static_cast<std::size_t>(I - 1);
+        if (At >= Names.size() || !SameText(Names[At], Bare)) {
+            const auto Same = std::find_if(Names.begin(), Names.end(),
+                                           [Bare](const std::string& AName) { return SameText(AName, Bare); });
+            if (Same == Names.end())
+                continue;
+            At = static_cast<std::size_t>(Same - Names.begin());
+        }
+        if (FNumbers[At] == 0)
+            FNumbers[At] = I;
+        else
+            FMoreNumbers.emplace_back(static_cast<int>(At), I);
     }
 }
 
 TSQLiteStatement::~TSQLiteStatement() = default;
 
+template <typename TBind>
+void TSQLiteStatement::ForEachNumber(int AParameter, TBind ABind) {
+    if (const int Number = FNumbers[static_cast<std::size_t>(AParameter)])
+        ABind(Number);
+    for (const auto& [Parameter, Number] : FMoreNumbers)
+        if (Parameter == AParameter)
+            ABind(Number);
+}
+
 void TSQLiteStatement::BindNull(int AParameter) {
-    for (const int I : FIndexes[static_cast<std::size_t>(AParameter)])
-        sqlite3_bind_null(FStmt.get(), I);
+    ForEachNumber(AParameter, [this](int ANumber) { sqlite3_bind_null(FStmt.get(), ANumber); });
 }
 
 void TSQLiteStatement::BindInteger(int AParameter, std::int64_t AValue) {
-    for (const int I : FIndexes[static_cast<std::size_t>(AParameter)])
-        sqlite3_bind_int64(FStmt.get(), I, AValue);
+    ForEachNumber(AParameter, [&](int ANumber) { sqlite3_bind_int64(FStmt.get(), ANumber, AValue); });
 }
 
 void TSQLiteStatement::BindReal(int AParameter, double AValue) {
-    for (const int I : FIndexes[static_cast<std::size_t>(AParameter)])
-        sqlite3_bind_double(FStmt.get(), I, AValue);
+    ForEachNumber(AParameter, [&](int ANumber) { sqlite3_bind_double(FStmt.get(), ANumber, AValue); });
 }
 
 void TSQLiteStatement::BindText(int AParameter, std::string_view AValue) {
-    for (const int I : FIndexes[static_cast<std::size_t>(AParameter)])
-        sqlite3_bind_text(FStmt.get(), I, AValue.data(), static_cast<int>(AValue.size()),
+    ForEachNumber(AParameter, [&](int ANumber) {
+        sqlite3_bind_text(FStmt.get(), ANumber, AValue.data(), static_cast<int>(AValue.size()),
                           SQLITE_TRANSIENT);
+    });
 }
 
 bool TSQLiteStatement::Step() {

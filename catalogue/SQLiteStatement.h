@@ -9,6 +9,7 @@
 #include "DbEngine.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -17,7 +18,7 @@ struct sqlite3_stmt;
 class TSQLiteStatement final : public TDbStatement {
 public:
     // Takes AStmt over (compiled on ADb from a text with AParameters).
-    TSQLiteStatement(sqlite3* ADb, sqlite3_stmt* AStmt, const std::vector<TSqlParameter>& AParameters);
+    TSQLiteStatement(sqlite3* ADb, sqlite3_stmt* AStmt, const TSqlParameters& AParameters);
     ~TSQLiteStatement() override;
     TSQLiteStatement(const TSQLiteStatement&) = delete;
     TSQLiteStatement& operator=(const TSQLiteStatement&) = delete;
@@ -43,14 +44,18 @@ public:
     static TFieldKind KindOfDeclType(const char* ADeclType);
 
 private:
+    template <typename TBind>
+    void ForEachNumber(int AParameter, TBind ABind);
+
     struct TFinalize {
         void operator()(sqlite3_stmt* AStmt) const noexcept;
     };
 
     sqlite3* FDb;
     std::unique_ptr<sqlite3_stmt, TFinalize> FStmt;
-    // SQLite's numbers of each parameter's marks (a name written in two letter cases is two
-    // SQLite parameters).
-    std::vector<std::vector<int>> FIndexes;
+    // SQLite's number of each parameter (0: none), and the further numbers of a name written in
+    // more than one letter case (SQLite takes those for other parameters) as (parameter, number).
+    std::vector<int> FNumbers;
+    std::vector<std::pair<int, int>> FMoreNumbers;
     int FChanges = 0;
 };

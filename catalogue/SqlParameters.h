@@ -9,15 +9,20 @@
 #include <string_view>
 #include <vector>
 
-struct TSqlParameter {
-    std::string Name;                // as first written, without the colon
-    std::vector<std::size_t> Places; // where each of its marks begins (the colon)
-    // The length of each mark, colon included.
-    std::size_t MarkLength() const { return Name.size() + 1; }
+struct TSqlParameters {
+    // A mark of a parameter in the text.
+    struct TMark {
+        std::size_t Place;  // where it begins (the colon)
+        std::size_t Length; // colon included
+        int Parameter;      // its number in Names
+    };
+    // One a parameter, as first written without the colon, in the order the names first appear.
+    std::vector<std::string> Names;
+    // Every mark, in the order of the text.
+    std::vector<TMark> Marks;
 };
 
-// One entry per name, in the order the names first appear. A name is ASCII letters, digits,
-// '_', '$' and any byte above 0x7F (as SQLite reads them). A colon inside quotes ('...', "...",
-// `...`, [...]) or a comment (-- to the line's end, /* ... */) marks nothing, nor does one that
-// follows another colon (a cast such as x::int).
-std::vector<TSqlParameter> FindSqlParameters(std::string_view ASQL);
+// A name is ASCII letters, digits, '_', '$' and any byte above 0x7F (as SQLite reads them). A
+// colon inside quotes ('...', "...", `...`, [...]) or a comment (-- to the line's end, /* ... */)
+// marks nothing, nor does one that follows another colon (a cast such as x::int).
+TSqlParameters FindSqlParameters(std::string_view ASQL);

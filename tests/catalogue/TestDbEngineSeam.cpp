@@ -36,17 +36,20 @@ struct TParamCase {
     const char* Expected;
 };
 
-std::string Describe(const std::vector<TSqlParameter>& AParameters) {
+std::string Describe(const TSqlParameters& AParameters) {
     std::string Result;
-    for (const TSqlParameter& Parameter : AParameters) {
+    for (std::size_t P = 0; P < AParameters.Names.size(); ++P) {
         if (!Result.empty())
             Result += ' ';
-        Result += Parameter.Name + "@";
-        for (std::size_t I = 0; I < Parameter.Places.size(); ++I) {
-            if (I > 0)
-                Result += ',';
-            Result += std::to_string(Parameter.Places[I]);
-        }
+        Result += AParameters.Names[P] + "@";
+        bool First = true;
+        for (const TSqlParameters::TMark& Mark : AParameters.Marks)
+            if (Mark.Parameter == static_cast<int>(P)) {
+                if (!First)
+                    Result += ',';
+                Result += std::to_string(Mark.Place);
+                First = false;
+            }
     }
     return Result;
 }
@@ -130,16 +133,12 @@ public:
     explicit TScriptedEngine(TScript& AScript) : FScript(AScript) {}
     const std::string& Name() const override { return FName; }
     std::unique_ptr<TDbStatement> Prepare(const std::string& ASQL,
-                                          const std::vector<TSqlParameter>& AParameters) override {
-        // As a server with numbered parameters takes the text: each mark replaced by $N.
-        std::vector<std::pair<std::size_t, std::size_t>> Marks; // place, parameter
-        for (std::size_t P = 0; P < AParameters.size(); ++P)
-            for (const std::size_t Place : AParameters[P].Places)
-                Marks.emplace_back(Place, P);
-        std::sort(Marks.rbegin(), Marks.rend());
+                                          const TSqlParameters& AParameters) override {
+        // As a server with numbered parameters takes the text: each mark replaced by $N, from
+        // the last so that the places before it stay.
         std::string Text = ASQL;
-        for (const auto& [Place, P] : Marks)
-            Text.replace(Place, AParameters[P].MarkLength(), "$" + std::to_string(P + 1));
+        for (auto Mark = AParameters.Marks.rbegin(); Mark != AParameters.Marks.rend(); ++Mark)
+            Text.replace(Mark->Place, Mark->Length, "$" + std::to_string(Mark->Parameter + 1));
         FScript.Prepared.push_back(Text);
         return std::make_unique<TScriptedStatement>(FScript);
     }
