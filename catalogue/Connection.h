@@ -26,11 +26,9 @@ public:
     // "Provider=...;Data Source=FILE;..." as the Jet provider takes it. Fails when the
     // connection is open.
     void SetConnectionString(const std::string& AValue);
-    const std::string& ConnectionString() const { return FConnectionString; }
 
     // Fails when the connection is open.
     void SetMode(TConnectMode AMode);
-    TConnectMode Mode() const { return FMode; }
 
     // True opens (never creating a file), false closes.
     void SetConnected(bool AValue);

@@ -244,11 +244,6 @@ int TQuery::ExecSQL() {
     return Changes;
 }
 
-int TQuery::FieldCount() const {
-    RequireActive("read fields");
-    return static_cast<int>(FFields.size());
-}
-
 int TQuery::FieldIndex(std::string_view AName) const {
     RequireActive("read fields");
     for (std::size_t I = 0; I < FFields.size(); ++I)

@@ -34,8 +34,6 @@ public:
 
     // Replaces the statement text; the old statement, its parameters and any result go.
     void SetSQL(const std::string& ASQL);
-    const std::string& SQL() const { return FSQL; }
-    void Clear() { SetSQL(std::string()); }
 
     // Compiles the statement; binding, Open and ExecSQL prepare on demand as well.
     void Prepare();
@@ -66,7 +64,6 @@ public:
     int ExecSQL();
 
     // Fields of the current row by name (any letter case) or by position.
-    int FieldCount() const;
     std::string FieldAsString(std::string_view AName) const;
     std::string FieldAsString(int AIndex) const;
     // Fails on null or empty text, text that is not a decimal integer, values outside 32 bits.
