@@ -338,10 +338,10 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
                   CDemand = Master.Column("DemandTimes");
         // The inserts as the access layer posts an appended row.
         TRawLookup Languages(Local, SqlSelectLanguage,
-                             "insert into \"Languages\" (\"LanguageName\") values (?) returning *",
+                             "insert into Languages (LanguageName) values (?) returning *",
                              ":LanguageName", "LanguageID");
         TRawLookup Types(Local, SqlSelectSongType,
-                         "insert into \"SongTypes\" (\"TypeName\") values (?) returning *",
+                         "insert into SongTypes (TypeName) values (?) returning *",
                          ":TypeName", "TypeID");
         TRawLookup DiscoTypes(Local, SqlSelectDiscoType, nullptr, ":TypeName", "TypeID");
         TRawStmt Exists(Local, SqlSongExists);

@@ -10,7 +10,17 @@ namespace {
 // Row buffers a closed query keeps for its next result; a larger result gives the rest back.
 constexpr std::size_t SpareRows = 4;
 
-std::string QuotedIdentifier(std::string_view AName) {
+// A name as the generated insert writes it: a plain name as it is, as the catalogue's own
+// statements write names (each engine then folds its case its own way), any other quoted.
+std::string Identifier(std::string_view AName) {
+    const auto Plain = [](char C, bool AFirst) {
+        return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || C == '_' || (!AFirst && C >= '0' && C <= '9');
+    };
+    bool IsPlain = !AName.empty();
+    for (std::size_t I = 0; I < AName.size() && IsPlain; ++I)
+        IsPlain = Plain(AName[I], I == 0);
+    if (IsPlain)
+        return std::string(AName);
     std::string Result = "\"";
     for (const char C : AName) {
         Result += C;
@@ -321,11 +331,11 @@ void TQuery::Post() {
             Columns += ",";
             Marks += ",";
         }
-        Columns += QuotedIdentifier(FFields[static_cast<std::size_t>(FPostValues[I].first)].Name);
+        Columns += Identifier(FFields[static_cast<std::size_t>(FPostValues[I].first)].Name);
         Marks += ":p" + std::to_string(I + 1);
     }
     const std::string Insert =
-        "insert into " + QuotedIdentifier(FTable) +
+        "insert into " + Identifier(FTable) +
         (Columns.empty() ? std::string(" default values") : " (" + Columns + ") values (" + Marks + ")") +
         " returning *";
     std::vector<TDbValue> Row(FFields.size());

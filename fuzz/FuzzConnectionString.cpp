@@ -2,7 +2,6 @@
 // source put after a provider reads back as itself, trimmed and unquoted.
 #include "ConnectionString.h"
 #include "FuzzSupport.h"
-#include "TextRules.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
