@@ -1,7 +1,7 @@
 #include "ThrdFileSearch.h"
 
-#include "CaseFold.h"
 #include "ThreadEnd.h"
+#include "Utf8.h"
 
 #include <QCoreApplication>
 #include <QEvent>

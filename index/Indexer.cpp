@@ -20,7 +20,6 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
