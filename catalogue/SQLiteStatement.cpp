@@ -23,7 +23,7 @@ TSQLiteStatement::TSQLiteStatement(sqlite3* ADb, sqlite3_stmt* AStmt,
         // SQLite numbers names in the order they first appear, as the layer does, so the
         // parameter is almost always the one of the same place.
         std::size_t At = static_cast<std::size_t>(I - 1);
-        if (At >= Names.size() || !SameText(Names[At], Bare)) {
+        if (At >= Names.size() || (Names[At] != Bare && !SameText(Names[At], Bare))) {
             const auto Same = std::find_if(Names.begin(), Names.end(),
                                            [Bare](const std::string& AName) { return SameText(AName, Bare); });
             if (Same == Names.end())

@@ -64,6 +64,9 @@ std::size_t SkipQuotedOrComment(std::string_view ASQL, std::size_t APos) {
 
 TSqlParameters FindSqlParameters(std::string_view ASQL) {
     TSqlParameters Result;
+    const auto Colons = static_cast<std::size_t>(std::count(ASQL.begin(), ASQL.end(), ':'));
+    Result.Names.reserve(Colons);
+    Result.Marks.reserve(Colons);
     for (std::size_t Pos = 0; Pos < ASQL.size();) {
         const char C = ASQL[Pos];
         if (!Is(C, Special)) {
