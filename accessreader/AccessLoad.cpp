@@ -1,6 +1,6 @@
 #include "AccessLoad.h"
 
-#include "DbAccess.h"
+#include "DbError.h"
 
 #include <sqlite3.h>
 

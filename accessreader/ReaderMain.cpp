@@ -6,7 +6,7 @@
 // Exit 0: standard output holds the database image. 1: it holds the error message instead
 // ("Cannot open database "FILE": REASON"). 2: bad arguments. 3: out of memory.
 #include "AccessLoad.h"
-#include "DbAccess.h"
+#include "DbError.h"
 
 #include <sqlite3.h>
 

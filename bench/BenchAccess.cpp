@@ -5,9 +5,8 @@
 // time of the program and the reader it starts); then the rate on the file holding
 // the largest table and what a 100,000-row catalogue would take at that rate.
 #include "AccessImport.h"
-#include "DbAccess.h"
+#include "Query.h"
 
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
@@ -31,12 +30,11 @@ void Open(TConnection& ACnn, const std::string& AFile) {
 
 std::vector<TTableRows> CountRows(TConnection& ACnn) {
     std::vector<TTableRows> Tables;
-    sqlite3_stmt* Stmt = nullptr;
-    sqlite3_prepare_v2(ACnn.Handle(), "select name from sqlite_master where type = 'table'", -1,
-                       &Stmt, nullptr);
-    while (sqlite3_step(Stmt) == SQLITE_ROW)
-        Tables.push_back({reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0)), 0});
-    sqlite3_finalize(Stmt);
+    TQuery Names(ACnn);
+    Names.SetSQL("select name from sqlite_master where type = 'table'");
+    for (Names.Open(); !Names.Eof(); Names.Next())
+        Tables.push_back({Names.FieldAsString(0), 0});
+    Names.Close();
     for (auto& Table : Tables) {
         TQuery Count(ACnn);
         Count.SetSQL("select count(*) from \"" + Table.Name + "\"");

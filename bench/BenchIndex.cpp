@@ -178,7 +178,8 @@ struct TThreadCost {
 };
 
 // ---------------------------------------------------------------------------------------------
-// 4: the raw loop.
+// 4: the raw loop. It measures SQLite itself, so it stays on SQLite's own API; everything else
+// here goes through the database layer.
 
 void Check(int AResult, sqlite3* ADb, const char* AWhat) {
     if (AResult != SQLITE_OK && AResult != SQLITE_ROW && AResult != SQLITE_DONE)
@@ -337,10 +338,10 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
                   CDemand = Master.Column("DemandTimes");
         // The inserts as the access layer posts an appended row.
         TRawLookup Languages(Local, SqlSelectLanguage,
-                             "insert into \"Languages\" (\"LanguageName\") values (?) returning *",
+                             "insert into Languages (LanguageName) values (?) returning *",
                              ":LanguageName", "LanguageID");
         TRawLookup Types(Local, SqlSelectSongType,
-                         "insert into \"SongTypes\" (\"TypeName\") values (?) returning *",
+                         "insert into SongTypes (TypeName) values (?) returning *",
                          ":TypeName", "TypeID");
         TRawLookup DiscoTypes(Local, SqlSelectDiscoType, nullptr, ":TypeName", "TypeID");
         TRawStmt Exists(Local, SqlSongExists);
@@ -440,13 +441,14 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
 }
 
 long CountRows(const std::string& AFile, const char* ATable) {
-    sqlite3* Db = OpenRaw(AFile, true);
-    TRawStmt Count(Db, (std::string("select count(*) from ") + ATable).c_str());
-    Count.Step();
-    const long Result = Count.ColumnInt(0);
-    Count.Reset();
-    sqlite3_close(Db);
-    return Result;
+    TConnection Cnn;
+    Cnn.SetMode(TConnectMode::ShareDenyNone);
+    Cnn.SetConnectionString(TotalConnectionString(AFile));
+    Cnn.SetConnected(true);
+    TQuery Count(Cnn);
+    Count.SetSQL(std::string("select count(*) from ") + ATable);
+    Count.Open();
+    return Count.FieldAsInteger(0);
 }
 
 // 6: corvena-index over the whole folder; its index_seconds, or -1 when the run failed.

@@ -7,6 +7,8 @@
 // same order, with the same values: once compiling them in every call (a plug-in cannot keep
 // statements on the host's connection between calls) and once compiling them only once.
 #include "Catalogue.h"
+#include "SQLiteEngine.h"
+#include "Transaction.h"
 #include "Schema.h"
 #include "Varnel.h"
 #include "VelTestSupport.h"
@@ -44,36 +46,29 @@ std::string SongPath(int AIndex) {
     return Text;
 }
 
-// The songs 0 .. ASongs-1, numbered from 80000000, in one transaction.
+// The songs 0 .. ASongs-1, numbered from 80000000, in one transaction, written through the
+// database layer on the host's handle.
 void Fill(sqlite3* ADb, int ASongs) {
-    Exec(ADb, "begin");
-    Exec(ADb, "insert into Languages (LanguageName) values "
-              "('国语'),('粤语'),('闽南语'),('英语'),('日语'),('韩语');"
-              "insert into SongTypes (TypeName) values "
-              "('流行'),('摇滚'),('民歌'),('儿歌'),('戏曲'),('舞曲'),('影视'),('怀旧')");
-    sqlite3_stmt* Insert = nullptr;
-    sqlite3_prepare_v2(ADb,
-                       "insert into Songs (SongNumber,SongName,FilePath,SingerName,LanguageID,"
-                       "TypeID,PublishDate) values (?,?,?,?,?,?,?)",
-                       -1, &Insert, nullptr);
+    TConnection Connection(TSQLiteEngine::Borrow(ADb));
+    TTransaction Transaction(Connection);
+    ExecuteDirect(Connection, "insert into Languages (LanguageName) values "
+                              "('国语'),('粤语'),('闽南语'),('英语'),('日语'),('韩语');"
+                              "insert into SongTypes (TypeName) values "
+                              "('流行'),('摇滚'),('民歌'),('儿歌'),('戏曲'),('舞曲'),('影视'),('怀旧')");
+    TQuery Insert(Connection);
+    Insert.SetSQL("insert into Songs (SongNumber,SongName,FilePath,SingerName,LanguageID,TypeID,"
+                  "PublishDate) values (:Number,:Name,:Path,:Singer,:Language,:Type,:Date)");
     for (int I = 0; I < ASongs; ++I) {
-        const std::string Number = std::to_string(80000000 + I);
-        const std::string Name = "歌曲 " + std::to_string(I);
-        const std::string Path = SongPath(I);
-        const std::string Singer = "歌手 " + std::to_string(I % 3000);
-        sqlite3_bind_text(Insert, 1, Number.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(Insert, 2, Name.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(Insert, 3, Path.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(Insert, 4, Singer.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int(Insert, 5, 1 + I % 6);
-        sqlite3_bind_int(Insert, 6, 1 + I % 8);
-        sqlite3_bind_double(Insert, 7, 36526.0 + I % 9000);
-        if (sqlite3_step(Insert) != SQLITE_DONE)
-            throw std::runtime_error(sqlite3_errmsg(ADb));
-        sqlite3_reset(Insert);
+        Insert.SetText("Number", std::to_string(80000000 + I));
+        Insert.SetText("Name", "歌曲 " + std::to_string(I));
+        Insert.SetText("Path", SongPath(I));
+        Insert.SetText("Singer", "歌手 " + std::to_string(I % 3000));
+        Insert.SetInteger("Language", 1 + I % 6);
+        Insert.SetInteger("Type", 1 + I % 8);
+        Insert.SetDate("Date", 36526.0 + I % 9000);
+        Insert.ExecSQL();
     }
-    sqlite3_finalize(Insert);
-    Exec(ADb, "commit");
+    Transaction.Commit();
 }
 
 // Microseconds spent calling _2DB with AMake(I) for I in AFrom .. ATo-1; every call must succeed.
@@ -90,7 +85,7 @@ double Time(T2DBFunc AFunc, sqlite3* ADb, int AFrom, int ATo, TMake AMake) {
     return Spent.count();
 }
 
-// The plug-in's statements on the raw SQLite API.
+// The plug-in's statements on the raw SQLite API: the baseline, which measures SQLite itself.
 class TRawCall {
 public:
     explicit TRawCall(sqlite3* ADb) : FDb(ADb) {
@@ -238,7 +233,7 @@ int main(int argc, char** argv) {
         CreateDatabase(File, TSchemaKind::Local);
         if (sqlite3_open_v2(File.c_str(), &Db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             throw std::runtime_error("cannot open " + File);
-        // The settings this system's own connections use.
+        // The host's own handle, set as this system's own connections are.
         Exec(Db, "pragma journal_mode=WAL; pragma synchronous=NORMAL");
         Fill(Db, Songs);
 

@@ -8,7 +8,7 @@
 // 3 the same files moved aside again (their rows deleted) and written back as a stream, one
 //   every 60 ms without waiting for rows (an album copied, a sync job): from each close until
 //   its row can be read, while the files after it keep coming.
-#include <sqlite3.h>
+#include "Query.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -76,24 +76,29 @@ double JsonNumber(const fs::path& AFile, const char* AKey) {
     return std::strtod(Text.c_str() + At + std::strlen(AKey) + 3, nullptr);
 }
 
+// The local database as another program reads it while the watch writes, through the layer.
 struct TDb {
     explicit TDb(const std::string& AFile) {
-        if (sqlite3_open_v2(AFile.c_str(), &Db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-            throw std::runtime_error("cannot open " + AFile);
-        sqlite3_busy_timeout(Db, 5000);
+        Cnn.SetConnectionString("Data Source=" + AFile);
+        Cnn.SetConnected(true);
     }
-    ~TDb() { sqlite3_close(Db); }
     std::vector<std::string> Texts(const std::string& ASql) {
         std::vector<std::string> Result;
-        sqlite3_stmt* Stmt = nullptr;
-        if (sqlite3_prepare_v2(Db, ASql.c_str(), -1, &Stmt, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sqlite3_errmsg(Db));
-        while (sqlite3_step(Stmt) == SQLITE_ROW)
-            Result.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(Stmt, 0)));
-        sqlite3_finalize(Stmt);
+        TQuery Query(Cnn);
+        Query.SetSQL(ASql);
+        for (Query.Open(); !Query.Eof(); Query.Next())
+            Result.push_back(Query.FieldAsString(0));
         return Result;
     }
-    sqlite3* Db = nullptr;
+    // Whether a Songs row has the path.
+    bool HasRow(TQuery& ARow, const std::string& APath) {
+        ARow.SetText("Path", APath);
+        ARow.Open();
+        const bool Found = ARow.FieldAsInteger(0) > 0;
+        ARow.Close();
+        return Found;
+    }
+    TConnection Cnn;
 };
 
 } // namespace
@@ -142,9 +147,8 @@ int main(int argc, char** argv) {
             fs::create_directories(Dir / "aside");
             for (std::size_t I = 0; I < Moved.size(); ++I)
                 fs::rename(Moved[I], Dir / "aside" / std::to_string(I));
-            sqlite3_exec(Db.Db, ("delete from Songs where SongID in (select SongID from Songs order by SongID limit " +
-                                 std::to_string(Files) + ")").c_str(),
-                         nullptr, nullptr, nullptr);
+            ExecuteDirect(Db.Cnn, "delete from Songs where SongID in (select SongID from Songs order by SongID limit " +
+                                      std::to_string(Files) + ")");
         }
         const fs::path Errors = Dir / "watch.err";
         const pid_t Watch = Spawn({CORVENA_INDEX_PROGRAM, "--watch", "--quiet", "--songs", Songs, "--master", Master,
@@ -159,8 +163,8 @@ int main(int argc, char** argv) {
         std::vector<double> Latency;
         {
             TDb Db(Local);
-            sqlite3_stmt* Row = nullptr;
-            sqlite3_prepare_v2(Db.Db, "select count(*) from Songs where FilePath = ?", -1, &Row, nullptr);
+            TQuery Row(Db.Cnn);
+            Row.SetSQL("select count(*) from Songs where FilePath = :Path");
             for (std::size_t I = 0; I < Moved.size(); ++I) {
                 const std::string Data = ReadAll(Dir / "aside" / std::to_string(I));
                 {
@@ -169,10 +173,7 @@ int main(int argc, char** argv) {
                 }
                 const auto Closed = TClock::now();
                 for (;;) {
-                    sqlite3_bind_text(Row, 1, Moved[I].c_str(), -1, SQLITE_STATIC);
-                    const bool Found = sqlite3_step(Row) == SQLITE_ROW && sqlite3_column_int(Row, 0) > 0;
-                    sqlite3_reset(Row);
-                    if (Found)
+                    if (Db.HasRow(Row, Moved[I]))
                         break;
                     if (TClock::now() - Closed > std::chrono::seconds(30))
                         throw std::runtime_error("no row for " + Moved[I]);
@@ -180,7 +181,6 @@ int main(int argc, char** argv) {
                 }
                 Latency.push_back(std::chrono::duration<double>(TClock::now() - Closed).count());
             }
-            sqlite3_finalize(Row);
         }
         // 3
         std::vector<double> Streamed(Moved.size(), -1);
@@ -188,12 +188,11 @@ int main(int argc, char** argv) {
             TDb Db(Local);
             for (std::size_t I = 0; I < Moved.size(); ++I)
                 fs::rename(Moved[I], Dir / "aside" / std::to_string(I));
+            TQuery Delete(Db.Cnn);
+            Delete.SetSQL("delete from Songs where FilePath = :Path");
             for (const std::string& Path : Moved) {
-                sqlite3_stmt* Delete = nullptr;
-                sqlite3_prepare_v2(Db.Db, "delete from Songs where FilePath = ?", -1, &Delete, nullptr);
-                sqlite3_bind_text(Delete, 1, Path.c_str(), -1, SQLITE_STATIC);
-                sqlite3_step(Delete);
-                sqlite3_finalize(Delete);
+                Delete.SetText("Path", Path);
+                Delete.ExecSQL();
             }
             std::vector<TClock::time_point> Closed(Moved.size());
             std::atomic<std::size_t> Written{0};
@@ -209,8 +208,8 @@ int main(int argc, char** argv) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(60));
                 }
             });
-            sqlite3_stmt* Row = nullptr;
-            sqlite3_prepare_v2(Db.Db, "select count(*) from Songs where FilePath = ?", -1, &Row, nullptr);
+            TQuery Row(Db.Cnn);
+            Row.SetSQL("select count(*) from Songs where FilePath = :Path");
             std::size_t Found = 0;
             const auto Start = TClock::now();
             while (Found < Moved.size() && TClock::now() - Start < std::chrono::minutes(5)) {
@@ -218,17 +217,13 @@ int main(int argc, char** argv) {
                 for (std::size_t I = 0; I < Now; ++I) {
                     if (Streamed[I] >= 0)
                         continue;
-                    sqlite3_bind_text(Row, 1, Moved[I].c_str(), -1, SQLITE_STATIC);
-                    const bool Saved = sqlite3_step(Row) == SQLITE_ROW && sqlite3_column_int(Row, 0) > 0;
-                    sqlite3_reset(Row);
-                    if (Saved) {
+                    if (Db.HasRow(Row, Moved[I])) {
                         Streamed[I] = std::chrono::duration<double>(TClock::now() - Closed[I]).count();
                         ++Found;
                     }
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
-            sqlite3_finalize(Row);
             Writer.join();
             if (Found < Moved.size())
                 throw std::runtime_error("rows missing after the stream");

@@ -1,7 +1,8 @@
 #include "AccessImport.h"
 
 #include "CaseFold.h"
-#include "DbAccess.h"
+#include "DbError.h"
+#include "SQLiteEngine.h"
 
 #include <sqlite3.h>
 

@@ -4,15 +4,12 @@
 // accents and character widths still count).
 #pragma once
 
+#include "Utf8.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// The length of the well-formed UTF-8 sequence at AText[APos] and its code point; 0 when the
-// bytes there are no such sequence (overlong forms and surrogates included).
-std::size_t DecodeUtf8(std::string_view AText, std::size_t APos, char32_t& ACode);
-void AppendUtf8(std::string& AText, char32_t ACode);
 
 // AText (UTF-8) with every code point replaced by AMap's; bytes that are not UTF-8 stay as they
 // are.

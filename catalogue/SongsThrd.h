@@ -12,6 +12,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "SongWriter.h"
 
 #include <QThread>
 
@@ -19,29 +20,7 @@
 #include <memory>
 #include <string>
 
-// The statements the song writer adds for the disco mirror.
-inline constexpr const char* SqlDiscoInsert =
-    "Insert into Discos (DiscoName,FilePath,Player,PYCode,CharsCount,LanguageID,TypeID,Track,"
-    "Sound) Values (:DiscoName,:FilePath,:Player,:PYCode,:CharsCount,:LanguageID,:TypeID,:Track,"
-    ":Sound)";
-inline constexpr const char* SqlDiscoUpdate =
-    "Update Discos Set DiscoName=:DiscoName,Player=:Player,PYCode=:PYCode,CharsCount=:CharsCount,"
-    "LanguageID=:LanguageID,TypeID=:TypeID,Track=:Track,Sound=:Sound where FilePath=:FilePath";
-// A song's mirrors: all of them when it is no disco song (any longer), and all but the first
-// when an older version left it more than one.
-inline constexpr const char* SqlDiscoDelete = "Delete from Discos where FilePath=:FilePath";
-inline constexpr const char* SqlDiscoDeleteRepeats =
-    "Delete from Discos where FilePath=:FilePath and rowid<>"
-    "(select min(rowid) from Discos where FilePath=:FilePath)";
-
 using TConnectionRef = std::shared_ptr<TConnection>;
-
-// What SaveSong did with the song's Songs row.
-enum class TSongWrite {
-    Kept,     // present and not to be overwritten: nothing written
-    Inserted, // a new row
-    Updated,  // the rows with its path rewritten
-};
 
 class TSongsThrd : public QThread {
     Q_OBJECT
@@ -59,19 +38,13 @@ public:
     TOptionalID GetLanguageID(const std::string& ALanguageName, bool AAutoInsert = true);
     TOptionalID GetDiscoTypeID(const std::string& ATypeName);
 
-    // Writes the song into Songs (insert, or update of every row with its path when
-    // AOverWrite) and keeps one mirror in Discos for a song of a disco type: the mirror of its
-    // path is updated, or inserted when there is none (a new song whose path kept the mirror
-    // of a song row deleted by another program gets no second one), and repeats left by older
-    // versions go. A written song of another type, or of none, loses its mirror: the host's
-    // disco list shows disco songs only. The path is compared as the database compares it,
-    // and in every script's letter case (a song stored as é.mpg is the song of É.MPG; the
-    // statements then use the stored path). True when the song statement, or for a disco
-    // song the mirror's statement, changed a row. Database errors propagate; a song row
-    // already written stays, the disco step is undone whole (a savepoint). The caller's
-    // transaction, if any, decides when all of it is committed. AWrite, when given,
-    // receives what happened to the Songs row, set as soon as it is written (so it holds
-    // even when the disco step then fails).
+    // Writes the song through TSongWriter with the index worker's rules (IndexerWriteRules):
+    // into Songs (insert, or update of every row with its path when AOverWrite), with the disco
+    // mirror. True when the song statement, or for a disco song the mirror's statement, changed
+    // a row. Database errors propagate; a song row already written stays, the disco step is
+    // undone whole. The caller's transaction, if any, decides when all of it is committed.
+    // AWrite, when given, receives what happened to the Songs row, set as soon as it is written
+    // (so it holds even when the disco step then fails).
     bool SaveSong(const TKtvSongInfo& AInfo, bool AOverWrite, TSongWrite* AWrite = nullptr);
 
 protected:

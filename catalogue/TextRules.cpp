@@ -2,10 +2,6 @@
 
 #include <algorithm>
 
-char LowerAscii(char AChar) {
-    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
-}
-
 bool SameText(std::string_view ALeft, std::string_view ARight) {
     return ALeft.size() == ARight.size() &&
            std::equal(ALeft.begin(), ALeft.end(), ARight.begin(),

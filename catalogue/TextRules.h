@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
-char LowerAscii(char AChar);
+inline char LowerAscii(char AChar) {
+    return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
+}
 bool SameText(std::string_view ALeft, std::string_view ARight);
 
 // "TEXT", for file names and statements in messages.

@@ -15,7 +15,7 @@
 // folder of the file that names them.
 #pragma once
 
-#include "DbAccess.h"
+#include "Connection.h"
 #include "TextRules.h"
 
 #include <memory>

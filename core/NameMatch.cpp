@@ -4,11 +4,8 @@
 
 #include <QString>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <functional>
-#include <memory>
 #include <unordered_map>
 
 namespace {
@@ -26,10 +23,6 @@ std::string_view Stem(std::string_view AFolded) {
     const std::size_t Dot = AFolded.rfind('.');
     return Dot == std::string_view::npos || Dot == 0 ? AFolded : AFolded.substr(0, Dot);
 }
-
-struct TStmtFinalizer {
-    void operator()(sqlite3_stmt* AStmt) const noexcept { sqlite3_finalize(AStmt); }
-};
 
 } // namespace
 
@@ -69,34 +62,21 @@ void TMasterNames::Load(TConnection& AConnection) {
     FNames.clear();
     FByFolded.clear();
 
-    sqlite3* Db = AConnection.Handle();
-    const auto Fail = [&](const char* AWhat) {
-        std::string Message = std::string(AWhat) + ": " + sqlite3_errmsg(Db);
-        if (!AConnection.FileName().empty())
-            Message += " (database " + Quoted(AConnection.FileName()) + ")";
-        throw TDatabaseError(Message + " in statement " + Quoted(SqlMasterNames),
-                             sqlite3_extended_errcode(Db));
-    };
-    sqlite3_stmt* Raw = nullptr;
-    if (sqlite3_prepare_v2(Db, SqlMasterNames, -1, &Raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(Raw);
-        Fail("Cannot prepare the statement");
-    }
-    const std::unique_ptr<sqlite3_stmt, TStmtFinalizer> Stmt(Raw);
+    // Stepped row by row: the names are kept in one block, never as a result in memory.
+    TQuery Query(AConnection);
+    Query.SetSQL(SqlMasterNames);
+    const TQueryCloser Closer(Query);
     std::vector<std::pair<std::size_t, std::uint32_t>> Hashes;
-    int Step = SQLITE_ROW;
-    while ((Step = sqlite3_step(Stmt.get())) == SQLITE_ROW) {
+    for (Query.Open(); !Query.Eof(); Query.Next()) {
         // Only text can equal the bound file name.
-        if (sqlite3_column_type(Stmt.get(), 0) != SQLITE_TEXT)
+        const auto* Text = std::get_if<std::string>(&Query.FieldValue(0));
+        if (Text == nullptr)
             continue;
-        const auto* Text = reinterpret_cast<const char*>(sqlite3_column_text(Stmt.get(), 0));
-        const std::string_view Name(Text, static_cast<std::size_t>(sqlite3_column_bytes(Stmt.get(), 0)));
+        const std::string_view Name(*Text);
         Hashes.emplace_back(std::hash<std::string>{}(MatchKey(Name)), static_cast<std::uint32_t>(FNames.size()));
         FNames.push_back(TName{static_cast<std::uint32_t>(FText.size()), static_cast<std::uint32_t>(Name.size()), false});
         FText += Name;
     }
-    if (Step != SQLITE_DONE)
-        Fail("Cannot read the master's file names");
 
     // Of the names that fold alike the first read stays; the others are repeats.
     std::sort(Hashes.begin(), Hashes.end());

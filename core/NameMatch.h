@@ -7,8 +7,8 @@
 #pragma once
 
 #include "CaseFold.h"
-#include "DbAccess.h"
 #include "Paths.h"
+#include "Query.h"
 
 #include <QStringList>
 

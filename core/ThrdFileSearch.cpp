@@ -1,7 +1,7 @@
 #include "ThrdFileSearch.h"
 
-#include "CaseFold.h"
 #include "ThreadEnd.h"
+#include "Utf8.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -18,13 +18,6 @@
 
 namespace {
 
-// Length of the valid UTF-8 sequence at AAt, 0 when the bytes there are not one (overlong
-// forms, surrogates and code points above U+10FFFF included).
-std::size_t Utf8SequenceLength(std::string_view ABytes, std::size_t AAt) {
-    char32_t Code = 0;
-    return DecodeUtf8(ABytes, AAt, Code);
-}
-
 QString SystemReason(int AError) { return QString::fromLocal8Bit(std::strerror(AError)); }
 
 // The event that hands the walk to the thread the worker object belongs to.
@@ -39,23 +32,14 @@ constexpr std::chrono::milliseconds AbandonPoll{20};
 
 } // namespace
 
-bool IsValidUtf8(std::string_view ABytes) {
-    for (std::size_t I = 0; I < ABytes.size();) {
-        const std::size_t Length = Utf8SequenceLength(ABytes, I);
-        if (Length == 0)
-            return false;
-        I += Length;
-    }
-    return true;
-}
-
 std::string EscapePath(std::string_view ABytes) {
     const auto IsHex = [](char AChar) { return std::isxdigit(static_cast<unsigned char>(AChar)) != 0; };
     std::string Result;
     Result.reserve(ABytes.size());
     for (std::size_t I = 0; I < ABytes.size();) {
         const auto Byte = static_cast<unsigned char>(ABytes[I]);
-        const std::size_t Length = Utf8SequenceLength(ABytes, I);
+        char32_t Code = 0;
+        const std::size_t Length = DecodeUtf8(ABytes, I, Code);
         const bool Control = Byte < 0x20 || Byte == 0x7F;
         const bool ReadsAsEscape = Byte == '\\' && I + 3 < ABytes.size() && ABytes[I + 1] == 'x' &&
                                    IsHex(ABytes[I + 2]) && IsHex(ABytes[I + 3]);

@@ -13,6 +13,7 @@
 #include "FileList.h"
 #include "Paths.h"
 #include "SuffixFilter.h"
+#include "Utf8.h"
 #include "WinMessages.h"
 
 #include <QString>
@@ -51,7 +52,6 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 // such an escape (followed by x and two hex digits): that one is written \x5C, so replacing
 // every \xNN by its byte gives the path back.
 std::string EscapePath(std::string_view ABytes);
-bool IsValidUtf8(std::string_view ABytes);
 
 // What a search found, for a run without a window. Filled by SearchFiles on the thread that
 // walks (the creator's), before the closing status; the creator takes it before the start and

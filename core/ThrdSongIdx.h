@@ -16,6 +16,7 @@
 #include "Paths.h"
 #include "SongsThrd.h"
 #include "ThreadEnd.h"
+#include "Transaction.h"
 #include "WinMessages.h"
 
 #include <memory>

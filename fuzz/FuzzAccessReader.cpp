@@ -5,7 +5,8 @@
 // a crash of this process is a fault. At exit it prints how the reader ended, by kind; inputs
 // the reader died on are kept in build/fuzz/artifacts/accessreader-reader-failure-*.
 #include "AccessImport.h"
-#include "DbAccess.h"
+#include "Connection.h"
+#include "SQLiteEngine.h"
 #include "FuzzSupport.h"
 
 #include <sqlite3.h>
@@ -136,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
     try {
         Cnn.SetConnected(true);
         // An open copy answers, and refuses writes.
-        sqlite3* Db = Cnn.Handle();
+        sqlite3* Db = SQLiteHandle(Cnn);
         FUZZ_CHECK(sqlite3_exec(Db, "select count(*) from sqlite_master", nullptr, nullptr,
                                 nullptr) == SQLITE_OK);
         FUZZ_CHECK(sqlite3_exec(Db, "create table x (y)", nullptr, nullptr, nullptr) != SQLITE_OK);

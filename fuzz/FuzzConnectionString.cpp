@@ -1,6 +1,6 @@
 // The connection-string reader on any text and key, against a reference reading; and a data
 // source put after a provider reads back as itself, trimmed and unquoted.
-#include "DbAccess.h"
+#include "ConnectionString.h"
 #include "FuzzSupport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

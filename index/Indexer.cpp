@@ -20,8 +20,6 @@
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -394,18 +392,16 @@ const QString NotARegularFile = QStringLiteral("not a regular file");
 
 // Whether the local database has a song row for exactly APath (true when it cannot tell).
 bool HasRow(const TConnectionRef& ALocal, const std::string& APath) {
-    sqlite3* Db = ALocal->Handle();
-    sqlite3_stmt* Stmt = nullptr;
-    // The first comparison uses the column's index (letter case folded), the second is exact.
-    if (sqlite3_prepare_v2(Db, "select 1 from Songs where FilePath = ?1 and FilePath = ?1 collate binary",
-                           -1, &Stmt, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(Stmt);
+    try {
+        TQuery Query(*ALocal);
+        // The first comparison uses the column's index (letter case folded), the second is exact.
+        Query.SetSQL("select 1 from Songs where FilePath = :Path and FilePath = :Path collate binary");
+        Query.SetText("Path", APath);
+        Query.Open();
+        return !Query.Eof();
+    } catch (const TDatabaseError&) {
         return true;
     }
-    sqlite3_bind_text(Stmt, 1, APath.data(), static_cast<int>(APath.size()), SQLITE_STATIC);
-    const int Result = sqlite3_step(Stmt);
-    sqlite3_finalize(Stmt);
-    return Result != SQLITE_DONE;
 }
 
 // A file's identity, to tell the file a name names now from the one opened by it.
@@ -571,20 +567,16 @@ private:
         if (!ASkip || AFiles->isEmpty())
             return AFiles;
         std::unordered_set<std::string> Known;
-        {
-            sqlite3* Db = ACnnLocal->Handle();
-            sqlite3_stmt* Stmt = nullptr;
-            int Result = sqlite3_prepare_v2(Db, "select FilePath from Songs", -1, &Stmt, nullptr);
-            if (Result == SQLITE_OK)
-                while ((Result = sqlite3_step(Stmt)) == SQLITE_ROW)
-                    if (const auto* Text = sqlite3_column_text(Stmt, 0))
-                        Known.emplace(reinterpret_cast<const char*>(Text),
-                                      static_cast<std::size_t>(sqlite3_column_bytes(Stmt, 0)));
-            if (Result != SQLITE_DONE)
-                AReport.RunError = std::string("cannot read the known songs: ") + sqlite3_errmsg(Db);
-            sqlite3_finalize(Stmt);
-            if (!AReport.RunError.empty())
-                return AFiles;
+        try {
+            // Stepped row by row: only the paths are kept.
+            TQuery Query(*ACnnLocal);
+            Query.SetSQL("select FilePath from Songs");
+            for (Query.Open(); !Query.Eof(); Query.Next())
+                if (!std::holds_alternative<std::monostate>(Query.FieldValue(0)))
+                    Known.insert(Query.FieldAsString(0));
+        } catch (const TDatabaseError& Error) {
+            AReport.RunError = std::string("cannot read the known songs: ") + Error.what();
+            return AFiles;
         }
         auto Unknown = std::make_shared<QStringList>();
         Unknown->reserve(AFiles->size());

@@ -1,9 +1,14 @@
 #include "Varnel.h"
 
+#include "Connection.h"
+#include "SQLiteEngine.h"
+#include "Savepoint.h"
+#include "SongWriter.h"
+#include "Utf8.h"
+
 #include <array>
 #include <atomic>
 #include <cfenv>
-#include <limits>
 
 // The host may call with the stack only 4-aligned, while GCC's i386 code assumes 16.
 #if defined(__i386__)
@@ -14,32 +19,12 @@
 
 namespace {
 
-constexpr const char* SqlMaxSongNumber = "select max(songnumber) from songs";
 // Changes nothing, but a write statement takes the write lock (waiting out the busy timeout).
 constexpr const char* SqlTakeWriteLock = "delete from Songs where 0";
 
 TVelStringHeader* HeaderOf(TVelString AText) {
     return reinterpret_cast<TVelStringHeader*>(reinterpret_cast<unsigned char*>(AText) -
                                                sizeof(TVelStringHeader));
-}
-
-void AppendUtf8(std::string& AOut, char32_t ACode) {
-    const auto Byte = [&AOut](char32_t AValue) { AOut.push_back(static_cast<char>(AValue)); };
-    if (ACode < 0x80) {
-        Byte(ACode);
-    } else if (ACode < 0x800) {
-        Byte(0xC0 | (ACode >> 6));
-        Byte(0x80 | (ACode & 0x3F));
-    } else if (ACode < 0x10000) {
-        Byte(0xE0 | (ACode >> 12));
-        Byte(0x80 | ((ACode >> 6) & 0x3F));
-        Byte(0x80 | (ACode & 0x3F));
-    } else {
-        Byte(0xF0 | (ACode >> 18));
-        Byte(0x80 | ((ACode >> 12) & 0x3F));
-        Byte(0x80 | ((ACode >> 6) & 0x3F));
-        Byte(0x80 | (ACode & 0x3F));
-    }
 }
 
 // One reference to every non-null string of both records for the duration of the call. The
@@ -97,31 +82,16 @@ private:
 } // namespace
 
 std::string VelStringToUtf8(const TVelString AText) {
-    std::string Result;
     if (AText == nullptr)
-        return Result;
+        return {};
     const std::int32_t Length = HeaderOf(AText)->Length;
     if (Length < 0)
         throw TDatabaseError("A string of the song record has a negative length");
-    Result.reserve(static_cast<std::size_t>(Length));
-    for (std::int32_t I = 0; I < Length; ++I) {
-        const char32_t Unit = AText[I];
-        if (Unit >= 0xD800 && Unit < 0xDC00 && I + 1 < Length && AText[I + 1] >= 0xDC00 &&
-            AText[I + 1] < 0xE000) {
-            AppendUtf8(Result, 0x10000 + ((Unit - 0xD800) << 10) + (AText[I + 1] - 0xDC00));
-            ++I;
-        } else if (Unit >= 0xD800 && Unit < 0xE000) {
-            AppendUtf8(Result, 0xFFFD);
-        } else {
-            AppendUtf8(Result, Unit);
-        }
-    }
-    return Result;
+    return Utf16ToUtf8(AText, static_cast<std::size_t>(Length));
 }
 
 TKtvSongInfo VelSongToKtv(const TVelSongInfo& AInfo) {
     TKtvSongInfo Result;
-    Result.SongID = AInfo.SongID;
     Result.SongNumber = VelStringToUtf8(AInfo.SongNumber);
     Result.SongName = VelStringToUtf8(AInfo.SongName);
     Result.FilePath = VelStringToUtf8(AInfo.FilePath);
@@ -144,32 +114,6 @@ TKtvSongInfo VelSongToKtv(const TVelSongInfo& AInfo) {
     return Result;
 }
 
-bool SongExists(TConnection& AConnection, const std::string& AFilePath) {
-    TQuery Query(AConnection);
-    Query.SetSQL(SqlSongExists);
-    Query.Prepare();
-    Query.SetText("FilePath", AFilePath);
-    Query.Open();
-    return Query.RecordCount() > 0;
-}
-
-std::string NextSongNumber(TConnection& AConnection, std::int32_t AFloor) {
-    try {
-        TQuery Query(AConnection);
-        Query.SetSQL(SqlMaxSongNumber);
-        Query.Prepare();
-        Query.Open();
-        const std::int32_t Greatest = Query.FieldAsInteger(0);
-        // 2147483647 has no 32-bit successor: like any other unusable greatest number it
-        // gives the floor.
-        if (Greatest < AFloor || Greatest == std::numeric_limits<std::int32_t>::max())
-            return std::to_string(AFloor);
-        return std::to_string(Greatest + 1);
-    } catch (...) {
-        return std::to_string(AFloor);
-    }
-}
-
 bool AddSong(TConnection& AConnection, TKtvSongInfo AInfo) {
     if (AInfo.SongName.empty())
         return false;
@@ -178,19 +122,10 @@ bool AddSong(TConnection& AConnection, TKtvSongInfo AInfo) {
         AInfo.TypeID = PlugInTypeID(AConnection, AInfo.TypeName);
     if (AInfo.LanguageID == 0)
         AInfo.LanguageID = PlugInLanguageID(AConnection, AInfo.LanguageName);
-    if (AInfo.SongNumber.empty())
-        AInfo.SongNumber = NextSongNumber(AConnection, VelSongNumberFloor);
-    const bool Exists = SongExists(AConnection, AInfo.FilePath) || FindFoldedSongPath(AConnection, AInfo.FilePath);
-
-    TQuery Query(AConnection);
-    Query.SetSQL(Exists ? SqlSongUpdate : SqlSongInsert);
-    Query.Prepare();
-    BindSongParameters(Query, AInfo);
-    try {
-        return Query.ExecSQL() > 0;
-    } catch (const TDatabaseError&) {
-        return false;
-    }
+    TSongWriter Writer(AConnection, PlugInWriteRules());
+    TSongWriteResult Result;
+    Writer.Write(AInfo, Result);
+    return Result.Changed;
 }
 
 extern "C" VARNEL_EXPORT VARNEL_ENTRY std::int32_t VARNEL_STDCALL
@@ -201,7 +136,7 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
     // existence check, binding and an invalid PublishDate, is the result -1. Rows the lookups
     // added to SongTypes and Languages stay.
     try {
-        TConnection Connection(AConnection);
+        TConnection Connection(TSQLiteEngine::Borrow(AConnection));
         TKtvSongInfo Info = VelSongToKtv(ASongInfo);
         if (Info.SongName.empty())
             return -1; // rejected without touching the database
@@ -225,7 +160,9 @@ _2DB(TVodSoft ASoft, sqlite3* AConnection, TVelSongInfo ASongInfo) noexcept {
         try {
             Written = AddSong(Connection, std::move(Info));
         } catch (...) {
-            Call.Release(); // what the lookups added stays, as without the savepoint
+            // A failure anywhere (a lookup, the existence check, binding, the song statement)
+            // gives -1; what the lookups added stays, as without the savepoint.
+            Call.Release();
             return -1;
         }
         // Commits when the savepoint began the transaction; a commit that fails (readers of a

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Catalogue.h"
+#include "SongWriter.h"
 #include "VelRecords.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@ struct sqlite3;
 #endif
 
 // Generated song numbers start here.
-inline constexpr std::int32_t VelSongNumberFloor = 80000000;
+inline constexpr std::int32_t VelSongNumberFloor = GeneratedSongNumberFloor;
 
 // Host string as UTF-8; a lone surrogate becomes U+FFFD. Throws for a negative length.
 std::string VelStringToUtf8(const TVelString AText);
@@ -26,16 +27,11 @@ std::string VelStringToUtf8(const TVelString AText);
 // The host's record in the database layer's form; both identifiers are present (0 included).
 TKtvSongInfo VelSongToKtv(const TVelSongInfo& AInfo);
 
-// Writes the song: false for an empty name (no database access) or when the final statement
-// fails or changes no row. Failures before the final statement propagate.
+// Looks the identifiers up as the plug-in does (a type only for a record that brings its own
+// number) and writes the song with the plug-in's rules (PlugInWriteRules): false for an empty
+// name (no database access) or when the song statement changes no row. Database errors
+// propagate, those of the song statement included.
 bool AddSong(TConnection& AConnection, TKtvSongInfo AInfo);
-
-// True when a Songs row has the path (any letter case). Errors propagate.
-bool SongExists(TConnection& AConnection, const std::string& AFilePath);
-
-// One above the greatest song number in text order when that reads as a 32-bit number of at
-// least AFloor that has a 32-bit successor; AFloor in every other case, errors included.
-std::string NextSongNumber(TConnection& AConnection, std::int32_t AFloor);
 
 // 0 when the song was written, -1 when it was not. Never throws; holds a reference to every
 // string of both records for the duration of the call and leaves the caller's floating-point

@@ -2,7 +2,8 @@
 // and queried through the same connection and query types as an SQLite master.
 #include "AccessImport.h"
 #include "DamagedAccess.h"
-#include "DbAccess.h"
+#include "Query.h"
+#include "SQLiteEngine.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -177,7 +178,7 @@ TEST(Access, DatesAreTheStoredDayValues) {
 // What each kind of Access column becomes, as SQLite stores it.
 TEST(Access, ColumnsKeepTheirKindOfValue) {
     TMaster Master(Jet3File);
-    sqlite3* Db = Master.Cnn().Handle();
+    sqlite3* Db = SQLiteHandle(Master.Cnn());
     struct TCase {
         const char* Sql;
         const char* Expected;

@@ -1,4 +1,5 @@
 #include "Catalogue.h"
+#include "SQLiteEngine.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -133,7 +134,7 @@ TEST_P(FoldedTextCases, FoundInAFewSteps) {
     RunSql(FFile, Rows);
     int Steps = 0;
     sqlite3_trace_v2(
-        FCnn.Handle(), SQLITE_TRACE_STMT,
+        SQLiteHandle(FCnn), SQLITE_TRACE_STMT,
         [](unsigned, void* ASteps, void*, void*) {
             ++*static_cast<int*>(ASteps);
             return 0;
@@ -147,7 +148,7 @@ TEST_P(FoldedTextCases, FoundInAFewSteps) {
         EXPECT_LE(Steps, 12);
     }
     Cache.Clear();
-    sqlite3_trace_v2(FCnn.Handle(), 0, nullptr, nullptr);
+    sqlite3_trace_v2(SQLiteHandle(FCnn), 0, nullptr, nullptr);
 
     std::string Path = GetParam().Given;
     EXPECT_EQ(FindFoldedSongPath(FCnn, Path), *GetParam().Found != '\0');
@@ -175,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CatalogueTest, FoldedLookupStepsUseTheIndex) {
     for (const char* Sql : {SqlFoldedSongPath, SqlFoldedSongType, SqlFoldedLanguage}) {
         sqlite3_stmt* Stmt = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(FCnn.Handle(), (std::string("explain query plan ") + Sql).c_str(), -1,
+        ASSERT_EQ(sqlite3_prepare_v2(SQLiteHandle(FCnn), (std::string("explain query plan ") + Sql).c_str(), -1,
                                      &Stmt, nullptr),
                   SQLITE_OK);
         std::string Plan;

@@ -1,4 +1,8 @@
-#include "DbAccess.h"
+#include "ConnectionString.h"
+#include "Query.h"
+#include "SQLiteEngine.h"
+#include "Savepoint.h"
+#include "Transaction.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +152,49 @@ TEST_F(DbAccessTest, RecordCountIsExact) {
         EXPECT_EQ(Query.RecordCount(), Rows) << Rows << " rows";
         EXPECT_EQ(Query.Eof(), Rows == 0);
     }
+}
+
+// Rows come from the engine as Next reaches them: a row that cannot be read fails when it is
+// reached, not when the query opens; the rows before it are read.
+TEST_F(DbAccessTest, RowsAreReadAsNextReachesThem) {
+    Exec("insert into T (Num) values (1), (2), (3), (4)");
+    TQuery Query(FCnn);
+    // Rows in the order inserted (no sorting, which would read them all first).
+    Query.SetSQL("select case when Num = 3 then json(Num || '{') else Num end as V from T");
+    Query.Open();
+    EXPECT_EQ(Query.FieldAsInteger("V"), 1);
+    Query.Next();
+    EXPECT_EQ(Query.FieldAsInteger("V"), 2);
+    const std::string Error = ErrorOf([&] { Query.Next(); });
+    EXPECT_NE(Error.find("Cannot read the next record: malformed JSON"), std::string::npos) << Error;
+    EXPECT_NE(Error.find(FFile), std::string::npos) << Error;
+}
+
+// Counting reads the rest of the result and keeps the current row; Next goes on from it, and a
+// posted row comes after every row of the result.
+TEST_F(DbAccessTest, CountingKeepsTheCurrentRowAndPostingAddsAfterTheRest) {
+    RunSql(FFile, "insert into SongTypes (TypeName) values ('a'), ('b'), ('c')");
+    TQuery Query(FCnn);
+    Query.SetSQL("select * from SongTypes order by TypeID");
+    Query.Open();
+    Query.Next();
+    EXPECT_EQ(Query.RecordCount(), 3);
+    EXPECT_EQ(Query.FieldAsString("TypeName"), "b");
+    Query.Next();
+    EXPECT_EQ(Query.FieldAsString("TypeName"), "c");
+    Query.Append();
+    Query.SetFieldText("TypeName", "d");
+    Query.Post();
+    EXPECT_EQ(Query.RecordCount(), 4);
+    EXPECT_EQ(Query.FieldAsInteger("TypeID"), 4);
+    Query.Next();
+    EXPECT_TRUE(Query.Eof());
+}
+
+TEST_F(DbAccessTest, LastInsertIdIsTheNewRowsAutoNumber) {
+    RunSql(FFile, "insert into Languages (LanguageName) values ('a'), ('b')");
+    Exec("insert into Languages (LanguageName) values ('c')");
+    EXPECT_EQ(FCnn.LastInsertId(), 3);
 }
 
 TEST_F(DbAccessTest, NullsAndMissingRowsReadAsEmptyZeroAndDateZero) {
@@ -504,7 +551,7 @@ TEST(DbConnection, BorrowedHandleIsNeitherClosedNorReconfigured) {
     sqlite3* Handle = nullptr;
     ASSERT_EQ(sqlite3_open_v2(File.c_str(), &Handle, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     {
-        TConnection Cnn(Handle);
+        TConnection Cnn(TSQLiteEngine::Borrow(Handle));
         EXPECT_TRUE(Cnn.Connected());
         TQuery Query(Cnn);
         Query.SetSQL("insert into Languages (LanguageName) values (:N)");

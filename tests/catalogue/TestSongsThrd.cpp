@@ -1,3 +1,4 @@
+#include "SQLiteEngine.h"
 #include "SongsThrd.h"
 #include "TestSupport.h"
 
@@ -173,14 +174,14 @@ TEST_F(SongWriterTest, ExistingSongWithoutOverWriteRunsOnlyTheExistenceQuery) {
     RunSql(FFile, OneSong);
     std::vector<std::string> Statements;
     sqlite3_trace_v2(
-        FCnn->Handle(), SQLITE_TRACE_STMT,
+        SQLiteHandle(*FCnn), SQLITE_TRACE_STMT,
         [](unsigned, void* AContext, void*, void* AText) {
             static_cast<std::vector<std::string>*>(AContext)->push_back(static_cast<char*>(AText));
             return 0;
         },
         &Statements);
     EXPECT_FALSE(FThrd->SaveSong(Song("新歌", "d:\\songs\\A.mpg", "DJ"), false));
-    sqlite3_trace_v2(FCnn->Handle(), 0, nullptr, nullptr);
+    sqlite3_trace_v2(SQLiteHandle(*FCnn), 0, nullptr, nullptr);
     EXPECT_EQ(Statements, std::vector<std::string>{SqlSongExists});
 }
 

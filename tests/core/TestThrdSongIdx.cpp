@@ -1,4 +1,5 @@
 #include "AccessImport.h"
+#include "SQLiteEngine.h"
 #include "ThrdSongIdx.h"
 #include "TestSupport.h"
 
@@ -627,7 +628,7 @@ TEST_F(SongIdxTest, KilledAtTheDiscoMirrorLeavesNoHalfSong) {
     if (Child == 0) {
         Connect();
         sqlite3_trace_v2(
-            FCnnLocal->Handle(), SQLITE_TRACE_STMT,
+            SQLiteHandle(*FCnnLocal), SQLITE_TRACE_STMT,
             [](unsigned, void*, void*, void* AText) {
                 if (std::string_view(static_cast<const char*>(AText)).starts_with("Insert into Discos"))
                     raise(SIGKILL);
@@ -676,8 +677,8 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
                                             .toStdString()
                                       : std::to_string(ALParam)));
             if (AMsg == WM_WIZ_PROGRESS && AWParam == 3) {
-                Local = LiveStatements(FCnnLocal->Handle());
-                Master = LiveStatements(FCnnTotal->Handle());
+                Local = LiveStatements(SQLiteHandle(*FCnnLocal));
+                Master = LiveStatements(SQLiteHandle(*FCnnTotal));
             }
             return 0;
         });
@@ -703,8 +704,8 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
                                                  {SqlSongExists, 2},
                                                  {SqlSongInsert, 2},
                                                  {SqlDiscoDelete, 2}}));
-    EXPECT_EQ(sqlite3_next_stmt(FCnnLocal->Handle(), nullptr), nullptr);
-    EXPECT_EQ(sqlite3_next_stmt(FCnnTotal->Handle(), nullptr), nullptr);
+    EXPECT_EQ(sqlite3_next_stmt(SQLiteHandle(*FCnnLocal), nullptr), nullptr);
+    EXPECT_EQ(sqlite3_next_stmt(SQLiteHandle(*FCnnTotal), nullptr), nullptr);
     EXPECT_EQ(QueryText(FLocal, "select count(*) from Songs"), "3");
 }
 

@@ -1,0 +1,9 @@
+// Connection strings as the Jet provider takes them: "Key=Value;Key=Value;...".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The value of AKey (any letter case; blanks around keys and values, and one pair of quotes
+// around a value, dropped); "" when absent.
+std::string ConnectionStringValue(std::string_view AConnectionString, std::string_view AKey);

@@ -1,0 +1,19 @@
+#include "DbEngine.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<TDatabaseNotice>& DatabaseNotice() {
+    static std::atomic<TDatabaseNotice> Notice{nullptr};
+    return Notice;
+}
+
+} // namespace
+
+void SetDatabaseNotice(TDatabaseNotice ANotice) { DatabaseNotice().store(ANotice); }
+
+void TellDatabaseNotice(const std::string& AText) {
+    if (const TDatabaseNotice Notice = DatabaseNotice().load())
+        Notice(AText);
+}
