@@ -73,6 +73,25 @@ std::string EscapePath(std::string_view ABytes) {
     return Result;
 }
 
+std::string UnescapePath(std::string_view AText) {
+    const auto IsHex = [](char AChar) { return std::isxdigit(static_cast<unsigned char>(AChar)) != 0; };
+    const auto Value = [](char AChar) {
+        return AChar <= '9' ? AChar - '0' : (AChar | 0x20) - 'a' + 10;
+    };
+    std::string Bytes;
+    Bytes.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size(); ++I) {
+        if (AText[I] == '\\' && I + 3 < AText.size() && AText[I + 1] == 'x' && IsHex(AText[I + 2]) &&
+            IsHex(AText[I + 3])) {
+            Bytes += static_cast<char>(Value(AText[I + 2]) * 16 + Value(AText[I + 3]));
+            I += 3;
+        } else {
+            Bytes += AText[I];
+        }
+    }
+    return Bytes;
+}
+
 std::string CollectedFilePath(const std::string& ARoot, const std::string& ARelative,
                               const TPathStyle& AStyle) {
     std::string Path = AStyle.Separator == '/' ? LexicalFolderPath(ARoot) : ARoot;
@@ -85,20 +104,21 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 TFileSearchThrd::TFileSearchThrd(bool CreateSuspended, TWindowHandle AOwnerHandle,
                                  const QString& ASearchPath, const QString& ASuffixs,
                                  TStringListRef AFiles)
-    : FOwnerHandle(AOwnerHandle), FSearchPath(ASearchPath), FSuffixs(ASuffixs),
+    : FOwnerHandle(AOwnerHandle), FSearchPath(ASearchPath),
       FFiles(AFiles ? std::move(AFiles) : std::make_shared<QStringList>()), FFilter(ASuffixs) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     if (!CreateSuspended)
         start();
 }
 
-TFileSearchThrd::~TFileSearchThrd() = default;
+TFileSearchThrd::~TFileSearchThrd() { FEnd->Pass(); }
 
 void TFileSearchThrd::run() {
     // The walk belongs to the UI thread (it processes the window's events); this thread waits.
     // The event is made and read under FWalkLock: Qt's own queue orders the two as well, but
     // the thread sanitizer cannot see Qt's locks.
     const TThreadBodyEnd BodyEnd;
+    const TWorkerEnd::TMark Mark(*FEnd);
     if (QCoreApplication::instance() == nullptr)
         return;
     std::unique_lock Guard(FWalkLock);

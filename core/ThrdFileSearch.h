@@ -14,6 +14,7 @@
 #include "Paths.h"
 #include "SuffixFilter.h"
 #include "WinMessages.h"
+#include "Workers.h"
 
 #include <QString>
 #include <QStringList>
@@ -51,6 +52,8 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 // such an escape (followed by x and two hex digits): that one is written \x5C, so replacing
 // every \xNN by its byte gives the path back.
 std::string EscapePath(std::string_view ABytes);
+// The bytes of a path as EscapePath wrote it: every \xNN becomes its byte.
+std::string UnescapePath(std::string_view AText);
 bool IsValidUtf8(std::string_view ABytes);
 
 // What a search found, for a run without a window. Filled by SearchFiles on the thread that
@@ -91,6 +94,8 @@ public:
     int DidCount() const { return FDidCount; }
     const std::vector<TNotCollected>& NotCollected() const { return FNotCollected; }
     TFileSearchReportRef Report() const { return FReport; }
+    // Passed before what the worker wrote is read (see TWorkers).
+    TWorkerEndRef End() const { return FEnd; }
 
 protected:
     void run() override;
@@ -98,7 +103,6 @@ protected:
 
     TWindowHandle FOwnerHandle;
     QString FSearchPath;
-    QString FSuffixs;
     TStringListRef FFiles;
     int FDidCount = 0;
 
@@ -141,4 +145,5 @@ private:
     std::condition_variable FWalkEnded;
     enum class TWalkState { Posted, Walking, Ended, Abandoned };
     TWalkState FWalkState = TWalkState::Posted;
+    const TWorkerEndRef FEnd = std::make_shared<TWorkerEnd>();
 };

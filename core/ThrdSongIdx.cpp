@@ -28,6 +28,9 @@ TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
       FFiles(std::move(AFiles)), FOverWrite(OverWrite),
       FReport(std::make_shared<TSongIdxReport>()) {}
 
+// What the body wrote goes with the worker: after its end, in an order the sanitizer sees.
+TSongIdxThrd::~TSongIdxThrd() { FEnd->Pass(); }
+
 void TSongIdxThrd::Execute() {
     // An error that escapes the body ends it; the completion handler still runs.
     try {

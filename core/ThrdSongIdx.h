@@ -17,6 +17,7 @@
 #include "SongsThrd.h"
 #include "ThreadEnd.h"
 #include "WinMessages.h"
+#include "Workers.h"
 
 #include <memory>
 #include <optional>
@@ -62,12 +63,16 @@ public:
     // before starting the worker.
     TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
                  TStringListRef AFiles, bool OverWrite);
+    ~TSongIdxThrd() override;
 
     TSongIdxReportRef Report() const { return FReport; }
+    // Passed before the report is read (see TWorkers).
+    TWorkerEndRef End() const { return FEnd; }
 
 protected:
     void run() override {
         const TThreadBodyEnd BodyEnd;
+        const TWorkerEnd::TMark Mark(*FEnd);
         Execute();
     }
     void Execute();
@@ -91,4 +96,5 @@ private:
     void CountWrite(TSongWrite AWrite);
 
     TSongIdxReportRef FReport;
+    const TWorkerEndRef FEnd = std::make_shared<TWorkerEnd>();
 };
