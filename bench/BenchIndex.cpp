@@ -21,6 +21,7 @@
 #include "Config.h"
 #include "Main.h"
 #include "QtTestSupport.h"
+#include "RunReport.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 
@@ -142,12 +143,13 @@ public:
 };
 
 
-// Starts AWorker as the window does and runs the event loop until it has finished.
-double RunWorker(QThread* AWorker) {
+// Starts AWorker as the programs do and runs the event loop until it has finished.
+template <class TWorkerThrd>
+double RunWorker(TWorkerThrd* AWorker) {
     QEventLoop Loop;
-    QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit);
+    TWorkers Workers;
     const auto Start = TClock::now();
-    AWorker->start(QThread::LowPriority);
+    Workers.Start(AWorker, AWorker->End(), &Loop, [&Loop] { Loop.quit(); });
     Loop.exec();
     return SecondsSince(Start);
 }
@@ -533,7 +535,7 @@ int main(int argc, char** argv) {
         TThreadCost WorkerCost, HeadlessCost;
         int Paints = 0;
         std::size_t Listed = 0;
-        TSongIdxReport Report; // the runs with the window, added up
+        TRunReport Run; // the runs with the window, added up
         {
             TBenchForm Form(QStringList{QStringLiteral("corvena")},
                             QString::fromStdString((Demo / "Tools" / "corvena").string()));
@@ -599,15 +601,10 @@ int main(int argc, char** argv) {
                     (WithWindow ? Worker : Headless) += RunWorker(Index);
                     (WithWindow ? WorkerCost : HeadlessCost) += TThreadCost::Now() - Before;
                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                    if (WithWindow) {
-                        Report.Matched += Part5->Matched;
-                        Report.Inserted += Part5->Inserted;
-                        Report.Failed += Part5->Failed;
-                        Report.Unmatched.insert(Report.Unmatched.end(), Part5->Unmatched.begin(),
-                                                Part5->Unmatched.end());
-                    }
-                    if (Report.RunError.empty())
-                        Report.RunError = Part5->RunError;
+                    if (WithWindow)
+                        Run.AddIndex(*Part5);
+                    else if (Run.Index.RunError.empty())
+                        Run.Index.RunError = Part5->RunError;
                 }
             }
             UnregisterWindow(SinkHandle);
@@ -632,6 +629,7 @@ int main(int argc, char** argv) {
                                   Rows("headless.mdb", "Discos") == WorkerDiscos &&
                                   Rows("program.mdb", "Songs") == WorkerSongs &&
                                   Rows("program.mdb", "Discos") == WorkerDiscos;
+        const TSongIdxReport& Report = Run.Index;
         const double N = static_cast<double>(Listed);
 
         std::printf("%zu files\n", Listed);

@@ -170,10 +170,10 @@ QString ReasonOf(const std::exception& AError, const QString& AName) {
     return Text;
 }
 
-// Every worker the program started and that has not been deleted yet: the program waits for
-// those still stopping before it returns.
-std::vector<QPointer<QThread>>& StartedWorkers() {
-    static std::vector<QPointer<QThread>> Workers;
+// Every worker the program started: the program waits for those still stopping before it
+// returns.
+TWorkers& ProgramWorkers() {
+    static TWorkers Workers;
     return Workers;
 }
 
@@ -401,11 +401,8 @@ void TMainForm::BeforeNextStep(int AStep, bool& Canceled) {
     }
 }
 
-void TMainForm::StartWorker(QThread* AWorker, QMetaObject::Connection& ADone) {
-    ADone = connect(AWorker, &QThread::finished, this, [this, AWorker] { ThreadDone(AWorker); });
-    std::erase_if(StartedWorkers(), [](const QPointer<QThread>& AOld) { return AOld.isNull(); });
-    StartedWorkers().emplace_back(AWorker);
-    AWorker->start(QThread::LowPriority);
+void TMainForm::StartWorker(QThread* AWorker, TWorkerEndRef AEnd, TWorker AKind, QMetaObject::Connection& ADone) {
+    ADone = ProgramWorkers().Start(AWorker, std::move(AEnd), this, [this, AKind] { ThreadDone(AKind); });
 }
 
 void TMainForm::StepEntered(int AStep) {
@@ -430,8 +427,7 @@ void TMainForm::StepEntered(int AStep) {
         auto* Worker = new TFileSearchThrd(true, FHandle, Folder, QStringLiteral(".*"), FSongFiles);
         FSearchReport = Worker->Report();
         FThrdSearchFile = Worker;
-        FSearchWorker = Worker;
-        StartWorker(Worker, FSearchDone);
+        StartWorker(Worker, Worker->End(), TWorker::Search, FSearchDone);
         break;
     }
     case 4: {
@@ -441,8 +437,7 @@ void TMainForm::StepEntered(int AStep) {
             new TSongIdxThrd(FHandle, cnnLocal, cnnTotal, FSongFiles, !chkOnlyAdd->isChecked());
         FIndexReport = Worker->Report();
         FThrdSongIndex = Worker;
-        FIndexWorker = Worker;
-        StartWorker(Worker, FIndexDone);
+        StartWorker(Worker, Worker->End(), TWorker::Index, FIndexDone);
         break;
     }
     case 5:
@@ -534,15 +529,22 @@ void TMainForm::BuildFigures() {
     connect(btnSkipped, &QPushButton::clicked, this, [this] { btnSkippedClick(); });
 }
 
-std::vector<TNotCollected> TMainForm::NotCollected() const {
-    return FSearchReport ? FSearchReport->NotCollected : std::vector<TNotCollected>();
+TRunReport TMainForm::RunReport() const {
+    TRunReport Report;
+    const int Collected = FSongFiles ? static_cast<int>(FSongFiles->size()) : 0;
+    if (FSearchReport)
+        Report.SetSearch(*FSearchReport, Collected);
+    Report.Collected = Collected;
+    if (FIndexReport)
+        Report.Index = *FIndexReport;
+    return Report;
 }
 
 void TMainForm::ShowFigures() {
-    const TSongIdxReport Empty;
-    const TSongIdxReport& Report = FIndexReport ? *FIndexReport : Empty;
+    const TRunReport Run = RunReport();
+    const TSongIdxReport& Report = Run.Index;
     const auto Show = [](QLabel* ALabel, std::size_t AValue) { ALabel->setText(QString::number(AValue)); };
-    Show(lblFilesFound, FSongFiles ? static_cast<std::size_t>(FSongFiles->size()) : 0);
+    Show(lblFilesFound, static_cast<std::size_t>(Run.Collected));
     Show(lblInserted, static_cast<std::size_t>(Report.Inserted));
     Show(lblUpdated, static_cast<std::size_t>(Report.Updated));
     Show(lblKept, static_cast<std::size_t>(Report.Kept));
@@ -550,20 +552,15 @@ void TMainForm::ShowFigures() {
     Show(lblUnmatched, Report.Unmatched.size());
     Show(lblNearMatches, Report.NearMatches.size());
     Show(lblFailed, static_cast<std::size_t>(Report.Failed));
-    const std::size_t NotCollectedCount = FSearchReport ? FSearchReport->NotCollected.size() : 0;
-    Show(lblNotCollected, NotCollectedCount);
-    btnSkipped->setEnabled(!Report.Unmatched.empty() || !Report.NearMatches.empty() ||
-                           !Report.WithoutNameFiles.empty() || Report.Failed > 0 ||
-                           NotCollectedCount > 0);
+    Show(lblNotCollected, Run.NotCollected.size());
+    btnSkipped->setEnabled(!Run.LeftOut().empty() || Report.Failed > 0);
 }
 
 void TMainForm::btnSkippedClick() {
-    const TSongIdxReport Empty;
-    const TSongIdxReport& Report = FIndexReport ? *FIndexReport : Empty;
-    // Failures beyond those the report keeps have no path to list.
-    const int Unlisted = std::max(0, Report.Failed - static_cast<int>(Report.Failures.size()));
+    const TRunReport Run = RunReport();
     delete FSkippedDialog.data();
-    FSkippedDialog = new TSkippedFilesDialog(SkippedFiles(Report, NotCollected()), Unlisted, this);
+    // Failures beyond those the report keeps have no path to list.
+    FSkippedDialog = new TSkippedFilesDialog(SkippedFiles(Run), Run.UnlistedFailures(), this);
     FSkippedDialog->setAttribute(Qt::WA_DeleteOnClose);
     // Modal to the wizard but not blocking: Finish waits until the list is closed.
     FSkippedDialog->open();
@@ -656,16 +653,16 @@ bool TMainForm::Working() const {
     return false;
 }
 
-void TMainForm::ThreadDone(QThread* Sender) {
+void TMainForm::ThreadDone(TWorker AWorker) {
     // A worker whose end was already queued when the window closed.
     if (FReleased)
         return;
-    if (Sender == FSearchWorker) {
+    if (AWorker == TWorker::Search) {
         // The strip goes back to its empty track: a block left lit would say something still runs.
         FProgressMovie->stop();
         FProgressMovie->jumpToFrame(0);
         SetStep(4);
-    } else if (Sender == FIndexWorker) {
+    } else {
         ShowIndexProgress();
         // The run is over: a close question still open asks about nothing and goes.
         if (FAsking)
@@ -822,11 +819,6 @@ int RunCorvena(const QStringList& AArguments, const QString& AProgramFile) {
     // The window goes first, which releases a worker waiting in a message to it; then the
     // workers still stopping (before their next file) are waited for.
     delete Form.data();
-    for (const QPointer<QThread>& Worker : StartedWorkers())
-        if (Worker)
-            Worker->wait();
-    StartedWorkers().clear();
-    // Their own release was queued to the loop that has ended.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ProgramWorkers().WaitForAll();
     return Result;
 }

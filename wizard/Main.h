@@ -9,6 +9,7 @@
 #include "Config.h"
 #include "FileList.h"
 #include "FrmWizard.h"
+#include "RunReport.h"
 #include "SongsThrd.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
@@ -66,8 +67,9 @@ protected:
     void FormCreate();
     void BeforeNextStep(int AStep, bool& Canceled);
     void StepEntered(int AStep);
+    enum class TWorker { Search, Index };
     // Completion handler of both workers, on the UI thread.
-    void ThreadDone(QThread* Sender);
+    void ThreadDone(TWorker AWorker);
     void edtSongPathButtonClick();
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
@@ -148,7 +150,7 @@ private:
     // AUnbroken: the file names in AText, laid out on one line each.
     void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit, const QStringList& AUnbroken = {});
     // Starts a worker at lower priority with ThreadDone as its completion handler.
-    void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
+    void StartWorker(QThread* AWorker, TWorkerEndRef AEnd, TWorker AKind, QMetaObject::Connection& ADone);
     // What a finished index run could not do, as notes for step 5.
     void NoteIndexFailures();
     void AddNote(const QString& AText, bool AError);
@@ -157,8 +159,8 @@ private:
     // Puts the latest index progress on the bar and its label, if it is not there yet.
     void ShowIndexProgress();
     void WriteChoices();
-    // What the last search saw and did not collect.
-    std::vector<TNotCollected> NotCollected() const;
+    // What the last run did, as far as it went.
+    TRunReport RunReport() const;
     void BuildFigures();
     void ShowFigures();
     void btnSkippedClick();
@@ -173,9 +175,6 @@ private:
     TWindowHandle FHandle = 0;
     QMetaObject::Connection FSearchDone;
     QMetaObject::Connection FIndexDone;
-    // Raw identities of the workers, for telling which one finished after it may be gone.
-    QThread* FSearchWorker = nullptr;
-    QThread* FIndexWorker = nullptr;
     // Set once the close sequence has run: completion handling already queued is dropped.
     bool FReleased = false;
     // True while the close question is on screen.
