@@ -153,9 +153,7 @@ bool TFileSearchThrd::event(QEvent* AEvent) {
     return true;
 }
 
-void TFileSearchThrd::SendStatus(const QString& AText) {
-    SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 0, reinterpret_cast<TLParam>(AText.utf16()));
-}
+void TFileSearchThrd::SendStatus(TWorkerStatus AStatus) { SendWorkerStatus(FOwnerHandle, 0, AStatus); }
 
 void TFileSearchThrd::EntryDone() {
     SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(FDidCount), 0);
@@ -180,16 +178,16 @@ void TFileSearchThrd::Record(std::string_view APath, const QString& AReason) {
 void TFileSearchThrd::SearchFiles() {
     // FFiles is this worker's own reference: a window closing inside the event processing
     // below drops only its reference, and the list lives until the worker is gone.
-    SendStatus(QStringLiteral("正在初始化,请稍侯..."));
+    SendStatus(TWorkerStatus::Initializing);
     ProcessEvents();
     FDidCount = 0;
     FFiles->clear();
     FNotCollected.clear();
-    SendStatus(QStringLiteral("正在搜索文件..."));
+    SendStatus(TWorkerStatus::Searching);
     ProcessEvents();
     SearchDir(FSearchPath);
     *FReport = TFileSearchReport{FDidCount, FNotCollected, isInterruptionRequested()};
-    SendStatus(QStringLiteral("搜索文件已完成!"));
+    SendStatus(TWorkerStatus::SearchDone);
 }
 
 int TFileSearchThrd::SearchDir(const QString& Path) {

@@ -14,6 +14,7 @@
 #include "Paths.h"
 #include "SuffixFilter.h"
 #include "WinMessages.h"
+#include "WorkerStatus.h"
 #include "Workers.h"
 
 #include <QString>
@@ -119,7 +120,7 @@ private:
         }
     };
 
-    void SendStatus(const QString& AText);
+    void SendStatus(TWorkerStatus AStatus);
     // The progress message of one entry, then the UI's pending events when a slice has passed.
     void EntryDone();
     void ProcessEvents();

@@ -4,10 +4,6 @@
 
 namespace {
 
-const QString StatusInitializing = QStringLiteral("正在初始化,请稍侯...");
-const QString StatusIndexing = QStringLiteral("正在索引歌曲...");
-const QString StatusDone = QStringLiteral("索引歌曲已完成!");
-
 // Finalizes the cached statements when the body ends, on the thread that used them.
 class TCacheRelease {
 public:
@@ -44,9 +40,7 @@ void TSongIdxThrd::Execute() {
     }
 }
 
-void TSongIdxThrd::SendStatus(const QString& AText) {
-    SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(AText.utf16()));
-}
+void TSongIdxThrd::SendStatus(TWorkerStatus AStatus) { SendWorkerStatus(FOwnerHandle, 1, AStatus); }
 
 bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath) {
     const std::string Name = MasterFileName(APath);
@@ -131,7 +125,7 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
 }
 
 void TSongIdxThrd::IndexSongs() {
-    SendStatus(StatusInitializing);
+    SendStatus(TWorkerStatus::Initializing);
     const int Count = FFiles ? static_cast<int>(FFiles->size()) : 0;
 
     std::unique_ptr<TQuery> Q;
@@ -146,7 +140,7 @@ void TSongIdxThrd::IndexSongs() {
         FReport->RunError = Error.what();
         return;
     }
-    SendStatus(StatusIndexing);
+    SendStatus(TWorkerStatus::Indexing);
 
     {
         const TCacheRelease Release(FQueries);
@@ -256,5 +250,5 @@ void TSongIdxThrd::IndexSongs() {
     }
     // Only the files without a master row are compared with the master's names.
     FReport->NearMatches = Names.NearMatches(FReport->Unmatched);
-    SendStatus(StatusDone);
+    SendStatus(TWorkerStatus::IndexDone);
 }

@@ -17,6 +17,7 @@
 #include "SongsThrd.h"
 #include "ThreadEnd.h"
 #include "WinMessages.h"
+#include "WorkerStatus.h"
 #include "Workers.h"
 
 #include <memory>
@@ -82,7 +83,7 @@ protected:
     bool FOverWrite;
 
 private:
-    void SendStatus(const QString& AText);
+    void SendStatus(TWorkerStatus AStatus);
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
     // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction

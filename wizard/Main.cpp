@@ -11,6 +11,7 @@
 #include "MessageBoxes.h"
 #include "SkippedFiles.h"
 #include "ThrdFileSearch.h"
+#include "WorkerStatus.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -45,18 +46,12 @@ namespace {
 // A screen's frame: the index progress changes the bar and its label at most this often.
 constexpr int ProgressFrameMs = 16;
 
-// The workers' statuses, shown in the window's language.
-const char* const WorkerStatuses[] = {
-    QT_TRANSLATE_NOOP("TMainForm", "正在初始化,请稍侯..."), QT_TRANSLATE_NOOP("TMainForm", "正在搜索文件..."),
-    QT_TRANSLATE_NOOP("TMainForm", "搜索文件已完成!"),      QT_TRANSLATE_NOOP("TMainForm", "正在索引歌曲..."),
-    QT_TRANSLATE_NOOP("TMainForm", "索引歌曲已完成!"),
-};
-
-QString WorkerText(const QString& AText) {
-    for (const char* Status : WorkerStatuses)
-        if (AText == QString::fromUtf8(Status))
-            return TMainForm::tr(Status);
-    return AText;
+// A status text as the window shows it: a worker's status in the window's language, any other
+// text as it came.
+QString StatusText(TLParam AText) {
+    if (const std::optional<TWorkerStatus> Status = WorkerStatusOf(AText))
+        return QCoreApplication::translate("TWorkerStatus", WorkerStatusSource(*Status));
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(AText));
 }
 
 QIcon CorvenaIcon() {
@@ -753,15 +748,15 @@ void TMainForm::ShowIndexProgress() {
 TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     switch (AMsg) {
     case WM_WIZ_STATUS: {
-        const auto Text = QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam));
+        const QString Text = StatusText(ALParam);
         if (AWParam == 0) {
-            lblsLeft->setText(WorkerText(Text));
+            lblsLeft->setText(Text);
             lblsLeft->adjustSize();
         }
         else if (AWParam == 1) {
             // The last count goes with the status that follows it.
             ShowIndexProgress();
-            lblaLeft->setText(WorkerText(Text));
+            lblaLeft->setText(Text);
         }
         break;
     }
