@@ -109,12 +109,12 @@ TSearchResult SearchWithoutWindow(const std::string& ASongs) {
         TSearchResult Result;
         {
             QCoreApplication App(Argc, Argv);
-            auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs),
-                                               QStringLiteral(".*"), nullptr);
+            auto Files = std::make_shared<QStringList>();
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs), QStringLiteral(".*"), Files);
             const auto Start = TClock::now();
             Search->SearchFiles();
             Result.Seconds = SecondsSince(Start);
-            Result.Files = static_cast<long>(Search->Files()->size());
+            Result.Files = static_cast<long>(Files->size());
             delete Search;
         }
         const bool Written = write(Pipe[1], &Result, sizeof Result) == sizeof Result;
@@ -137,6 +137,7 @@ TSearchResult SearchWithoutWindow(const std::string& ASongs) {
 class TBenchForm : public TMainForm {
 public:
     using TMainForm::TMainForm;
+    using TMainForm::Handle;
     using TMainForm::lblsRight;
     using TMainForm::pnl3;
     using TMainForm::pnl4;
@@ -475,10 +476,10 @@ int RawOnly(int argc, char** argv) {
         std::vector<std::string> Paths;
         {
             QCoreApplication App(argc, argv);
-            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]),
-                                               QStringLiteral(".*"), nullptr);
+            auto Files = std::make_shared<QStringList>();
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]), QStringLiteral(".*"), Files);
             Search->SearchFiles();
-            for (const QString& File : *Search->Files())
+            for (const QString& File : *Files)
                 Paths.push_back(File.toStdString());
             delete Search;
         }

@@ -379,6 +379,8 @@ sqlite3* LoadAccessDatabase(const std::string& AFileName) {
 
 void InstallAccessReader() { SetAccessReader(&LoadAccessDatabase); }
 
+#ifdef CORVENA_TEST_SEAMS
+// The tests' other reader and limits (declared in the tests' AccessSeams.h).
 void SetAccessReaderProgram(const std::string& AProgram) {
     TSettings& Shared = Settings();
     const std::lock_guard Lock(Shared.Mutex);
@@ -390,3 +392,4 @@ void SetAccessReaderLimits(const TAccessReaderLimits& ALimits) {
     const std::lock_guard Lock(Shared.Mutex);
     Shared.Limits = ALimits;
 }
+#endif

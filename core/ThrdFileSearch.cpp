@@ -172,7 +172,8 @@ void TFileSearchThrd::ProcessEvents() {
 
 void TFileSearchThrd::Record(std::string_view APath, const QString& AReason) {
     const std::string Shown = EscapePath(APath);
-    FNotCollected.push_back(TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
+    FReport->NotCollected.push_back(
+        TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
 }
 
 void TFileSearchThrd::SearchFiles() {
@@ -182,11 +183,12 @@ void TFileSearchThrd::SearchFiles() {
     ProcessEvents();
     FDidCount = 0;
     FFiles->clear();
-    FNotCollected.clear();
+    *FReport = TFileSearchReport{};
     SendStatus(TWorkerStatus::Searching);
     ProcessEvents();
     SearchDir(FSearchPath);
-    *FReport = TFileSearchReport{FDidCount, FNotCollected, isInterruptionRequested()};
+    FReport->Seen = FDidCount;
+    FReport->Interrupted = isInterruptionRequested();
     SendStatus(TWorkerStatus::SearchDone);
 }
 

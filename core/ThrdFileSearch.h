@@ -7,7 +7,7 @@
 // at screen rate, and a close (requestInterruption on this thread) stops the walk before the
 // next entry. Without a window
 // (owner handle 0) the same object can run the search directly: construct it suspended, call
-// SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
+// SearchFiles on a thread with a QCoreApplication, read the list and the report, delete it.
 #pragma once
 
 #include "FileList.h"
@@ -57,9 +57,9 @@ std::string EscapePath(std::string_view ABytes);
 std::string UnescapePath(std::string_view AText);
 bool IsValidUtf8(std::string_view ABytes);
 
-// What a search found, for a run without a window. Filled by SearchFiles on the thread that
-// walks (the creator's), before the closing status; the creator takes it before the start and
-// reads it once the worker has finished, without touching the worker.
+// What a search found. Filled by SearchFiles on the thread that walks (the creator's); the
+// creator takes it before the start and reads it once the worker has finished, without touching
+// the worker.
 struct TFileSearchReport {
     int Seen = 0; // files seen (collected or not)
     std::vector<TNotCollected> NotCollected;
@@ -73,8 +73,6 @@ class TFileSearchThrd : public QThread {
 public:
     // How often the walk lets the UI process its events (and so repaint).
     static constexpr std::chrono::milliseconds EventSlice{10};
-    // Another slice, before the start; 0 processes the events after every entry.
-    void SetEventSlice(std::chrono::milliseconds ASlice) { FEventSlice = ASlice; }
 
     // Stores the arguments; starts at once unless CreateSuspended. Deletes itself (on its
     // creator's event loop) once it has finished. A null AFiles gets a list of its own.
@@ -91,9 +89,6 @@ public:
     // walk without them has ended, and are then walked in byte order of their paths.
     int SearchDir(const QString& Path);
 
-    TStringListRef Files() const { return FFiles; }
-    int DidCount() const { return FDidCount; }
-    const std::vector<TNotCollected>& NotCollected() const { return FNotCollected; }
     TFileSearchReportRef Report() const { return FReport; }
     // Passed before what the worker wrote is read (see TWorkers).
     TWorkerEndRef End() const { return FEnd; }
@@ -128,6 +123,7 @@ private:
     int WalkFolder(int ADirFd, std::string& APath);
     void Record(std::string_view APath, const QString& AReason);
 
+    // The accepted suffixes, as read once from ASuffixs (the wizard's ".*" accepts every file).
     TSuffixFilter FFilter;
     // Every folder this walk has entered, with the path it was first entered by: a folder
     // reached again (a link to an ancestor, or several links to one folder) is not walked
@@ -135,10 +131,11 @@ private:
     std::unordered_map<TFolderId, std::string, TFolderIdHash> FWalked;
     // Paths of links to folders met in the current round, walked in the next.
     std::vector<std::string> FThroughLinks;
-    std::vector<TNotCollected> FNotCollected;
     TFileSearchReportRef FReport = std::make_shared<TFileSearchReport>();
     std::chrono::steady_clock::time_point FLastEvents;
     std::chrono::milliseconds FEventSlice = EventSlice;
+    // The tests' probe sets another slice (0: the events after every entry).
+    friend struct TFileSearchProbe;
 
     // The hand-over of the walk to the UI thread (run posts, event walks): under FWalkLock, so
     // that the thread sanitizer sees the order Qt's event queue gives.

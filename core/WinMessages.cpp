@@ -59,7 +59,10 @@ struct TRegistration {
 struct TRegistry {
     std::mutex Lock;
     std::condition_variable CallDone;
+#ifdef CORVENA_TEST_SEAMS
+    // Told of every message queued for another thread (WaitForPendingMessage).
     std::condition_variable CallQueued;
+#endif
     std::map<TWindowHandle, TRegistration> Windows;
     // The threads that have windows and have not ended. An entry goes when its thread ends or
     // its QThread is destroyed, so a new thread at the same address never finds it.
@@ -469,6 +472,8 @@ bool IsLocalWindow(TWindowHandle AHandle) {
     return R.Windows.count(AHandle) != 0;
 }
 
+#ifdef CORVENA_TEST_SEAMS
+// Lets a test act between a send and its handling (declared in the tests' MessageSeams.h).
 bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATimeout) {
     auto& R = Registry();
     std::unique_lock Guard(R.Lock);
@@ -477,6 +482,7 @@ bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATim
         return Found != R.Windows.end() && !Found->second.Pending.empty();
     });
 }
+#endif
 
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
@@ -521,7 +527,9 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     Slot->Queue.push_back(Call);
     Slot->Queued.fetch_add(1, std::memory_order_release);
     const bool Wake = !Slot->Waiting && TReceiver::NeedWake(*Slot);
+#ifdef CORVENA_TEST_SEAMS
     R.CallQueued.notify_all();
+#endif
     Guard.unlock();
     if (Wake)
         TReceiver::PostWake(Slot);

@@ -4,7 +4,7 @@
 // file, this process gets an open read-only copy or the damaged-Access error naming the file;
 // a crash of this process is a fault. At exit it prints how the reader ended, by kind; inputs
 // the reader died on are kept in build/fuzz/artifacts/accessreader-reader-failure-*.
-#include "AccessImport.h"
+#include "AccessSeams.h"
 #include "DbAccess.h"
 #include "FuzzSupport.h"
 

@@ -61,7 +61,6 @@ public:
     std::size_t Folders() const { return FFolders.size(); }
     bool LimitReached() const { return FLimitReached; }
     const std::string& Error() const { return FError; }
-    const std::string& Root() const { return FRoot; }
 
 private:
     using TClock = std::chrono::steady_clock;

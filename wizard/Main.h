@@ -59,11 +59,10 @@ public:
     TMainForm(const QStringList& AArguments, const QString& AProgramFile, QWidget* AParent = nullptr);
     ~TMainForm() override;
 
-    // The handle other threads and the host send this window's messages to.
-    TWindowHandle Handle() const { return FHandle; }
-    std::uintptr_t MainAppHandle() const { return FMainAppHandle; }
-
 protected:
+    // The handle other threads and the host send this window's messages to (its window id).
+    TWindowHandle Handle() const { return FHandle; }
+
     void FormCreate();
     void BeforeNextStep(int AStep, bool& Canceled);
     void StepEntered(int AStep);

@@ -47,10 +47,9 @@ public:
     // AUnlisted: failed files the report holds no path of.
     TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int AUnlisted, QWidget* AParent);
 
-    const std::vector<TSkippedFile>& Files() const { return FFiles; }
+private:
     void btnSaveClick();
 
-private:
     std::vector<TSkippedFile> FFiles;
     QLabel* lblCount;
     QTableWidget* grdFiles;

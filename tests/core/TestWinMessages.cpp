@@ -1,6 +1,6 @@
 #include "CommandLine.h"
+#include "MessageSeams.h"
 #include "ThreadState.h"
-#include "WinMessages.h"
 
 #include <QObject>
 #include <QThread>
