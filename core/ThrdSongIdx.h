@@ -83,7 +83,26 @@ protected:
     bool FOverWrite;
 
 private:
+    // One file's writing: its transaction (from the first lookup to the disco mirror), whether
+    // its failure is counted already, and whether the database stopped working (the run ends
+    // after this file).
+    struct TFileWrite {
+        std::optional<TTransaction> Transaction;
+        bool Failed = false;
+        bool Ends = false;
+    };
+
     void SendStatus(TWorkerStatus AStatus);
+    // The master query and the master's names; false (the report says why) when the run
+    // cannot start.
+    bool OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames);
+    // Entry AIndex of the list, into R; false when the run ends after it.
+    bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                   TKtvSongInfo& R);
+    // Saves R and commits the file; false when the run ends after it.
+    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath);
+    // Commits what the file wrote; false (the failure recorded) when that failed.
+    bool Commit(TFileWrite& AFile, const std::string& APath);
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
     // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction
