@@ -23,6 +23,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <dirent.h>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -119,8 +120,21 @@ private:
     // The progress message of one entry, then the UI's pending events when a slice has passed.
     void EntryDone();
     void ProcessEvents();
+    // What an entry is (for a link: what it leads to); an entry gone since, or a broken link,
+    // is a file.
+    struct TEntryKind {
+        bool Folder = false;
+        bool Regular = false;
+        bool Link = false;
+    };
+    static TEntryKind KindOf(DIR* ADir, const dirent* AEntry);
+    // The open folder ADirFd to walk, or null (recorded, ADirFd closed) when it cannot be read
+    // or was walked already by another way.
+    DIR* EnterFolder(int ADirFd, const std::string& APath);
     // APath holds the folder's path; ADirFd is the open folder, closed here.
     int WalkFolder(int ADirFd, std::string& APath);
+    // One entry of a folder, APath its path: the files seen there (1 for a file).
+    int WalkEntry(DIR* ADir, const char* AName, const TEntryKind& AKind, std::string& APath);
     void Record(std::string_view APath, const QString& AReason);
 
     // The accepted suffixes, as read once from ASuffixs (the wizard's ".*" accepts every file).
