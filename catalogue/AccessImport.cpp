@@ -158,17 +158,15 @@ void KeepTail(std::string& ATail, const char* AData, std::size_t ASize) {
         ATail.erase(0, ATail.size() - KeptErrorBytes);
 }
 
-TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
-                     std::uint64_t AMemory, unsigned ASeconds) {
-    TPipe Out, Err;
-    if (!Out.Open() || !Err.Open())
-        Fail(AFileName, std::string("the Access reader cannot be started: ") + std::strerror(errno));
-
+// Starts the reader on AFileName with its standard output and error into the pipes' write
+// ends, which are closed here; its process id.
+pid_t SpawnReader(const std::string& AProgram, const std::string& AFileName, std::uint64_t AMemory,
+                  unsigned ASeconds, TPipe& AOut, TPipe& AErr) {
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
     posix_spawn_file_actions_addopen(&Actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&Actions, Out.Write.Fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&Actions, Err.Write.Fd, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&Actions, AOut.Write.Fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&Actions, AErr.Write.Fd, STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&Actions, STDERR_FILENO + 1);
     // Whatever this program ignores or blocks (SIGPIPE, the signals a worker waits on), the
     // reader starts with the defaults.
@@ -194,51 +192,61 @@ TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
     posix_spawnattr_destroy(&Attributes);
     if (Spawned != 0)
         Fail(AFileName, "the Access reader " + AProgram + " cannot be started: " + std::strerror(Spawned));
-    Out.Write.Close();
-    Err.Write.Close();
+    AOut.Write.Close();
+    AErr.Write.Close();
+    return Pid;
+}
 
-    TReaderRun Run;
+// What the reader wrote until it closed both pipes, its time ran out, or it wrote more than
+// it may (a copy larger than AMemory, more warnings than MaxErrorBytes).
+void CollectOutput(TReaderRun& ARun, TPipe& AOut, TPipe& AErr, std::uint64_t AMemory, unsigned ASeconds) {
     std::size_t Capacity = 0;
     using TClock = std::chrono::steady_clock;
     const auto Deadline = TClock::now() + std::chrono::seconds(ASeconds);
     std::vector<char> Buffer(1 << 16);
-    bool OutOpen = true, ErrOpen = true;
-    while (OutOpen || ErrOpen) {
+    bool Open[2] = {true, true};
+    while (Open[0] || Open[1]) {
         const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now());
         if (Left.count() <= 0) {
-            Run.TimedOut = true;
-            break;
+            ARun.TimedOut = true;
+            return;
         }
-        pollfd Fds[2] = {{OutOpen ? Out.Read.Fd : -1, POLLIN, 0}, {ErrOpen ? Err.Read.Fd : -1, POLLIN, 0}};
+        pollfd Fds[2] = {{Open[0] ? AOut.Read.Fd : -1, POLLIN, 0}, {Open[1] ? AErr.Read.Fd : -1, POLLIN, 0}};
         const int Ready = ::poll(Fds, 2, static_cast<int>(std::min<long long>(Left.count(), 1000)));
         if (Ready < 0 && errno != EINTR)
-            break;
-        if (Ready <= 0)
-            continue;
-        for (int I = 0; I < 2; ++I) {
+            return;
+        for (int I = 0; I < 2 && Ready > 0; ++I) {
             if (Fds[I].revents == 0)
                 continue;
             const ssize_t Got = ::read(Fds[I].fd, Buffer.data(), Buffer.size());
             if (Got < 0 && errno == EINTR)
                 continue;
             if (Got <= 0) {
-                (I == 0 ? OutOpen : ErrOpen) = false;
+                Open[I] = false;
                 continue;
             }
             const auto Size = static_cast<std::size_t>(Got);
             if (I == 1) {
-                KeepTail(Run.ErrTail, Buffer.data(), Size);
-                Run.ErrBytes += Size;
-                if (Run.ErrBytes > MaxErrorBytes) {
-                    Run.TooChatty = true;
-                    OutOpen = ErrOpen = false;
-                }
-            } else if (Run.OutSize + Size > AMemory || !Append(Run, Capacity, Buffer.data(), Size)) {
-                Run.TooLarge = true;
-                OutOpen = ErrOpen = false;
+                KeepTail(ARun.ErrTail, Buffer.data(), Size);
+                ARun.ErrBytes += Size;
+                ARun.TooChatty = ARun.ErrBytes > MaxErrorBytes;
+            } else if (ARun.OutSize + Size > AMemory || !Append(ARun, Capacity, Buffer.data(), Size)) {
+                ARun.TooLarge = true;
             }
+            if (ARun.TooChatty || ARun.TooLarge)
+                return;
         }
     }
+}
+
+TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
+                     std::uint64_t AMemory, unsigned ASeconds) {
+    TPipe Out, Err;
+    if (!Out.Open() || !Err.Open())
+        Fail(AFileName, std::string("the Access reader cannot be started: ") + std::strerror(errno));
+    const pid_t Pid = SpawnReader(AProgram, AFileName, AMemory, ASeconds, Out, Err);
+    TReaderRun Run;
+    CollectOutput(Run, Out, Err, AMemory, ASeconds);
     if (Run.TimedOut || Run.TooLarge || Run.TooChatty)
         ::kill(Pid, SIGKILL);
     while (::waitpid(Pid, &Run.Status, 0) < 0 && errno == EINTR) {
