@@ -142,6 +142,19 @@ protected:
 
 private:
     void BuildPages();
+    void BuildSongPage();
+    void BuildMasterPage();
+    void BuildSearchPage();
+    void BuildIndexPage();
+    void BuildEndPage();
+    // Next on step 1: the song folder must exist.
+    void CheckSongFolder(bool& Canceled);
+    // Next on step 2: the master must exist; both databases are opened.
+    void OpenDatabases(bool& Canceled);
+    // Opens ATarget; an error box (AError, the reason, AOrigin) refuses the step when it fails.
+    bool Connect(TConnectionRef& ATarget, const std::string& AConnectionString, TConnectMode AMode,
+                 const QString& AError, const QString& AName, const QString& AOrigin, const QStringList& AUnbroken,
+                 QLineEdit* AEdit, bool& Canceled);
     void SetSearchCount(const QString& AText);
     // Sizes the count label to its text and puts its right edge in place.
     void FitSearchCount();
@@ -192,3 +205,6 @@ private:
 // The program: creates the window, shows it and runs the event loop until it is closed; then
 // waits for a worker that is still stopping, so the process never ends under it.
 int RunCorvena(const QStringList& AArguments, const QString& AProgramFile);
+
+// Every worker the program's windows started.
+TWorkers& ProgramWorkers();
