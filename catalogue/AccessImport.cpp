@@ -316,6 +316,58 @@ sqlite3* OpenImage(const std::string& AFileName, TReaderRun& ARun) {
     return Owned.release();
 }
 
+// Throws the error that says what became of the reader, unless it handed over a whole copy.
+void FailUnlessWhole(const TReaderRun& ARun, const std::string& AFileName, const std::string& AProgram,
+                     const TAccessReaderLimits& ALimits) {
+    const std::string Seconds = std::to_string(ALimits.Seconds) + " s";
+    if (ARun.TimedOut)
+        FailDamaged(AFileName, "the reader took longer than " + Seconds);
+    if (ARun.TooLarge)
+        FailDamaged(AFileName, "the reader's copy grew beyond " +
+                                   std::to_string(ALimits.MemoryBytes >> 20) + " MB");
+    if (ARun.TooChatty)
+        FailDamaged(AFileName, "the reader printed more than " + std::to_string(MaxErrorBytes >> 20) +
+                                   " MB of warnings");
+    // What glib, the C library and the sanitizers' allocator print when memory runs out.
+    const std::string OutOfMemory =
+        Contains(ARun.ErrTail, {"failed to allocate", "Cannot allocate memory", "out of memory",
+                               "bad_alloc", "allocation-size-too-big", "malloc-limit"});
+    if (WIFSIGNALED(ARun.Status)) {
+        const int Signal = WTERMSIG(ARun.Status);
+        if (Signal == SIGXCPU)
+            FailDamaged(AFileName, "the reader used more than " + Seconds + " of processor time");
+        if (!OutOfMemory.empty())
+            FailDamaged(AFileName, "the reader ran out of memory");
+        const char* Name = sigdescr_np(Signal);
+        FailDamaged(AFileName, "the reader was killed by signal " + std::to_string(Signal) + " (" +
+                                   (Name ? Name : "unknown signal") + ")");
+    }
+    const int Exit = WIFEXITED(ARun.Status) ? WEXITSTATUS(ARun.Status) : -1;
+    if (Exit == ReaderOutOfMemory)
+        FailDamaged(AFileName, "the reader ran out of memory");
+    if (Exit == ReaderError) {
+        // The reader's own message, naming the file as it was given.
+        const std::string Message(reinterpret_cast<const char*>(ARun.Out.get()), ARun.OutSize);
+        const std::string Prefix = "Cannot open database \"" + AFileName + "\": ";
+        if (Message.size() > Prefix.size() && Message.compare(0, Prefix.size(), Prefix) == 0)
+            throw TDatabaseError(Message);
+        if (!OutOfMemory.empty())
+            FailDamaged(AFileName, "the reader ran out of memory");
+    }
+    if (Exit != 0) {
+        const std::string Line = LastLine(ARun.ErrTail);
+        FailDamaged(AFileName, "the reader ended with status " + std::to_string(Exit) +
+                                   (Line.empty() ? "" : ": " + Line));
+    }
+    // A reader that ends well and hands over nothing is at fault itself, not the file.
+    if (ARun.OutSize == 0)
+        Fail(AFileName, "the Access reader " + AProgram + " ended without handing over a copy of the file");
+    if (!IsWholeImage(ARun.Out.get(), ARun.OutSize))
+        FailDamaged(AFileName, "the reader's copy is incomplete (" + std::to_string(ARun.OutSize) +
+                                   " bytes)");
+}
+
+
 } // namespace
 
 sqlite3* LoadAccessDatabase(const std::string& AFileName) {
@@ -336,52 +388,7 @@ sqlite3* LoadAccessDatabase(const std::string& AFileName) {
         Limits.Seconds = static_cast<unsigned>(30 + Size / (2 << 20));
 
     TReaderRun Run = RunReader(Program, AFileName, Limits.MemoryBytes, Limits.Seconds);
-    const std::string Seconds = std::to_string(Limits.Seconds) + " s";
-    if (Run.TimedOut)
-        FailDamaged(AFileName, "the reader took longer than " + Seconds);
-    if (Run.TooLarge)
-        FailDamaged(AFileName, "the reader's copy grew beyond " +
-                                   std::to_string(Limits.MemoryBytes >> 20) + " MB");
-    if (Run.TooChatty)
-        FailDamaged(AFileName, "the reader printed more than " + std::to_string(MaxErrorBytes >> 20) +
-                                   " MB of warnings");
-    // What glib, the C library and the sanitizers' allocator print when memory runs out.
-    const std::string OutOfMemory =
-        Contains(Run.ErrTail, {"failed to allocate", "Cannot allocate memory", "out of memory",
-                               "bad_alloc", "allocation-size-too-big", "malloc-limit"});
-    if (WIFSIGNALED(Run.Status)) {
-        const int Signal = WTERMSIG(Run.Status);
-        if (Signal == SIGXCPU)
-            FailDamaged(AFileName, "the reader used more than " + Seconds + " of processor time");
-        if (!OutOfMemory.empty())
-            FailDamaged(AFileName, "the reader ran out of memory");
-        const char* Name = sigdescr_np(Signal);
-        FailDamaged(AFileName, "the reader was killed by signal " + std::to_string(Signal) + " (" +
-                                   (Name ? Name : "unknown signal") + ")");
-    }
-    const int Exit = WIFEXITED(Run.Status) ? WEXITSTATUS(Run.Status) : -1;
-    if (Exit == ReaderOutOfMemory)
-        FailDamaged(AFileName, "the reader ran out of memory");
-    if (Exit == ReaderError) {
-        // The reader's own message, naming the file as it was given.
-        const std::string Message(reinterpret_cast<const char*>(Run.Out.get()), Run.OutSize);
-        const std::string Prefix = "Cannot open database \"" + AFileName + "\": ";
-        if (Message.size() > Prefix.size() && Message.compare(0, Prefix.size(), Prefix) == 0)
-            throw TDatabaseError(Message);
-        if (!OutOfMemory.empty())
-            FailDamaged(AFileName, "the reader ran out of memory");
-    }
-    if (Exit != 0) {
-        const std::string Line = LastLine(Run.ErrTail);
-        FailDamaged(AFileName, "the reader ended with status " + std::to_string(Exit) +
-                                   (Line.empty() ? "" : ": " + Line));
-    }
-    // A reader that ends well and hands over nothing is at fault itself, not the file.
-    if (Run.OutSize == 0)
-        Fail(AFileName, "the Access reader " + Program + " ended without handing over a copy of the file");
-    if (!IsWholeImage(Run.Out.get(), Run.OutSize))
-        FailDamaged(AFileName, "the reader's copy is incomplete (" + std::to_string(Run.OutSize) +
-                                   " bytes)");
+    FailUnlessWhole(Run, AFileName, Program, Limits);
     return OpenImage(AFileName, Run);
 }
 
