@@ -32,8 +32,9 @@ struct TSongIdxFailure {
     std::string Error;
 };
 
-// What a run did. Written by the worker thread; its creator reads it after the completion
-// handler has run (the thread has finished by then).
+// What a run did. Written by the worker thread; its creator reads it once the worker has
+// finished, after passing the worker's End() (TWorkers does), so that the order is one the
+// thread sanitizer sees too.
 struct TSongIdxReport {
     static constexpr std::size_t MaxFailures = 100;
 
@@ -61,7 +62,7 @@ class TSongIdxThrd : public TSongsThrd {
     Q_OBJECT
 public:
     // Created not started and self-deleting like every TSongsThrd. The creator takes Report()
-    // before starting the worker.
+    // and End() before starting the worker (TWorkers::Start).
     TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
                  TStringListRef AFiles, bool OverWrite);
     ~TSongIdxThrd() override;
