@@ -1,5 +1,7 @@
 // Search and indexing of a whole demo library against their raw limits, in one run:
 //   bench_index [COUNT] [SEED]     (defaults: 100000 songs, seed 1)
+//   bench_index --program-only [COUNT] [SEED]
+//                                  only 6 (for libraries too large for the window's runs)
 //   bench_index --raw SONGS MASTER LOCAL
 //                                  only the raw loop (4) over the files below SONGS, writing
 //                                  into LOCAL; prints "raw loop SECONDS s FILES files" (for
@@ -13,7 +15,9 @@
 //   more without one, its messages going to a sink on its own thread as in corvena-index, to
 //   tell the database side from the messages),
 // 6 corvena-index itself as a child process over the whole folder, on a fresh copy of the
-//   empty local database: its own index_seconds from --summary-json,
+//   empty local database: its own index_seconds from --summary-json and its peak resident
+//   memory, set beside the raw loop of 4 committing every 1,000 files instead of every file
+//   (as corvena-index groups them), run over the whole list right before and right after it,
 // 7 the peak resident memory of this process.
 // 4 and 5 take turns over tenths of the list, each side going on in its own fresh copy of the
 // empty local database; they must write the same number of Songs and Discos rows (the exit
@@ -65,8 +69,10 @@ double SecondsSince(TClock::time_point AStart) {
 }
 
 // Runs AArgs (a program found on PATH or a full path) with its output going to AOutput
-// ("" for /dev/null); true when it exited with 0.
-bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std::string()) {
+// ("" for /dev/null); true when it exited with 0. APeakKB, when given, receives the child's
+// peak resident memory.
+bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std::string(),
+         long* APeakKB = nullptr) {
     std::vector<char*> Argv;
     for (const std::string& Arg : AArgs)
         Argv.push_back(const_cast<char*>(Arg.c_str()));
@@ -81,7 +87,10 @@ bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std
     if (Error != 0)
         return false;
     int Status = 0;
-    waitpid(Child, &Status, 0);
+    rusage Usage{};
+    wait4(Child, &Status, 0, &Usage);
+    if (APeakKB != nullptr)
+        *APeakKB = Usage.ru_maxrss;
     return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
 }
 
@@ -324,8 +333,11 @@ private:
     int FID;
 };
 
+// ACommitEvery 1: one transaction a file, as the wizard's worker; more: a transaction begun by
+// the first file that writes and committed ACommitEvery files of the list later (the files
+// without a master row counted), as corvena-index groups them.
 double RawLoop(const std::string& ALocal, const std::string& ATotal,
-               const std::vector<std::string>& AFiles, bool AOverWrite) {
+               const std::vector<std::string>& AFiles, bool AOverWrite, int ACommitEvery = 1) {
     sqlite3* Local = OpenRaw(ALocal, false);
     sqlite3* Total = OpenRaw(ATotal, true);
     double Seconds = 0;
@@ -359,6 +371,16 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
         TRawStmt DiscoStep(Local, "SAVEPOINT DiscoMirror"), DiscoDone(Local, "RELEASE DiscoMirror");
 
         std::string Name, Number, SongName, Singer, Language, Type, Special, PY, Media;
+        bool InTransaction = false;
+        int InGroup = 0;
+        const auto EndOfFile = [&] {
+            if (InTransaction && ++InGroup >= ACommitEvery) {
+                Commit.Exec();
+                InTransaction = false;
+            }
+            if (!InTransaction)
+                InGroup = 0;
+        };
         const auto Start = TClock::now();
         for (const std::string& Path : AFiles) {
             const std::size_t Slash = Path.rfind('/');
@@ -366,6 +388,8 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
             Master.Text(MasterPath, Name);
             if (!Master.Step()) {
                 Master.Reset();
+                if (InTransaction)
+                    EndOfFile();
                 continue;
             }
             Master.ColumnText(CNumber, Number);
@@ -380,7 +404,10 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
                       Sound = Master.ColumnInt(CSound), Demand = Master.ColumnInt(CDemand);
             Master.ColumnText(CMedia, Media);
             Master.Reset();
-            Begin.Exec();
+            if (!InTransaction) {
+                Begin.Exec();
+                InTransaction = true;
+            }
             [&] {
                 int LanguageID = 0, TypeID = 0;
                 const bool HasLanguage = Languages.Find(Language, LanguageID);
@@ -434,8 +461,10 @@ double RawLoop(const std::string& ALocal, const std::string& ATotal,
                 Disco.Exec();
                 DiscoDone.Exec();
             }();
-            Commit.Exec();
+            EndOfFile();
         }
+        if (InTransaction)
+            Commit.Exec();
         Seconds = SecondsSince(Start);
     }
     sqlite3_close(Total);
@@ -454,16 +483,58 @@ long CountRows(const std::string& AFile, const char* ATable) {
     return Count.FieldAsInteger(0);
 }
 
-// 6: corvena-index over the whole folder; its index_seconds, or -1 when the run failed.
-double HeadlessProgram(const std::string& ASongs, const std::string& ATotal, const std::string& ALocal,
-                       const std::string& AJson) {
-    if (!Run({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", ASongs, "--master", ATotal, "--local", ALocal,
-              "--summary-json", AJson}))
-        return -1;
-    QFile File(QString::fromStdString(AJson));
+// 6: corvena-index over the whole folder on a fresh copy of the empty local database, between
+// two runs of the raw loop committing every GroupFiles files over the same list (each on a copy
+// of its own), so that the load the program meets is the raw loop's.
+constexpr int GroupFiles = 1000;
+
+struct TProgramRun {
+    double RawBefore = 0, RawAfter = 0; // the raw loop committing every GroupFiles files
+    double Seconds = 0;                 // corvena-index's own index_seconds
+    long PeakKB = 0;                    // its peak resident memory
+    double Raw() const { return (RawBefore + RawAfter) / 2; }
+};
+
+TProgramRun ProgramBetweenRawLoops(const std::string& ASongs, const std::string& ATotal, const std::string& AEmpty,
+                                   const std::vector<std::string>& APaths, const fs::path& ADir) {
+    TProgramRun Result;
+    for (const char* Copy : {"group-before.mdb", "group-after.mdb", "program.mdb"})
+        fs::copy_file(AEmpty, ADir / Copy, fs::copy_options::overwrite_existing);
+    Result.RawBefore = RawLoop((ADir / "group-before.mdb").string(), ATotal, APaths, true, GroupFiles);
+    const std::string Json = (ADir / "program.json").string();
+    if (!Run({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", ASongs, "--master", ATotal, "--local",
+              (ADir / "program.mdb").string(), "--summary-json", Json},
+             std::string(), &Result.PeakKB))
+        throw std::runtime_error("corvena-index failed");
+    QFile File(QString::fromStdString(Json));
     if (!File.open(QIODevice::ReadOnly))
-        return -1;
-    return QJsonDocument::fromJson(File.readAll()).object().value("index_seconds").toDouble(-1);
+        throw std::runtime_error("corvena-index wrote no summary");
+    Result.Seconds = QJsonDocument::fromJson(File.readAll()).object().value("index_seconds").toDouble(-1);
+    Result.RawAfter = RawLoop((ADir / "group-after.mdb").string(), ATotal, APaths, true, GroupFiles);
+    return Result;
+}
+
+void PrintProgramRun(const TProgramRun& ARun, double AFiles) {
+    std::printf("  6 raw loop committing every %d files, before and after corvena-index:"
+                " %.3f s, %.3f s (%.0f files/s)\n",
+                GroupFiles, ARun.RawBefore, ARun.RawAfter, AFiles / ARun.Raw());
+    std::printf("    corvena-index index_seconds  %7.3f s   %7.0f files/s   %5.2fx that raw loop\n", ARun.Seconds,
+                AFiles / ARun.Seconds, ARun.Seconds / ARun.Raw());
+    std::printf("    corvena-index peak resident memory %.1f MB\n", static_cast<double>(ARun.PeakKB) / 1024.0);
+}
+
+// The files the search collects below ASongs, on a core application of its own.
+std::vector<std::string> SearchedPaths(int argc, char** argv, const std::string& ASongs) {
+    std::vector<std::string> Paths;
+    QCoreApplication App(argc, argv);
+    auto Files = std::make_shared<QStringList>();
+    auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs), QStringLiteral(".*"), Files);
+    Search->SearchFiles();
+    Paths.reserve(static_cast<std::size_t>(Files->size()));
+    for (const QString& File : *Files)
+        Paths.push_back(File.toStdString());
+    delete Search;
+    return Paths;
 }
 
 } // namespace
@@ -475,16 +546,7 @@ int RawOnly(int argc, char** argv) {
         return 2;
     }
     try {
-        std::vector<std::string> Paths;
-        {
-            QCoreApplication App(argc, argv);
-            auto Files = std::make_shared<QStringList>();
-            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]), QStringLiteral(".*"), Files);
-            Search->SearchFiles();
-            for (const QString& File : *Files)
-                Paths.push_back(File.toStdString());
-            delete Search;
-        }
+        const std::vector<std::string> Paths = SearchedPaths(1, argv, argv[2]);
         const double Seconds = RawLoop(argv[4], argv[3], Paths, true);
         std::printf("raw loop %.3f s %zu files\n", Seconds, Paths.size());
     } catch (const std::exception& AError) {
@@ -494,13 +556,38 @@ int RawOnly(int argc, char** argv) {
     return 0;
 }
 
+// Only 6, with the search's list for the raw loops: for libraries too large for the window's runs.
+int ProgramOnly(char** argv, const fs::path& ADir, const fs::path& ADemo, const std::string& ASongs) {
+    const std::vector<std::string> Paths = SearchedPaths(1, argv, ASongs);
+    const std::string Total = (ADemo / "DataBase" / "Total.mdb").string();
+    const TProgramRun Program =
+        ProgramBetweenRawLoops(ASongs, Total, (ADemo / "DataBase" / "Ktv.mdb").string(), Paths, ADir);
+    std::printf("%zu files\n", Paths.size());
+    PrintProgramRun(Program, static_cast<double>(Paths.size()));
+    const auto Rows = [&ADir](const char* AFile, const char* ATable) {
+        return CountRows((ADir / AFile).string(), ATable);
+    };
+    std::printf("Rows written: raw loop %ld songs, %ld discos; corvena-index %ld songs, %ld discos\n",
+                Rows("group-before.mdb", "Songs"), Rows("group-before.mdb", "Discos"), Rows("program.mdb", "Songs"),
+                Rows("program.mdb", "Discos"));
+    for (const char* Table : {"Songs", "Discos"})
+        if (Rows("group-before.mdb", Table) != Rows("program.mdb", Table) ||
+            Rows("group-after.mdb", Table) != Rows("program.mdb", Table)) {
+            std::fprintf(stderr, "bench_index: the two sides differ\n");
+            return 1;
+        }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "--raw") == 0)
         return RawOnly(argc, argv);
-    const long Count = argc > 1 ? std::atol(argv[1]) : 100000;
-    const std::string Seed = argc > 2 ? argv[2] : "1";
-    if (Count <= 0 || argc > 3) {
-        std::fprintf(stderr, "usage: bench_index [COUNT] [SEED]\n");
+    const bool ProgramAlone = argc > 1 && std::strcmp(argv[1], "--program-only") == 0;
+    const int First = ProgramAlone ? 2 : 1;
+    const long Count = argc > First ? std::atol(argv[First]) : 100000;
+    const std::string Seed = argc > First + 1 ? argv[First + 1] : "1";
+    if (Count <= 0 || argc > First + 2) {
+        std::fprintf(stderr, "usage: bench_index [--program-only] [COUNT] [SEED]\n");
         return 2;
     }
     const fs::path Dir = fs::temp_directory_path() / ("corvena-bench-" + std::to_string(getpid()));
@@ -515,6 +602,11 @@ int main(int argc, char** argv) {
             throw std::runtime_error("ktvdemo failed");
         std::printf("Demo library of %ld songs (seed %s) made in %.1f s\n", Count, Seed.c_str(),
                     SecondsSince(Made));
+        if (ProgramAlone) {
+            Result = ProgramOnly(argv, Dir, Demo, Songs);
+            fs::remove_all(Dir);
+            return Result;
+        }
 
         // 1
         double Find = 0;
@@ -534,7 +626,8 @@ int main(int argc, char** argv) {
         const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
         const std::string Total = (Demo / "DataBase" / "Total.mdb").string();
         auto Files = std::make_shared<QStringList>();
-        double InWindow = 0, Raw = 0, Worker = 0, Headless = 0, Program = 0;
+        double InWindow = 0, Raw = 0, Worker = 0, Headless = 0;
+        TProgramRun Program;
         TThreadCost WorkerCost, HeadlessCost;
         int Paints = 0;
         std::size_t Listed = 0;
@@ -615,9 +708,13 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("the sink missed progress messages");
         }
         // 6, right after the turns (it runs the whole list at once).
-        Program = HeadlessProgram(Songs, Total, (Dir / "program.mdb").string(), (Dir / "program.json").string());
-        if (Program < 0)
-            throw std::runtime_error("corvena-index failed");
+        {
+            std::vector<std::string> Paths;
+            Paths.reserve(static_cast<std::size_t>(Files->size()));
+            for (const QString& File : *Files)
+                Paths.push_back(File.toStdString());
+            Program = ProgramBetweenRawLoops(Songs, Total, Local, Paths, Dir);
+        }
 
         rusage Usage{};
         getrusage(RUSAGE_SELF, &Usage);
@@ -631,7 +728,9 @@ int main(int argc, char** argv) {
         const bool HeadlessSame = Rows("headless.mdb", "Songs") == WorkerSongs &&
                                   Rows("headless.mdb", "Discos") == WorkerDiscos &&
                                   Rows("program.mdb", "Songs") == WorkerSongs &&
-                                  Rows("program.mdb", "Discos") == WorkerDiscos;
+                                  Rows("program.mdb", "Discos") == WorkerDiscos &&
+                                  Rows("group-before.mdb", "Songs") == WorkerSongs &&
+                                  Rows("group-before.mdb", "Discos") == WorkerDiscos;
         const TSongIdxReport& Report = Run.Index;
         const double N = static_cast<double>(Listed);
 
@@ -652,8 +751,9 @@ int main(int argc, char** argv) {
                     static_cast<double>(WorkerCost.Switches) / N,
                     static_cast<double>(HeadlessCost.Switches) / N, WorkerCost.UiSeconds,
                     HeadlessCost.UiSeconds);
-        std::printf("  6 corvena-index index_seconds  %7.3f s   %7.0f files/s   %5.2fx raw\n", Program,
-                    N / Program, Program / Raw);
+        std::printf("    corvena-index index_seconds  %7.3f s   %7.0f files/s   %5.2fx raw (4)\n", Program.Seconds,
+                    N / Program.Seconds, Program.Seconds / Raw);
+        PrintProgramRun(Program, N);
         std::printf("  7 peak resident memory         %7.1f MB\n", PeakMB);
         std::printf("Rows written: raw %ld songs, %ld discos; worker %ld songs, %ld discos"
                     " (matched %d, new %d, unmatched %zu, failed %d%s%s)\n",

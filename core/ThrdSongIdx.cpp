@@ -38,6 +38,12 @@ void TSongIdxThrd::Execute() {
         if (FReport->RunError.empty())
             FReport->RunError = "unknown error";
     }
+    // The files written before such an error are kept and counted, as after the last file.
+    try {
+        CommitGroup();
+    } catch (...) {
+        FGroup.Transaction.reset();
+    }
 }
 
 void TSongIdxThrd::SendStatus(TWorkerStatus AStatus) { SendWorkerStatus(FOwnerHandle, 1, AStatus); }
@@ -60,12 +66,11 @@ bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::
     return Q.RecordCount() > 0;
 }
 
-void TSongIdxThrd::ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
-                              std::optional<TTransaction>& ATransaction) {
-    // From the first lookup (which may add a language) to the disco mirror, the file is one
-    // transaction holding the write lock: another writer cannot add the same language, type or
-    // song in between, and a crash leaves the file all written or not at all.
-    ATransaction.emplace(*FCnnLocal);
+void TSongIdxThrd::ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, TFileWrite& AFile) {
+    // From the first lookup (which may add a language) to the disco mirror, the file is inside
+    // a transaction holding the write lock: another writer cannot add the same language, type
+    // or song in between, and a crash leaves the file all written or not at all.
+    BeginFile(AFile);
     AInfo.FilePath = APath;
     AInfo.SongNumber = Q.FieldAsString("SongNumber");
     AInfo.SongName = Q.FieldAsString("SongName");
@@ -124,18 +129,87 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     return Unusable;
 }
 
-bool TSongIdxThrd::Commit(TFileWrite& AFile, const std::string& APath) {
-    if (!AFile.Transaction || !AFile.Transaction->Active())
-        return true;
-    try {
-        AFile.Transaction->Commit();
-        return true;
-    } catch (...) {
-        // A file already counted as failed is not counted twice.
-        if (FileFailed(APath, std::current_exception(), !AFile.Failed))
-            AFile.Ends = true;
-        return false;
+void TSongIdxThrd::BeginFile(TFileWrite& AFile) {
+    if (!FGroup.Transaction) {
+        FGroup.Transaction.emplace(*FCnnLocal);
+        FGroup.Began = std::chrono::steady_clock::now();
+        FGroup.Files = 0;
     }
+    AFile.Written = true;
+    if (FBounds.Files > 1)
+        AFile.Part.emplace(*FCnnLocal, "IndexFile");
+}
+
+void TSongIdxThrd::KeepFile(TFileWrite& AFile, int AIndex, const std::string& APath,
+                            std::optional<TSongWrite> AWrite) {
+    if (!AFile.Written)
+        return;
+    if (AFile.Part) {
+        try {
+            AFile.Part->Release();
+        } catch (...) {
+            // The release undid the file (a file already counted as failed is not counted twice).
+            if (FileFailed(APath, std::current_exception(), !AFile.Failed))
+                AFile.Ends = true;
+            return;
+        }
+    }
+    FGroup.Pending.push_back({AIndex, AWrite, AFile.Failed});
+}
+
+void TSongIdxThrd::DropFile(TFileWrite& AFile) {
+    if (!AFile.Written)
+        return;
+    if (AFile.Part) {
+        AFile.Part.reset();
+        return;
+    }
+    // Every file on its own: the transaction held only this one.
+    FGroup.Transaction.reset();
+}
+
+bool TSongIdxThrd::GroupDue() {
+    if (!FGroup.Transaction)
+        return false;
+    return ++FGroup.Files >= FBounds.Files || std::chrono::steady_clock::now() - FGroup.Began >= FBounds.Age;
+}
+
+bool TSongIdxThrd::CommitGroup() {
+    if (!FGroup.Transaction)
+        return true;
+    bool Committed = false;
+    std::string Text;
+    bool Unusable = false;
+    try {
+        // Some failures (a full disk, an I/O error) make the engine roll back the whole
+        // transaction at once; its files are then lost to the error that ended the run.
+        if (!FCnnLocal->Engine().InTransaction()) {
+            Text = "not saved: the database rolled back their transaction" +
+                   (FReport->RunError.empty() ? std::string() : " after the error: " + FReport->RunError);
+            Unusable = true;
+        } else {
+            FGroup.Transaction->Commit();
+            Committed = true;
+        }
+    } catch (const TDatabaseError& Error) {
+        Text = Error.what();
+        Unusable = Error.DatabaseUnusable();
+    } catch (const std::exception& Error) {
+        Text = Error.what();
+    }
+    FGroup.Transaction.reset();
+    // What the group's files wrote is counted once it is in; when the commit failed none of it
+    // is, and each file is a failure (once).
+    for (const TPendingFile& File : FGroup.Pending)
+        if (Committed) {
+            if (File.Write)
+                CountWrite(*File.Write);
+        } else if (!File.Failed)
+            CountFailure((*FFiles)[File.Index].toStdString(), Text);
+    FGroup.Pending.clear();
+    if (Unusable && FReport->RunError.empty())
+        FReport->RunError = Text;
+    return !Unusable;
 }
 
 bool TSongIdxThrd::OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames) {
@@ -172,7 +246,11 @@ void TSongIdxThrd::IndexSongs() {
             }
             if (!IndexFile(*Q, Names, Collisions, I, R))
                 break;
+            if (GroupDue() && !CommitGroup())
+                break;
         }
+        // What the last group holds, also after a termination request or a failure.
+        CommitGroup();
         Q.reset();
     }
     // Only the files without a master row are compared with the master's names.
@@ -196,19 +274,19 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
         if (Found)
             Earlier = ACollisions.Check(Path, AIndex, *FFiles);
         if (Found && Earlier < 0)
-            ReadMaster(Q, Path, R, File.Transaction);
+            ReadMaster(Q, Path, R, File);
     } catch (...) {
         R.Clear();
         FReport->Matched += Found ? 1 : 0;
         File.Failed = true;
         File.Ends = FileFailed(Path, std::current_exception());
         // Languages and types added before the failing column stay, as they would without the
-        // transaction; a database that stopped working keeps nothing.
+        // transaction; a database that stopped working keeps nothing of the file.
         if (File.Ends) {
-            File.Transaction.reset();
+            DropFile(File);
             return false;
         }
-        Commit(File, Path);
+        KeepFile(File, AIndex, Path);
         return !File.Ends;
     }
     if (!Found) {
@@ -224,18 +302,18 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
     if (R.SongName.empty()) {
         ++FReport->WithoutName;
         FReport->WithoutNameFiles.push_back(Path);
-        Commit(File, Path);
+        KeepFile(File, AIndex, Path);
         return !File.Ends;
     }
     if (isInterruptionRequested()) {
         FReport->Interrupted = true;
-        Commit(File, Path);
+        KeepFile(File, AIndex, Path);
         return false;
     }
-    return Save(R, File, Path);
+    return Save(R, File, AIndex, Path);
 }
 
-bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath) {
+bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath) {
     TSongWrite Write = TSongWrite::Kept;
     try {
         SaveSong(R, FOverWrite, &Write);
@@ -245,12 +323,11 @@ bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::str
     }
     // The song row stays when its disco step failed (that step was undone whole), and counts
     // once it is committed. A database that stopped working keeps nothing of the file.
-    bool Committed = false;
     if (AFile.Ends)
-        AFile.Transaction.reset();
+        DropFile(AFile);
+    else if (!AFile.Failed || Write != TSongWrite::Kept)
+        KeepFile(AFile, AIndex, APath, Write);
     else
-        Committed = Commit(AFile, APath);
-    if (Committed && (!AFile.Failed || Write != TSongWrite::Kept))
-        CountWrite(Write);
+        KeepFile(AFile, AIndex, APath);
     return !AFile.Ends;
 }

@@ -15,12 +15,14 @@
 #include "NameMatch.h"
 #include "Paths.h"
 #include "SongsThrd.h"
+#include "Savepoint.h"
 #include "ThreadEnd.h"
 #include "Transaction.h"
 #include "WinMessages.h"
 #include "WorkerStatus.h"
 #include "Workers.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,6 +61,17 @@ struct TSongIdxReport {
 
 using TSongIdxReportRef = std::shared_ptr<TSongIdxReport>;
 
+// When the worker commits. Every file on its own by default (the wizard: its host may read the
+// songs while it runs); corvena-index commits whole files in groups, since a commit writes the
+// pages a file touched to the WAL again for every file. A group holds the write lock from the
+// first file that writes until it holds Files files (every file from that one on counted) or
+// Age has passed, whichever comes first; each file in it is a savepoint of its own, so a file
+// that fails undoes only itself, and a crash loses the last group whole.
+struct TCommitBounds {
+    int Files = 1;
+    std::chrono::milliseconds Age{0};
+};
+
 class TSongIdxThrd : public TSongsThrd {
     Q_OBJECT
 public:
@@ -69,6 +82,8 @@ public:
     ~TSongIdxThrd() override;
 
     TSongIdxReportRef Report() const { return FReport; }
+    // Before the start.
+    void SetCommitBounds(const TCommitBounds& ABounds) { FBounds = ABounds; }
     // Passed before the report is read (see TWorkers).
     TWorkerEndRef End() const { return FEnd; }
 
@@ -85,13 +100,27 @@ protected:
     bool FOverWrite;
 
 private:
-    // One file's writing: its transaction (from the first lookup to the disco mirror), whether
-    // its failure is counted already, and whether the database stopped working (the run ends
-    // after this file).
+    // One file's writing, from the first lookup to the disco mirror: its savepoint inside the
+    // group (none when every file is committed on its own), whether its failure is counted
+    // already, and whether the database stopped working (the run ends after this file).
     struct TFileWrite {
-        std::optional<TTransaction> Transaction;
+        std::optional<TSavepoint> Part;
+        bool Written = false; // the group's transaction holds what it wrote
         bool Failed = false;
         bool Ends = false;
+    };
+    // A file whose writes wait for the group's commit, and what is counted once they are in.
+    struct TPendingFile {
+        int Index;
+        std::optional<TSongWrite> Write;
+        bool Failed;
+    };
+    // The transaction that the files write in, until its bounds are reached.
+    struct TGroup {
+        std::optional<TTransaction> Transaction;
+        std::chrono::steady_clock::time_point Began;
+        int Files = 0;
+        std::vector<TPendingFile> Pending;
     };
 
     void SendStatus(TWorkerStatus AStatus);
@@ -101,16 +130,27 @@ private:
     // Entry AIndex of the list, into R; false when the run ends after it.
     bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
                    TKtvSongInfo& R);
-    // Saves R and commits the file; false when the run ends after it.
-    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath);
-    // Commits what the file wrote; false (the failure recorded) when that failed.
-    bool Commit(TFileWrite& AFile, const std::string& APath);
+    // Saves R and keeps the file in its group; false when the run ends after it.
+    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath);
+    // The file's writes begin: in the group's transaction (begun when there is none), inside a
+    // savepoint of the file's own when files are grouped.
+    void BeginFile(TFileWrite& AFile);
+    // Keeps what the file wrote in the group, AWrite counted once the group is committed.
+    void KeepFile(TFileWrite& AFile, int AIndex, const std::string& APath,
+                  std::optional<TSongWrite> AWrite = std::nullopt);
+    // Undoes what the file wrote (the database stopped working): its savepoint, or the
+    // transaction that held only it.
+    void DropFile(TFileWrite& AFile);
+    // The group has reached its bounds after another file.
+    bool GroupDue();
+    // Commits the group and counts its files; false (their failures recorded) when the
+    // database stopped working.
+    bool CommitGroup();
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
-    // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction
-    // before the identifier lookups.
-    void ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
-                    std::optional<TTransaction>& ATransaction);
+    // Reads the row Q holds into AInfo, beginning the file's writes in AFile before the
+    // identifier lookups.
+    void ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, TFileWrite& AFile);
     // Records the file's error (counted and listed unless ACount is false: a second error of
     // one file); true when it means the database has stopped working and the run must end.
     bool FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount = true);
@@ -118,5 +158,7 @@ private:
     void CountWrite(TSongWrite AWrite);
 
     TSongIdxReportRef FReport;
+    TCommitBounds FBounds;
+    TGroup FGroup;
     const TWorkerEndRef FEnd = std::make_shared<TWorkerEnd>();
 };

@@ -59,6 +59,8 @@ public:
             FParser.addOption(QCommandLineOption(QString::fromLatin1(Value.Name), QString(), QStringLiteral("VALUE")));
             FLongNames.append(QString::fromLatin1(Value.Name));
         }
+        FParser.addOption(CommitMs);
+        FLongNames.append(CommitMs.names().back());
         for (const QCommandLineOption& Flag : Flags()) {
             FParser.addOption(Flag);
             FLongNames.append(Flag.names().back());
@@ -79,6 +81,8 @@ public:
         AOptions.Watch = FParser.isSet(WatchFolder);
         AOptions.Quiet = FParser.isSet(Quiet);
         if (std::string Error = TakeValues(AOptions); !Error.empty())
+            return Error;
+        if (std::string Error = TakeCommitMs(AOptions); !Error.empty())
             return Error;
         if (AOptions.Help || AOptions.Version)
             return {};
@@ -125,10 +129,13 @@ private:
                 if (Argument.startsWith(QLatin1String("--") + Flag.names().back() + u'='))
                     return "--" + Flag.names().back().toStdString() + " takes no value";
         // A value option last, with nothing after it.
-        if (!AArguments.isEmpty())
+        if (!AArguments.isEmpty()) {
             for (const TValueOption& Value : Values)
                 if (AArguments.back() == QLatin1String("--") + QLatin1String(Value.Name))
                     return "--" + std::string(Value.Name) + " needs a value";
+            if (AArguments.back() == QLatin1String("--commit-ms"))
+                return "--commit-ms needs a value";
+        }
         return FParser.errorText().toStdString();
     }
 
@@ -145,8 +152,24 @@ private:
         return {};
     }
 
+    std::string TakeCommitMs(TIndexOptions& AOptions) const {
+        const QStringList Given = FParser.values(CommitMs);
+        if (Given.isEmpty())
+            return {};
+        if (Given.size() > 1)
+            return "--commit-ms is given twice";
+        bool Number = false;
+        const int Value = Given.front().toInt(&Number);
+        if (!Number || Value < 0 || Value > MaxCommitMs)
+            return "--commit-ms takes a whole number of milliseconds from 0 to " + std::to_string(MaxCommitMs) +
+                   ", not " + Quoted(Given.front());
+        AOptions.CommitMs = Value;
+        return {};
+    }
+
     QCommandLineParser FParser;
     QStringList FLongNames;
+    const QCommandLineOption CommitMs{QStringLiteral("commit-ms"), QString(), QStringLiteral("MS")};
     const QCommandLineOption OnlyAdd{QStringLiteral("only-add")};
     const QCommandLineOption SkipKnown{QStringLiteral("skip-known")};
     const QCommandLineOption WatchFolder{QStringLiteral("watch")};
@@ -167,7 +190,7 @@ QString IndexVersion() { return QStringLiteral("corvena-index " CORVENA_VERSION)
 QString IndexUsage() {
     return QStringLiteral(
         "Usage: corvena-index --songs DIR --master FILE [--local FILE] [--only-add] [--skip-known]\n"
-        "                     [--watch] [--unmatched FILE] [--near-matches FILE]\n"
+        "                     [--watch] [--commit-ms MS] [--unmatched FILE] [--near-matches FILE]\n"
         "                     [--summary-json FILE] [--quiet]\n"
         "       corvena-index --help | --version\n"
         "\n"
@@ -194,6 +217,10 @@ QString IndexUsage() {
         "                       standard error); SIGINT or SIGTERM ends the watch with the totals\n"
         "                       and exit status 0; the local database deleted or replaced meanwhile\n"
         "                       ends it with exit status 1\n"
+        "  --commit-ms MS       commit whole files in groups, a group ending after MS milliseconds\n"
+        "                       or 1,000 files (default 100, at most 60000); another writer waits\n"
+        "                       for one group at most, and a crash loses at most the last group,\n"
+        "                       which the next run writes again; 0 commits every file on its own\n"
         "  --unmatched FILE     write the collected files whose name is not in the master, one path\n"
         "                       a line (UTF-8, \"\\n\"), in the order indexed; a control character\n"
         "                       in a path (newline, carriage return, tab, ...) is written \\xNN, and\n"
@@ -224,8 +251,9 @@ QString IndexUsage() {
         "unmatched, near matches, without a song name, failed (with the first errors), whether the\n"
         "run was interrupted, and the search and index times.\n"
         "\n"
-        "SIGINT (Ctrl+C) or SIGTERM stops the run before the next file: every song already saved\n"
-        "stays, and the summary and the JSON are still written, with interrupted true.\n"
+        "SIGINT (Ctrl+C) or SIGTERM stops the run before the next file: every song already indexed\n"
+        "is committed and stays, and the summary and the JSON are still written, with interrupted\n"
+        "true.\n"
         "\n"
         "Exit status:\n"
         "  0    the run completed (files without a song in the master are no failure)\n"

@@ -170,6 +170,8 @@ TSongIdxReport TIndexRun::Index(const TConnectionRef& ALocal, const TConnectionR
     const TQuietScope Quiet(FProgress, AQuiet);
     FProgress.StartPhase(true);
     auto* Worker = new TSongIdxThrd(FHandle, ALocal, ATotal, AFiles, !FOptions.OnlyAdd);
+    if (FOptions.CommitMs > 0)
+        Worker->SetCommitBounds({CommitGroupFiles, std::chrono::milliseconds(FOptions.CommitMs)});
     const TSongIdxReportRef Report = Worker->Report();
     RunWorker(Worker, Worker->End());
     FProgress.EndPhase();
