@@ -2,6 +2,8 @@
 
 #include "TextRules.h"
 
+#include <algorithm>
+
 namespace {
 
 // Finalizes the cached statements when the body ends, on the thread that used them.
@@ -66,27 +68,40 @@ bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::
     return Q.RecordCount() > 0;
 }
 
-void TSongIdxThrd::ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, TFileWrite& AFile) {
+void TSongIdxThrd::ReadMaster(TQuery& Q, TFileAhead& AAhead) {
+    TKtvSongInfo& Info = AAhead.Info;
+    Info.FilePath = AAhead.Path;
+    Info.SongNumber = Q.FieldAsString("SongNumber");
+    Info.SongName = Q.FieldAsString("SongName");
+    Info.SingerName = Q.FieldAsString("SingerName");
+    Info.LanguageName = Q.FieldAsString("LanguageName");
+    AAhead.Lookups = 1;
+    Info.TypeName = Q.FieldAsString("TypeName");
+    AAhead.Lookups = 2;
+    Info.Special = Q.FieldAsString("Special");
+    Info.PublishDate = Q.FieldAsDateTime("PublishDate");
+    Info.PYCode = Q.FieldAsString("PYCode");
+    Info.CharsCount = Q.FieldAsInteger("CharsCount");
+    Info.Track = Q.FieldAsInteger("Track");
+    Info.Sound = Q.FieldAsInteger("Sound");
+    Info.MediaType = Q.FieldAsString("MediaType");
+    Info.DemandTimes = Q.FieldAsInteger("DemandTimes");
+}
+
+void TSongIdxThrd::TakeMaster(TFileAhead& AAhead, TKtvSongInfo& R, TFileWrite& AFile) {
     // From the first lookup (which may add a language) to the disco mirror, the file is inside
     // a transaction holding the write lock: another writer cannot add the same language, type
     // or song in between, and a crash leaves the file all written or not at all.
     BeginFile(AFile);
-    AInfo.FilePath = APath;
-    AInfo.SongNumber = Q.FieldAsString("SongNumber");
-    AInfo.SongName = Q.FieldAsString("SongName");
-    AInfo.SingerName = Q.FieldAsString("SingerName");
-    AInfo.LanguageName = Q.FieldAsString("LanguageName");
-    AInfo.LanguageID = GetLanguageID(AInfo.LanguageName, true);
-    AInfo.TypeName = Q.FieldAsString("TypeName");
-    AInfo.TypeID = GetTypeID(AInfo.TypeName, true);
-    AInfo.Special = Q.FieldAsString("Special");
-    AInfo.PublishDate = Q.FieldAsDateTime("PublishDate");
-    AInfo.PYCode = Q.FieldAsString("PYCode");
-    AInfo.CharsCount = Q.FieldAsInteger("CharsCount");
-    AInfo.Track = Q.FieldAsInteger("Track");
-    AInfo.Sound = Q.FieldAsInteger("Sound");
-    AInfo.MediaType = Q.FieldAsString("MediaType");
-    AInfo.DemandTimes = Q.FieldAsInteger("DemandTimes");
+    std::swap(R, AAhead.Info);
+    // The lookups of the names read before a failing column still run, as they did when the
+    // row was read field by field.
+    if (AAhead.Lookups >= 1)
+        R.LanguageID = GetLanguageID(R.LanguageName, true);
+    if (AAhead.Lookups >= 2)
+        R.TypeID = GetTypeID(R.TypeName, true);
+    if (AAhead.Error)
+        std::rethrow_exception(AAhead.Error);
 }
 
 void TSongIdxThrd::CountWrite(TSongWrite AWrite) {
@@ -133,7 +148,6 @@ void TSongIdxThrd::BeginFile(TFileWrite& AFile) {
     if (!FGroup.Transaction) {
         FGroup.Transaction.emplace(*FCnnLocal);
         FGroup.Began = std::chrono::steady_clock::now();
-        FGroup.Files = 0;
     }
     AFile.Written = true;
     if (FBounds.Files > 1)
@@ -168,10 +182,8 @@ void TSongIdxThrd::DropFile(TFileWrite& AFile) {
     FGroup.Transaction.reset();
 }
 
-bool TSongIdxThrd::GroupDue() {
-    if (!FGroup.Transaction)
-        return false;
-    return ++FGroup.Files >= FBounds.Files || std::chrono::steady_clock::now() - FGroup.Began >= FBounds.Age;
+bool TSongIdxThrd::GroupAged() const {
+    return FGroup.Transaction && std::chrono::steady_clock::now() - FGroup.Began >= FBounds.Age;
 }
 
 bool TSongIdxThrd::CommitGroup() {
@@ -238,19 +250,37 @@ void TSongIdxThrd::IndexSongs() {
         const TCacheRelease Release(FQueries);
         TCaseCollisions Collisions;
         TKtvSongInfo R;
-        for (int I = 0; I < Count; ++I) {
-            SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(I + 1), Count);
-            if (isInterruptionRequested()) {
-                FReport->Interrupted = true;
-                break;
+        // The files read ahead of a group: as many as the bounds allow, fewer after a group that
+        // ran out of time, so that the next fits in its time and a window follows it too.
+        const int Most = std::max(1, FBounds.Files);
+        int Batch = Most;
+        std::vector<TFileAhead> Ahead(static_cast<std::size_t>(Most));
+        bool Ended = false;
+        for (int I = 0; I < Count && !Ended;) {
+            const int Read = std::min(Batch, Count - I);
+            for (int K = 0; K < Read; ++K)
+                ReadAhead(*Q, Names, Collisions, I + K, Ahead[static_cast<std::size_t>(K)]);
+            int InGroup = 0;
+            bool Aged = false;
+            for (int K = 0; K < Read && !Ended; ++K, ++I) {
+                SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(I + 1), Count);
+                if (isInterruptionRequested()) {
+                    FReport->Interrupted = true;
+                    Ended = true;
+                } else if (!IndexFile(Ahead[static_cast<std::size_t>(K)], I, R)) {
+                    Ended = true;
+                } else if (++InGroup; GroupAged()) {
+                    Aged = true;
+                    Batch = InGroup;
+                    InGroup = 0;
+                    Ended = !CommitGroup();
+                }
             }
-            if (!IndexFile(*Q, Names, Collisions, I, R))
-                break;
-            if (GroupDue() && !CommitGroup())
-                break;
+            // What the group holds, also after a termination request or a failure.
+            Ended = !CommitGroup() || Ended;
+            if (!Aged)
+                Batch = std::min(Most, Batch * 2);
         }
-        // What the last group holds, also after a termination request or a failure.
-        CommitGroup();
         Q.reset();
     }
     // Only the files without a master row are compared with the master's names.
@@ -258,23 +288,39 @@ void TSongIdxThrd::IndexSongs() {
     SendStatus(TWorkerStatus::IndexDone);
 }
 
-bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
-                             TKtvSongInfo& R) {
-    R.Clear();
-    const std::string Path = (*FFiles)[AIndex].toStdString();
-    ++FReport->Files;
-    TFileWrite File;
-    bool Found = false;
-    int Earlier = -1;
+void TSongIdxThrd::ReadAhead(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                             TFileAhead& AAhead) {
+    AAhead.Path = (*FFiles)[AIndex].toStdString();
+    AAhead.Found = false;
+    AAhead.Earlier = -1;
+    AAhead.Info.Clear();
+    AAhead.Error = nullptr;
+    AAhead.Lookups = 0;
     try {
         const TQueryCloser Closer(Q);
-        Found = FindMaster(Q, ANames, Path);
+        AAhead.Found = FindMaster(Q, ANames, AAhead.Path);
         // One database row per path whatever its letter case: of the files that are songs, the
         // first path is the song. Files that are none do not meet here.
-        if (Found)
-            Earlier = ACollisions.Check(Path, AIndex, *FFiles);
-        if (Found && Earlier < 0)
-            ReadMaster(Q, Path, R, File);
+        if (AAhead.Found)
+            AAhead.Earlier = ACollisions.Check(AAhead.Path, AIndex, *FFiles);
+        if (AAhead.Found && AAhead.Earlier < 0)
+            ReadMaster(Q, AAhead);
+    } catch (...) {
+        AAhead.Error = std::current_exception();
+    }
+}
+
+bool TSongIdxThrd::IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
+    R.Clear();
+    const std::string& Path = AAhead.Path;
+    ++FReport->Files;
+    TFileWrite File;
+    const bool Found = AAhead.Found;
+    try {
+        if (Found && AAhead.Earlier < 0)
+            TakeMaster(AAhead, R, File);
+        else if (AAhead.Error)
+            std::rethrow_exception(AAhead.Error);
     } catch (...) {
         R.Clear();
         FReport->Matched += Found ? 1 : 0;
@@ -293,9 +339,9 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
         FReport->Unmatched.push_back(Path);
         return true;
     }
-    if (Earlier >= 0) {
-        CountFailure(Path, "its path differs only in letter case from " + Quoted((*FFiles)[Earlier].toStdString()) +
-                               ", which was indexed first");
+    if (AAhead.Earlier >= 0) {
+        CountFailure(Path, "its path differs only in letter case from " +
+                               Quoted((*FFiles)[AAhead.Earlier].toStdString()) + ", which was indexed first");
         return true;
     }
     ++FReport->Matched;

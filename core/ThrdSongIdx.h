@@ -63,10 +63,11 @@ using TSongIdxReportRef = std::shared_ptr<TSongIdxReport>;
 
 // When the worker commits. Every file on its own by default (the wizard: its host may read the
 // songs while it runs); corvena-index commits whole files in groups, since a commit writes the
-// pages a file touched to the WAL again for every file. A group holds the write lock from the
-// first file that writes until it holds Files files (every file from that one on counted) or
-// Age has passed, whichever comes first; each file in it is a savepoint of its own, so a file
-// that fails undoes only itself, and a crash loses the last group whole.
+// pages a file touched to the WAL again for every file. The worker reads the master rows of up to
+// Files files first, holding no lock, then writes them in one transaction, committed once they
+// are written or once Age has passed (the rest then go into the next). Each file is a savepoint
+// of its own inside it, so a file that fails undoes only itself, and a crash loses the last group
+// whole. Another writer gets in while the next files are read: it waits for one group at most.
 struct TCommitBounds {
     int Files = 1;
     std::chrono::milliseconds Age{0};
@@ -109,6 +110,17 @@ private:
         bool Failed = false;
         bool Ends = false;
     };
+    // A file read ahead of the group's transaction: its path, whether the master has its row (and
+    // an earlier path it collides with), the row's values, and the error that stopped reading
+    // them, which counts after the identifier lookups of the names read before it.
+    struct TFileAhead {
+        std::string Path;
+        bool Found = false;
+        int Earlier = -1;
+        TKtvSongInfo Info;
+        std::exception_ptr Error;
+        int Lookups = 0; // 0, 1 (the language) or 2 (and the type)
+    };
     // A file whose writes wait for the group's commit, and what is counted once they are in.
     struct TPendingFile {
         int Index;
@@ -119,7 +131,6 @@ private:
     struct TGroup {
         std::optional<TTransaction> Transaction;
         std::chrono::steady_clock::time_point Began;
-        int Files = 0;
         std::vector<TPendingFile> Pending;
     };
 
@@ -127,9 +138,11 @@ private:
     // The master query and the master's names; false (the report says why) when the run
     // cannot start.
     bool OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames);
-    // Entry AIndex of the list, into R; false when the run ends after it.
-    bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
-                   TKtvSongInfo& R);
+    // What the master says of entry AIndex, into AAhead; no lock is taken.
+    void ReadAhead(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                   TFileAhead& AAhead);
+    // Entry AIndex of the list, read ahead in AAhead, into R; false when the run ends after it.
+    bool IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R);
     // Saves R and keeps the file in its group; false when the run ends after it.
     bool Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath);
     // The file's writes begin: in the group's transaction (begun when there is none), inside a
@@ -141,16 +154,17 @@ private:
     // Undoes what the file wrote (the database stopped working): its savepoint, or the
     // transaction that held only it.
     void DropFile(TFileWrite& AFile);
-    // The group has reached its bounds after another file.
-    bool GroupDue();
+    // The group has been open for its time.
+    bool GroupAged() const;
     // Commits the group and counts its files; false (their failures recorded) when the
     // database stopped working.
     bool CommitGroup();
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
-    // Reads the row Q holds into AInfo, beginning the file's writes in AFile before the
-    // identifier lookups.
-    void ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo, TFileWrite& AFile);
+    // Reads the row Q holds into AAhead.
+    static void ReadMaster(TQuery& Q, TFileAhead& AAhead);
+    // AAhead's record into R, beginning the file's writes in AFile for the identifier lookups.
+    void TakeMaster(TFileAhead& AAhead, TKtvSongInfo& R, TFileWrite& AFile);
     // Records the file's error (counted and listed unless ACount is false: a second error of
     // one file); true when it means the database has stopped working and the run must end.
     bool FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount = true);
