@@ -167,6 +167,7 @@ protected:
                 return 0;
             });
         Thrd = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, AOverWrite);
+        Thrd->SetCommitBounds(FBounds);
         FReport = Thrd->Report();
         bool Destroyed = false;
         QObject::connect(Thrd, &QThread::finished, &Window, [&Messages] { Messages.push_back("done"); });
@@ -186,7 +187,11 @@ protected:
     TConnectionRef FCnnLocal;
     TConnectionRef FCnnTotal;
     TSongIdxReportRef FReport;
+    TCommitBounds FBounds; // every file on its own, as the wizard commits
 };
+
+// Every file of a short run in one group, as corvena-index groups them.
+constexpr TCommitBounds OneGroup{1000, std::chrono::minutes(1)};
 
 // ---------------------------------------------------------------------------------------------
 // Runs over the fixture library
@@ -207,7 +212,9 @@ struct TIndexCase {
     const char* RunError;    // part of the run's error ("" for none)
 };
 
-class SongIdxCases : public SongIdxTest, public ::testing::WithParamInterface<TIndexCase> {};
+// Each case both with every file committed on its own and with all of them in one group: the
+// rows and every figure of the report are the same.
+class SongIdxCases : public SongIdxTest, public ::testing::WithParamInterface<std::tuple<TIndexCase, bool>> {};
 
 // The window went before the worker's end (closed during the indexing): nothing the worker does
 // afterwards reaches this thread by a message. Its report, written to its end (the near matches
@@ -245,7 +252,9 @@ TEST_F(SongIdxTest, AWorkerWhoseWindowWentHandsItsReportOverWhole) {
 }
 
 TEST_P(SongIdxCases, IndexesTheFixtureLibrary) {
-    const TIndexCase& Case = GetParam();
+    const TIndexCase& Case = std::get<0>(GetParam());
+    if (std::get<1>(GetParam()))
+        FBounds = OneGroup;
     if (*Case.LocalSetup)
         RunSql(FLocal, Case.LocalSetup);
     if (*Case.MasterSetup)
@@ -281,7 +290,7 @@ constexpr const char* NamesInSmallLetters =
 
 INSTANTIATE_TEST_SUITE_P(
     SongIdx, SongIdxCases,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         TIndexCase{"UnknownFileSkippedProgressAdvances", "", "", {"/s/unknown.mpg", "/s/a.mpg"},
                    false, false, "S1 S2 P1/2 P2/2 S3 done", "月亮代表我的心@/s/a.mpg#1/1", "",
                    "1=国语 | 1=情歌",
@@ -427,7 +436,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "files=1 matched=1 new=0 rewritten=0 kept=0 noname=0 unmatched=[] "
                    "failed=1[/s/a.mpg] stopped=0 runerror=1",
                    "readonly", "readonly"}),
-    [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+        ::testing::Bool()),
+    [](const auto& AInfo) {
+        return std::string(std::get<0>(AInfo.param).Name) + (std::get<1>(AInfo.param) ? "InOneGroup" : "");
+    });
 
 // ---------------------------------------------------------------------------------------------
 // Names in every script

@@ -205,6 +205,12 @@ void DiskFillsUp(BadInputs& L) {
     L.SetArgument("--local", Local);
 }
 
+// The same with every file committed on its own: the file whose commit finds the disk full fails.
+void DiskFillsUpFileByFile(BadInputs& L) {
+    DiskFillsUp(L);
+    L.FArguments.insert(L.FArguments.end(), {"--commit-ms", "0"});
+}
+
 void UnreadableFolder(BadInputs& L) {
     L.AddSong("900.mpg", "Songs/B/900.mpg");
     L.RunAsNobody();
@@ -390,7 +396,10 @@ const TBadInput Inputs[] = {
     {"LocalReadOnly", LocalReadOnly, 2, "Ktv.mdb", "read-only", -1, -1},
     {"LocalHeldByAWriter", LocalHeldByAWriter, 1, "Ktv.mdb", "database is locked", 0, 1},
     {"LocalWithoutWalHeldByAWriter", LocalWithoutWalHeldByAWriter, 2, "Ktv.mdb", "database is locked", -1, -1},
-    {"DiskFillsUp", DiskFillsUp, 1, "small/Ktv.mdb", "disk is full", -1, 1, 200},
+    // The group that no longer fits is not saved: each of its files fails, and the songs
+    // counted are those in the file.
+    {"DiskFillsUp", DiskFillsUp, 1, "small/Ktv.mdb", "disk is full", -1, -1, 2000},
+    {"DiskFillsUpFileByFile", DiskFillsUpFileByFile, 1, "small/Ktv.mdb", "disk is full", -1, 1, 200},
     {"MasterNameWithSemicolon", MasterNameWithSemicolon, 2, "To;tal.mdb", "must not contain", -1, -1},
     {"LocalNameWithQuotesAndPercent", LocalNameWithQuotesAndPercent, 0, "", "", 6, 0},
     // Files
