@@ -250,6 +250,7 @@ void TSQLiteEngine::SetUp(bool AReadOnly, bool ARollbackJournal) {
 }
 
 TSQLiteEngine::~TSQLiteEngine() {
+    DropSavepointStatements();
     if (!FOwned)
         return;
     // Leave no large WAL behind for the other programs still holding the file (the last
@@ -299,9 +300,13 @@ std::int64_t TSQLiteEngine::LastInsertId() { return sqlite3_last_insert_rowid(FH
 
 void TSQLiteEngine::Begin() { Execute("BEGIN IMMEDIATE"); }
 
-void TSQLiteEngine::Commit() { Execute("COMMIT"); }
+void TSQLiteEngine::Commit() {
+    DropSavepointStatements();
+    Execute("COMMIT");
+}
 
 void TSQLiteEngine::Rollback() noexcept {
+    DropSavepointStatements();
     try {
         // After some errors (a full disk, an I/O error) SQLite has rolled back already.
         if (InTransaction())
@@ -312,9 +317,38 @@ void TSQLiteEngine::Rollback() noexcept {
 
 bool TSQLiteEngine::InTransaction() { return sqlite3_get_autocommit(FHandle) == 0; }
 
-void TSQLiteEngine::Savepoint(const std::string& AName) { Execute("SAVEPOINT " + QuotedName(AName)); }
+void TSQLiteEngine::RunSavepointStatement(const std::string& ASQL) {
+    if (!FOwned) {
+        Execute(ASQL);
+        return;
+    }
+    const TSQLiteLock Lock(FHandle);
+    sqlite3_stmt*& Stmt = FSavepointStatements[ASQL];
+    if (Stmt == nullptr && sqlite3_prepare_v2(FHandle, ASQL.c_str(), static_cast<int>(ASQL.size()), &Stmt,
+                                              nullptr) != SQLITE_OK) {
+        const int Code = sqlite3_extended_errcode(FHandle);
+        const std::string Text = sqlite3_errmsg(FHandle);
+        FSavepointStatements.erase(ASQL);
+        throw StatementError(Text, FName, ASQL, Code, SQLiteFailure(Code));
+    }
+    if (sqlite3_step(Stmt) != SQLITE_DONE) {
+        const int Code = sqlite3_extended_errcode(FHandle);
+        const std::string Text = sqlite3_errmsg(FHandle);
+        sqlite3_reset(Stmt);
+        throw StatementError(Text, FName, ASQL, Code, SQLiteFailure(Code));
+    }
+    sqlite3_reset(Stmt);
+}
 
-void TSQLiteEngine::ReleaseSavepoint(const std::string& AName) { Execute("RELEASE " + QuotedName(AName)); }
+void TSQLiteEngine::DropSavepointStatements() noexcept {
+    for (auto& [SQL, Stmt] : FSavepointStatements)
+        sqlite3_finalize(Stmt);
+    FSavepointStatements.clear();
+}
+
+void TSQLiteEngine::Savepoint(const std::string& AName) { RunSavepointStatement("SAVEPOINT " + QuotedName(AName)); }
+
+void TSQLiteEngine::ReleaseSavepoint(const std::string& AName) { RunSavepointStatement("RELEASE " + QuotedName(AName)); }
 
 void TSQLiteEngine::RollbackToSavepoint(const std::string& AName) {
     Execute("ROLLBACK TO " + QuotedName(AName) + "; RELEASE " + QuotedName(AName));

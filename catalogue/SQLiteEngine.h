@@ -12,12 +12,14 @@
 #include "DbEngine.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 struct sqlite3;
+struct sqlite3_stmt;
 class TConnection;
 
 class TSQLiteEngine final : public TDbEngine {
@@ -54,6 +56,12 @@ private:
     // The busy handler, and for a writable file the journal and the checkpoints; throws when
     // the file cannot be read (or switched to its journal mode) within the busy timeout.
     void SetUp(bool AReadOnly, bool ARollbackJournal);
+    // Runs a savepoint's statement, compiled once while the transaction lasts (a group of files
+    // makes and releases one a file); on a borrowed handle compiled each time, since statements
+    // left on it would make the host's own close fail.
+    void RunSavepointStatement(const std::string& ASQL);
+    // Finalizes those statements: when a transaction ends, so that none outlives it.
+    void DropSavepointStatements() noexcept;
 
     sqlite3* FHandle;
     std::string FName;
@@ -61,6 +69,7 @@ private:
     bool FWal = false;     // writable, in WAL mode
     int FCheckpointAt = 0; // WAL pages at which the next checkpoint is tried
     std::chrono::steady_clock::time_point FBusySince; // when the current wait for a lock began
+    std::map<std::string, sqlite3_stmt*> FSavepointStatements;
 };
 
 // The SQLite handle of an open connection, for tests and tools that look at SQLite itself;

@@ -18,6 +18,31 @@ private:
     TQueryCache& FCache;
 };
 
+// A read transaction on the master while a group's rows are read, when asked and the master
+// allows one; a master that does not is read as before, statement by statement.
+class TReadTransaction {
+public:
+    TReadTransaction(TConnection& AConnection, bool AWanted) : FConnection(AConnection) {
+        if (!AWanted || FConnection.Engine().InTransaction())
+            return;
+        try {
+            ExecuteDirect(FConnection, "BEGIN");
+            FOpen = true;
+        } catch (const std::exception&) {
+        }
+    }
+    ~TReadTransaction() {
+        if (FOpen)
+            FConnection.Engine().Rollback();
+    }
+    TReadTransaction(const TReadTransaction&) = delete;
+    TReadTransaction& operator=(const TReadTransaction&) = delete;
+
+private:
+    TConnection& FConnection;
+    bool FOpen = false;
+};
+
 } // namespace
 
 TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
@@ -54,7 +79,8 @@ bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::
     const std::string Name = MasterFileName(APath);
     Q.SetText("FilePath", Name);
     Q.Open();
-    if (Q.RecordCount() > 0)
+    // The first row is all that is read: asking for the count would step once more.
+    if (!Q.Eof())
         return true;
     // The database folds ASCII letters only and compares code points as written: a name that
     // differs in the letter case of another script, or is written decomposed, is asked for
@@ -65,7 +91,7 @@ bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::
     Q.Close();
     Q.SetText("FilePath", std::string(*Stored));
     Q.Open();
-    return Q.RecordCount() > 0;
+    return !Q.Eof();
 }
 
 void TSongIdxThrd::ReadMaster(TQuery& Q, TFileAhead& AAhead) {
@@ -258,8 +284,13 @@ void TSongIdxThrd::IndexSongs() {
         bool Ended = false;
         for (int I = 0; I < Count && !Ended;) {
             const int Read = std::min(Batch, Count - I);
-            for (int K = 0; K < Read; ++K)
-                ReadAhead(*Q, Names, Collisions, I + K, Ahead[static_cast<std::size_t>(K)]);
+            {
+                // One snapshot of the master for the group, not a lock taken and given back for
+                // every file.
+                const TReadTransaction Snapshot(*FCnnTotal, Read > 1);
+                for (int K = 0; K < Read; ++K)
+                    ReadAhead(*Q, Names, Collisions, I + K, Ahead[static_cast<std::size_t>(K)]);
+            }
             int InGroup = 0;
             bool Aged = false;
             for (int K = 0; K < Read && !Ended; ++K, ++I) {
