@@ -373,6 +373,14 @@ const TRefusal Refusals[] = {
     {"EmptyValue", "--local needs a value",
      [](std::vector<std::string>& A, const TTempDir&) { SetArgument(A, "--local", ""); }},
     {"NoMaster", "--master", [](std::vector<std::string>& A, const TTempDir&) { A.erase(A.begin() + 2, A.begin() + 4); }},
+    {"CommitMsNegative", "--commit-ms takes a whole number of milliseconds from 0 to 60000, not \"-1\"",
+     [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("--commit-ms=-1"); }},
+    {"CommitMsNotANumber", "not \"1s\"",
+     [](std::vector<std::string>& A, const TTempDir&) { A.insert(A.end(), {"--commit-ms", "1s"}); }},
+    {"CommitMsTooLong", "not \"60001\"",
+     [](std::vector<std::string>& A, const TTempDir&) { A.insert(A.end(), {"--commit-ms", "60001"}); }},
+    {"CommitMsLastWithoutValue", "--commit-ms needs a value",
+     [](std::vector<std::string>& A, const TTempDir&) { A.emplace_back("--commit-ms"); }},
 };
 
 class CorvenaIndexRefusal : public CorvenaIndex, public ::testing::WithParamInterface<TRefusal> {};
@@ -1282,13 +1290,38 @@ protected:
 };
 
 // kill -9 at a random moment of the run, then a run with --only-add as an operator would
-// start it: every song whole, every disco-type song mirrored, nothing twice.
-TEST_F(CorvenaIndexConcurrency, KilledAtRandomMomentsLeavesNoHalfSongs) {
+// start it: every song whole, every disco-type song mirrored, nothing twice. Files committed in
+// groups (slowed down to a millisecond a file, so that a run holds a few dozen groups and the
+// kill lands inside one, between the savepoints of its files) and every file on its own.
+struct TKillMode {
+    const char* Name;
+    bool Grouped;
+};
+
+class CorvenaIndexKill : public CorvenaIndexConcurrency, public ::testing::WithParamInterface<TKillMode> {};
+
+TEST_P(CorvenaIndexKill, KilledAtRandomMomentsLeavesNoHalfSongs) {
     const int Rounds = EnvInt("CORVENA_KILL_ROUNDS", 6);
+    const bool Grouped = GetParam().Grouped;
+    // Grouped: the songs of one folder of the four.
+    const std::string Songs = Grouped ? (fs::path(FSongs) / "0").string() : FSongs;
+    const int Expected = Grouped ? FFiles / 4 : FFiles;
+    const QString Program = QString::fromUtf8(Grouped ? CORVENA_INDEX_TESTHOOKS_PROGRAM : CORVENA_INDEX_PROGRAM);
+    QStringList Run = Arguments(Grouped ? std::vector<std::string>{} : std::vector<std::string>{"--commit-ms", "0"});
+    Run[1] = QString::fromStdString(Songs);
+    const QProcessEnvironment Environment = CleanEnvironment(Grouped ? 1 : 0);
+    const auto RunWhole = [&](const QStringList& AArguments) {
+        QProcess Process;
+        Process.setProcessEnvironment(Environment);
+        Process.start(Program, AArguments);
+        return Process.waitForFinished(120000) && Process.exitStatus() == QProcess::NormalExit
+                   ? Process.exitCode()
+                   : -1;
+    };
     FreshLocal();
     QElapsedTimer Whole;
     Whole.start();
-    ASSERT_EQ(QProcess::execute(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments()), 0);
+    ASSERT_EQ(RunWhole(Run), 0);
     const int RunMs = static_cast<int>(Whole.elapsed());
     const unsigned Seed = static_cast<unsigned>(EnvInt("CORVENA_KILL_SEED", 1));
     std::mt19937 Random(Seed);
@@ -1297,26 +1330,74 @@ TEST_F(CorvenaIndexConcurrency, KilledAtRandomMomentsLeavesNoHalfSongs) {
     for (int Round = 0; Round < Rounds; ++Round) {
         FreshLocal();
         QProcess Process;
-        Process.setProcessEnvironment(CleanEnvironment());
-        Process.start(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments());
+        Process.setProcessEnvironment(Environment);
+        Process.start(Program, Run);
         ASSERT_TRUE(Process.waitForStarted());
         QThread::msleep(std::uniform_int_distribution<int>(0, RunMs)(Random));
         ::kill(static_cast<pid_t>(Process.processId()), SIGKILL);
         ASSERT_TRUE(Process.waitForFinished(30000));
         Killed += Process.exitStatus() == QProcess::CrashExit ? 1 : 0;
         Add(AfterKill, Faults());
-        ASSERT_EQ(QProcess::execute(QStringLiteral(CORVENA_INDEX_PROGRAM), Arguments({"--only-add"})), 0);
+        // The rerun at full speed.
+        ASSERT_EQ(QProcess::execute(QStringLiteral(CORVENA_INDEX_PROGRAM), Run + QStringList{QStringLiteral("--only-add")}),
+                  0);
         Add(AfterRerun, Faults());
-        EXPECT_EQ(Figure("select count(*) from Songs"), FFiles);
+        EXPECT_EQ(Figure("select count(*) from Songs"), Expected);
     }
-    std::printf("kill -9 rounds: %d (%d killed mid-run, run %d ms, seed %u, %d files); after the kill: %s;"
+    std::printf("kill -9 rounds (%s): %d (%d killed mid-run, run %d ms, seed %u, %d files); after the kill: %s;"
                 " after the rerun: %s\n",
-                Rounds, Killed, RunMs, Seed, FFiles, Describe(AfterKill).c_str(),
+                GetParam().Name, Rounds, Killed, RunMs, Seed, Expected, Describe(AfterKill).c_str(),
                 Describe(AfterRerun).c_str());
     for (const auto& [Name, Count] : AfterKill)
         EXPECT_EQ(Count, 0) << Name << " after the kill";
     for (const auto& [Name, Count] : AfterRerun)
         EXPECT_EQ(Count, 0) << Name << " after the rerun";
+}
+
+INSTANTIATE_TEST_SUITE_P(CorvenaIndexConcurrency, CorvenaIndexKill,
+                         ::testing::Values(TKillMode{"InGroups", true}, TKillMode{"FileByFile", false}),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// A second run on the same local database, started while a slow run writes in groups, gets in
+// between two groups: it is done, every song of its own written, while the first still runs (a
+// run that held the write lock all along would keep it waiting until the end, or past its busy
+// timeout).
+TEST_F(CorvenaIndexConcurrency, ASecondRunGetsInBetweenGroups) {
+    FreshLocal();
+    QStringList Slow = Arguments();
+    Slow[1] = QString::fromStdString((fs::path(FSongs) / "0").string());
+    QProcess First;
+    First.setProcessEnvironment(CleanEnvironment(20)); // 20 ms a file: 10 s for its 500 files
+    First.start(QStringLiteral(CORVENA_INDEX_TESTHOOKS_PROGRAM), Slow);
+    ASSERT_TRUE(First.waitForStarted());
+    // Its first group is in.
+    QElapsedTimer Timer;
+    Timer.start();
+    int Saved = 0;
+    while (Saved == 0 && Timer.elapsed() < 30000) {
+        ASSERT_EQ(First.state(), QProcess::Running) << First.readAllStandardError().toStdString();
+        QThread::msleep(10);
+        try {
+            Saved = Figure("select count(*) from Songs");
+        } catch (const std::runtime_error&) {
+        }
+    }
+    ASSERT_GT(Saved, 0) << "the slow run committed nothing";
+
+    QStringList Quick = Arguments();
+    Quick[1] = QString::fromStdString((fs::path(FSongs) / "1").string());
+    QProcess Second;
+    Second.setProcessEnvironment(CleanEnvironment());
+    Second.start(QStringLiteral(CORVENA_INDEX_PROGRAM), Quick);
+    ASSERT_TRUE(Second.waitForFinished(60000));
+    const int FirstsSongs = Figure("select count(*) from Songs where FilePath like '%/0/%'");
+    ::kill(static_cast<pid_t>(First.processId()), SIGKILL);
+    First.waitForFinished(30000);
+    EXPECT_EQ(Second.exitCode(), 0) << Second.readAllStandardError().toStdString();
+    EXPECT_LT(FirstsSongs, FFiles / 4) << "the second run waited for the first to end";
+    EXPECT_EQ(Figure("select count(*) from Songs where FilePath like '%/1/%'"), FFiles / 4);
+    for (const auto& [Name, Count] : Faults())
+        EXPECT_EQ(Count, 0) << Name;
 }
 
 // Two runs at once on one local database write every song, language and type once.
