@@ -118,7 +118,7 @@ TSearchResult SearchWithoutWindow(const std::string& ASongs) {
         TSearchResult Result;
         {
             QCoreApplication App(Argc, Argv);
-            auto Files = std::make_shared<QStringList>();
+            auto Files = std::make_shared<TFileList>();
             auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs), QStringLiteral(".*"), Files);
             const auto Start = TClock::now();
             Search->SearchFiles();
@@ -527,7 +527,7 @@ void PrintProgramRun(const TProgramRun& ARun, double AFiles) {
 std::vector<std::string> SearchedPaths(int argc, char** argv, const std::string& ASongs) {
     std::vector<std::string> Paths;
     QCoreApplication App(argc, argv);
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs), QStringLiteral(".*"), Files);
     Search->SearchFiles();
     Paths.reserve(static_cast<std::size_t>(Files->size()));
@@ -625,7 +625,7 @@ int main(int argc, char** argv) {
         QApplication App(Argc, argv);
         const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
         const std::string Total = (Demo / "DataBase" / "Total.mdb").string();
-        auto Files = std::make_shared<QStringList>();
+        auto Files = std::make_shared<TFileList>();
         double InWindow = 0, Raw = 0, Worker = 0, Headless = 0;
         TProgramRun Program;
         TThreadCost WorkerCost, HeadlessCost;
@@ -673,7 +673,7 @@ int main(int argc, char** argv) {
             for (qsizetype Slice = 0; Slice < Slices; ++Slice) {
                 const qsizetype From = Files->size() * Slice / Slices;
                 const qsizetype To = Files->size() * (Slice + 1) / Slices;
-                auto Part = std::make_shared<QStringList>(Files->mid(From, To - From));
+                auto Part = std::make_shared<TFileList>(Files->mid(From, To - From));
                 {
                     std::vector<std::string> Paths;
                     Paths.reserve(static_cast<std::size_t>(Part->size()));

@@ -156,25 +156,36 @@ std::vector<TNearMatch> TMasterNames::NearMatches(const std::vector<std::string>
     return Result;
 }
 
-int TCaseCollisions::Check(const std::string& APath, int AIndex, const QStringList& AFiles) {
-    if (FUsed * 2 >= FSlots.size()) {
-        std::vector<TSlot> Old(std::max<std::size_t>(FSlots.size() * 2, 1024));
-        Old.swap(FSlots);
-        FUsed = 0;
-        for (const TSlot& Slot : Old)
-            if (Slot.Index >= 0) {
-                std::size_t At = Slot.Hash & (FSlots.size() - 1);
-                while (FSlots[At].Index >= 0)
-                    At = (At + 1) & (FSlots.size() - 1);
-                FSlots[At] = Slot;
-                ++FUsed;
-            }
-    }
+void TCaseCollisions::Grow(std::size_t ASlots) {
+    std::vector<TSlot> Old(ASlots);
+    Old.swap(FSlots);
+    FUsed = 0;
+    for (const TSlot& Slot : Old)
+        if (Slot.Index >= 0) {
+            std::size_t At = Slot.Hash & (FSlots.size() - 1);
+            while (FSlots[At].Index >= 0)
+                At = (At + 1) & (FSlots.size() - 1);
+            FSlots[At] = Slot;
+            ++FUsed;
+        }
+}
+
+void TCaseCollisions::Reserve(std::size_t ACount) {
+    std::size_t Slots = 1024;
+    while (Slots < ACount * 2 + 2)
+        Slots *= 2;
+    if (Slots > FSlots.size())
+        Grow(Slots);
+}
+
+int TCaseCollisions::Check(const std::string& APath, int AIndex, const TFileList& AFiles) {
+    if (FUsed * 2 >= FSlots.size())
+        Grow(std::max<std::size_t>(FSlots.size() * 2, 1024));
     const std::string Folded = FoldCase(APath);
-    const std::size_t Hash = std::hash<std::string>{}(Folded);
+    const auto Hash = static_cast<std::uint32_t>(std::hash<std::string>{}(Folded));
     std::size_t At = Hash & (FSlots.size() - 1);
     for (; FSlots[At].Index >= 0; At = (At + 1) & (FSlots.size() - 1))
-        if (FSlots[At].Hash == Hash && FoldCase(AFiles[FSlots[At].Index].toStdString()) == Folded)
+        if (FSlots[At].Hash == Hash && FoldCase(AFiles.Utf8(FSlots[At].Index)) == Folded)
             return FSlots[At].Index;
     FSlots[At] = TSlot{Hash, AIndex};
     ++FUsed;

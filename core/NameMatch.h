@@ -7,6 +7,7 @@
 #pragma once
 
 #include "CaseFold.h"
+#include "FileList.h"
 #include "Paths.h"
 #include "Query.h"
 
@@ -93,15 +94,19 @@ class TCaseCollisions {
 public:
     // The index in AFiles of an earlier path equal to APath (AFiles[AIndex]) but for letter
     // case, or -1 (then this path is remembered).
-    int Check(const std::string& APath, int AIndex, const QStringList& AFiles);
+    int Check(const std::string& APath, int AIndex, const TFileList& AFiles);
+    // Room for ACount paths at once, instead of doubling (and holding both blocks) as they come.
+    void Reserve(std::size_t ACount);
 
 private:
     // Open addressing over the hashes of the folded paths (the paths are in the list already),
-    // in one block that doubles when half full.
+    // in one block that doubles when half full. The hash's low half is kept: the slot's place
+    // already tells its low bits, and equal halves are told apart by the paths themselves.
     struct TSlot {
-        std::size_t Hash = 0;
+        std::uint32_t Hash = 0;
         int Index = -1;
     };
+    void Grow(std::size_t ASlots);
     std::vector<TSlot> FSlots;
     std::size_t FUsed = 0;
 };

@@ -89,7 +89,7 @@ TFileSearchThrd::TFileSearchThrd(bool CreateSuspended, TWindowHandle AOwnerHandl
                                  const QString& ASearchPath, const QString& ASuffixs,
                                  TStringListRef AFiles)
     : FOwnerHandle(AOwnerHandle), FSearchPath(ASearchPath),
-      FFiles(AFiles ? std::move(AFiles) : std::make_shared<QStringList>()), FFilter(ASuffixs) {
+      FFiles(AFiles ? std::move(AFiles) : std::make_shared<TFileList>()), FFilter(ASuffixs) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     if (!CreateSuspended)
         start();
@@ -326,7 +326,7 @@ int TFileSearchThrd::WalkEntry(DIR* ADir, const char* AName, const TEntryKind& A
     if (FFilter.Accepts(NameView)) {
         // A pipe, socket or device is no song: reading it would block or never end.
         if (AKind.Regular)
-            FFiles->append(QString::fromUtf8(APath.data(), static_cast<qsizetype>(APath.size())));
+            FFiles->Append(APath);
         else
             Record(APath, QStringLiteral("not a regular file"));
     }

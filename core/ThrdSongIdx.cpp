@@ -243,7 +243,7 @@ bool TSongIdxThrd::CommitGroup() {
             if (File.Write)
                 CountWrite(*File.Write);
         } else if (!File.Failed)
-            CountFailure((*FFiles)[File.Index].toStdString(), Text);
+            CountFailure(std::string(FFiles->Utf8(File.Index)), Text);
     FGroup.Pending.clear();
     if (Unusable && FReport->RunError.empty())
         FReport->RunError = Text;
@@ -275,6 +275,7 @@ void TSongIdxThrd::IndexSongs() {
     {
         const TCacheRelease Release(FQueries);
         TCaseCollisions Collisions;
+        Collisions.Reserve(static_cast<std::size_t>(Count));
         TKtvSongInfo R;
         // The files read ahead of a group: as many as the bounds allow, fewer after a group that
         // ran out of time, so that the next fits in its time and a window follows it too.
@@ -321,7 +322,7 @@ void TSongIdxThrd::IndexSongs() {
 
 void TSongIdxThrd::ReadAhead(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
                              TFileAhead& AAhead) {
-    AAhead.Path = (*FFiles)[AIndex].toStdString();
+    AAhead.Path = FFiles->Utf8(AIndex);
     AAhead.Found = false;
     AAhead.Earlier = -1;
     AAhead.Info.Clear();
@@ -372,7 +373,7 @@ bool TSongIdxThrd::IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
     }
     if (AAhead.Earlier >= 0) {
         CountFailure(Path, "its path differs only in letter case from " +
-                               Quoted((*FFiles)[AAhead.Earlier].toStdString()) + ", which was indexed first");
+                               Quoted(std::string(FFiles->Utf8(AAhead.Earlier))) + ", which was indexed first");
         return true;
     }
     ++FReport->Matched;

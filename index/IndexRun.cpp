@@ -78,7 +78,7 @@ int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTo
 
 void TIndexRun::FirstPass(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal,
                           const std::string& AStartError, TWatch* AWatch) {
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const auto SearchStart = TClock::now();
     const TFileSearchReport Search = this->Search(Files, false);
     FTotals.SearchSeconds = SecondsSince(SearchStart);
@@ -189,11 +189,13 @@ TStringListRef TIndexRun::WithoutKnown(const TConnectionRef& ALocal, const TStri
         StopAtLocal();
         return AFiles;
     }
-    auto Unknown = std::make_shared<QStringList>();
-    Unknown->reserve(AFiles->size());
-    for (const QString& File : *AFiles)
-        if (Known.count(File.toStdString()) == 0)
-            Unknown->append(File);
+    auto Unknown = std::make_shared<TFileList>();
+    std::string Path;
+    for (qsizetype I = 0; I < AFiles->size(); ++I) {
+        Path = AFiles->Utf8(I);
+        if (Known.count(Path) == 0)
+            Unknown->Append(Path);
+    }
     if (ACount)
         FTotals.Known += static_cast<std::size_t>(AFiles->size() - Unknown->size());
     return Unknown;

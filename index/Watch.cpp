@@ -38,11 +38,11 @@ std::optional<TFileMark> MarkOf(const std::string& APath) {
                      static_cast<std::int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec};
 }
 
-std::vector<std::optional<TFileMark>> MarksOf(const QStringList& AFiles) {
+std::vector<std::optional<TFileMark>> MarksOf(const TFileList& AFiles) {
     std::vector<std::optional<TFileMark>> Marks;
     Marks.reserve(static_cast<std::size_t>(AFiles.size()));
-    for (const QString& File : AFiles)
-        Marks.push_back(MarkOf(File.toStdString()));
+    for (qsizetype I = 0; I < AFiles.size(); ++I)
+        Marks.push_back(MarkOf(std::string(AFiles.Utf8(I))));
     return Marks;
 }
 
@@ -180,7 +180,7 @@ void TWatch::Take(TWatchEvents& AEvents, const TConnectionRef& ALocal, TClock::t
 bool TWatch::IndexBatch(const TConnectionRef& ALocal, const TConnectionRef& ATotal) {
     // Files gone again before their turn are left out, and so are those handled in this same
     // version already (closed again unchanged, or told twice).
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     for (const std::string& Path : FBatch) {
         if (NotCollectedHere(Path))
             continue;
@@ -191,7 +191,7 @@ bool TWatch::IndexBatch(const TConnectionRef& ALocal, const TConnectionRef& ATot
             continue; // a link to a folder: the watcher lists it
         if (Unchanged(FAccounted, Path))
             continue;
-        Files->append(QString::fromStdString(Path));
+        Files->Append(Path);
     }
     FBatch.clear();
     FRun.Totals().Seen += static_cast<int>(Files->size());
@@ -207,7 +207,7 @@ bool TWatch::IndexBatch(const TConnectionRef& ALocal, const TConnectionRef& ATot
 bool TWatch::FullPass(const TConnectionRef& ALocal, const TConnectionRef& ATotal) {
     ++FPasses;
     TRunReport& Totals = FRun.Totals();
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TFileSearchReport Pass = FRun.Search(Files, true);
 
     // What is no longer there is forgotten, so a path that comes back is told again.
@@ -222,15 +222,15 @@ bool TWatch::FullPass(const TConnectionRef& ALocal, const TConnectionRef& ATotal
     }
     FTold = std::move(Told);
 
-    auto New = std::make_shared<QStringList>();
+    auto New = std::make_shared<TFileList>();
     std::unordered_map<std::string, TFileMark> Still;
-    for (const QString& File : *Files) {
-        const std::string Path = File.toStdString();
+    for (qsizetype I = 0; I < Files->size(); ++I) {
+        const std::string Path(Files->Utf8(I));
         if (Unchanged(FAccounted, Path)) {
             Still.insert(*FAccounted.find(Path));
             continue;
         }
-        New->append(File);
+        New->Append(Path);
     }
     FAccounted = std::move(Still);
 
@@ -273,7 +273,7 @@ bool TWatch::IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATota
 // without a song name, failed), each with its mark taken before indexing: a pass, or an event
 // of that same version, leaves them alone. Files that have a row need no memory: a pass skips
 // them as known.
-void TWatch::Remember(const TConnectionRef& ALocal, const QStringList& AFiles,
+void TWatch::Remember(const TConnectionRef& ALocal, const TFileList& AFiles,
                       const std::vector<std::optional<TFileMark>>& AMarks, const TSongIdxReport& APart) {
     std::unordered_set<std::string> Rowless(APart.Unmatched.begin(), APart.Unmatched.end());
     Rowless.insert(APart.WithoutNameFiles.begin(), APart.WithoutNameFiles.end());
@@ -283,7 +283,7 @@ void TWatch::Remember(const TConnectionRef& ALocal, const QStringList& AFiles,
     const bool AllListed = static_cast<std::size_t>(std::max(APart.Failed, 0)) <= APart.Failures.size();
     const qsizetype Handled = std::min<qsizetype>(APart.Files, AFiles.size());
     for (qsizetype I = 0; I < Handled; ++I) {
-        std::string Path = AFiles[I].toStdString();
+        std::string Path(AFiles.Utf8(I));
         const std::optional<TFileMark>& Mark = AMarks[static_cast<std::size_t>(I)];
         if (Mark && (Rowless.count(Path) > 0 || (!AllListed && !HasSongRow(ALocal, Path))))
             FAccounted[std::move(Path)] = *Mark;

@@ -68,7 +68,7 @@ private:
     // database stopped working.
     bool IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATotal, const TStringListRef& AFiles,
                    bool ASkipKnown);
-    void Remember(const TConnectionRef& ALocal, const QStringList& AFiles,
+    void Remember(const TConnectionRef& ALocal, const TFileList& AFiles,
                   const std::vector<std::optional<TFileMark>>& AMarks, const TSongIdxReport& APart);
     bool LocalStillNamed();
     bool NotCollectedHere(const std::string& APath);

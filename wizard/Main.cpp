@@ -110,7 +110,7 @@ void TMainForm::FormCreate() {
     SetOnStep(BindEvent(this, &TMainForm::StepEntered));
     SetStep(1);
 
-    FSongFiles = std::make_shared<QStringList>();
+    FSongFiles = std::make_shared<TFileList>();
     FPlaces = StandardConfigPlaces(FProgramFile);
     const TWizardChoices Choices = ReadWizardChoices(FPlaces);
     chkOnlyAdd->setChecked(Choices.OnlyAdd);

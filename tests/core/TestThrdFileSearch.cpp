@@ -302,7 +302,7 @@ void TestThrdFileSearch::EscapedPath() {
 void TestThrdFileSearch::EmptyFolder() {
     TTempDir Dir;
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
+    auto Files = std::make_shared<TFileList>(QStringList{"left from before"});
     const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
     QVERIFY(Outcome.Completed);
     QVERIFY(Files->isEmpty());
@@ -318,7 +318,7 @@ void TestThrdFileSearch::MessageSequenceOfATreeWithASubfolder() {
     fs::create_directory(Dir.Path() / "sub");
     Touch(Dir.Path() / "sub" / "f2");
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     QVERIFY(RunSearch(Window, Dir.Path().string(), ".*", Files).Completed);
 
     // The order of f1 and sub is the file system's; the subfolder is walked where it stands.
@@ -328,7 +328,7 @@ void TestThrdFileSearch::MessageSequenceOfATreeWithASubfolder() {
                                             P(0), P(1), P(1), P(2), S(StatusDone)};
     if (Window.Messages != FileFirst)
         QCOMPARE(Window.Messages, FolderFirst);
-    QCOMPARE(Sorted(*Files), (QStringList{Q(Dir.Path() / "f1"), Q(Dir.Path() / "sub" / "f2")}));
+    QCOMPARE(Sorted(Files->ToStringList()), (QStringList{Q(Dir.Path() / "f1"), Q(Dir.Path() / "sub" / "f2")}));
     QVERIFY(!Window.OffUiThread);
 }
 
@@ -343,11 +343,11 @@ void TestThrdFileSearch::CountsSeenSkippedAndAccepted() {
     Touch(R / "sub.mpg" / "d.Mpg");
     Touch(R / "sub.mpg" / "e.avi");
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, R.string(), ".mpg;.vob", Files);
 
     QCOMPARE(Outcome.DidCount, 9);
-    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a.MPG"), Q(R / "b.vob"), Q(R / ".hidden.vob"),
+    QCOMPARE(Sorted(Files->ToStringList()), Sorted({Q(R / "a.MPG"), Q(R / "b.vob"), Q(R / ".hidden.vob"),
                                      Q(R / "sub.mpg" / "d.Mpg")}));
     const QStringList Progress = Window.Progress();
     // Root: "." , ".." and 8 entries; the subfolder: ".", ".." and 2 files.
@@ -364,9 +364,9 @@ void TestThrdFileSearch::NativePathsKeepNamesAsEnumerated() {
     fs::create_directory(Dir.Path() / R"(x\\y)");
     Touch(Dir.Path() / R"(x\\y)" / R"(a\\b.mpg)");
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     RunSearch(Window, Dir.Path().string() + "/", ".*", Files);
-    QCOMPARE(*Files, QStringList{QString::fromStdString(
+    QCOMPARE(Files->ToStringList(), QStringList{QString::fromStdString(
                          CollectedFilePath(Dir.Path().string() + "/", R"(x\\y/a\\b.mpg)"))});
     QCOMPARE(Files->front(), Q(Dir.Path()) + R"(/x\\y/a\\b.mpg)");
 }
@@ -378,8 +378,8 @@ void TestThrdFileSearch::TerminationFromAMessageStopsEveryLevel() {
     for (int I = 1; I <= 5; ++I)
         Touch(Deep / std::to_string(I));
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
-    const std::weak_ptr<QStringList> List = Files;
+    auto Files = std::make_shared<TFileList>();
+    const std::weak_ptr<TFileList> List = Files;
     qsizetype AtRequest = -1;
     bool ListAliveAtEnd = false;
     Window.OnMessage = [&](const QString& AMessage) {
@@ -413,7 +413,7 @@ void TestThrdFileSearch::TerminationFromAnEventDuringTheWalk() {
         Touch(Dir.Path() / "sub" / std::to_string(I));
     }
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     qsizetype MessagesAtRequest = 0;
     qsizetype FilesAtRequest = -1;
     TWParam SeenAtRequest = 0;
@@ -452,8 +452,8 @@ void TestThrdFileSearch::CloseInsideTheFirstEventProcessing() {
     TTempDir Dir;
     Touch(Dir.Path() / "a.mpg");
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
-    const std::weak_ptr<QStringList> List = Files;
+    auto Files = std::make_shared<TFileList>(QStringList{"left from before"});
+    const std::weak_ptr<TFileList> List = Files;
     qsizetype SizeAtEnd = -1;
     Window.OnMessage = [&](const QString& AMessage) {
         if (AMessage == S(StatusInit))
@@ -497,12 +497,12 @@ void TestThrdFileSearch::LinksToFoldersAreWalkedOnceAndCyclesEnd() {
     fs::create_directory_symlink("../c", R / "d" / "l2");
     fs::create_directory_symlink("gone", R / "gone_dir");  // broken: a file
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, R.string(), ".*", Files);
 
     QVERIFY(Outcome.Completed);
     // Each file once, by the way without a link (the broken link is a file).
-    QCOMPARE(Sorted(*Files), Sorted({Q(R / "a" / "fa"), Q(R / "b" / "fb"), Q(R / "c" / "fc"),
+    QCOMPARE(Sorted(Files->ToStringList()), Sorted({Q(R / "a" / "fa"), Q(R / "b" / "fb"), Q(R / "c" / "fc"),
                                      Q(R / "d" / "fd"), Q(R / "gone_dir")}));
     QStringList Physical;
     for (const QString& File : *Files)
@@ -538,7 +538,7 @@ void TestThrdFileSearch::LinkFanOutWalksEachFolderOnce() {
     }
     Touch(Folder(15) / "song.mpg");
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, Folder(1).string(), ".*", Files);
 
     QVERIFY(Outcome.Completed);
@@ -603,10 +603,10 @@ void TestThrdFileSearch::FolderReachedTwoWaysIsCollectedByTheSameWayInAnyListing
         }
     }
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, Root.string(), ".*", Files);
 
-    QCOMPARE(*Files, QStringList{Q(Root / Collected.toStdString())});
+    QCOMPARE(Files->ToStringList(), QStringList{Q(Root / Collected.toStdString())});
     QCOMPARE(Outcome.NotCollected.size(), std::size_t(1));
     QCOMPARE(Outcome.NotCollected[0].Path, Q(Root / Repeat.toStdString()));
 }
@@ -656,11 +656,11 @@ void TestThrdFileSearch::OnlyRegularFilesAreCollected() {
         QCOMPARE(mknod(Entry.c_str(), Type | 0600, makedev(1, 3)), 0);
     }
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".mpg", Files);
 
     QCOMPARE(Outcome.DidCount, 3); // seen and counted, whatever it is
-    QCOMPARE(*Files, Collected ? QStringList{Q(Entry)} : QStringList{});
+    QCOMPARE(Files->ToStringList(), Collected ? QStringList{Q(Entry)} : QStringList{});
     QCOMPARE(Outcome.NotCollected.size(), std::size_t(Collected ? 0 : 1));
     if (!Collected) {
         QCOMPARE(Outcome.NotCollected[0].Path, Q(Entry));
@@ -695,12 +695,12 @@ void TestThrdFileSearch::FolderTypedAnotherWayGivesTheSamePaths() {
     const QString Current = QDir::currentPath();
     QVERIFY(QDir::setCurrent(Typed == "." ? R + "/Songs" : R));
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, Root.toStdString(), ".*", Files);
     QDir::setCurrent(Current);
 
     const QString Folder = Relative ? Stored : R + "/" + Stored;
-    QCOMPARE(Sorted(*Files), Sorted({Folder + "/a.mpg", Folder + "/sub/b.mpg"}));
+    QCOMPARE(Sorted(Files->ToStringList()), Sorted({Folder + "/a.mpg", Folder + "/sub/b.mpg"}));
     QVERIFY(Outcome.NotCollected.empty());
 }
 
@@ -714,10 +714,10 @@ void TestThrdFileSearch::NamesThatAreNotUtf8AreRecordedNotCollected() {
     fs::create_directory(Dir.Path() / "ok");
     Touch(R + "/ok/\xc0\xaf.mpg"); // an overlong '/'
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, R, ".*", Files);
 
-    QCOMPARE(*Files, QStringList{Q(Dir.Path() / "good.mpg")});
+    QCOMPARE(Files->ToStringList(), QStringList{Q(Dir.Path() / "good.mpg")});
     QCOMPARE(Outcome.DidCount, 3); // the folder with the bad name is not entered
     std::vector<TNotCollected> Recorded = Outcome.NotCollected;
     std::sort(Recorded.begin(), Recorded.end(),
@@ -750,7 +750,7 @@ void TestThrdFileSearch::FolderThatCannotBeEnumerated() {
     fs::create_symlink("nowhere", Dir.Path() / "broken");
     const std::string Root = Relative.isEmpty() ? std::string() : Dir.File(Relative.toStdString());
     TTraceWindow Window;
-    auto Files = std::make_shared<QStringList>(QStringList{"left from before"});
+    auto Files = std::make_shared<TFileList>(QStringList{"left from before"});
     const TOutcome Outcome = RunSearch(Window, Root, ".*", Files);
 
     QVERIFY(Outcome.Completed);
@@ -775,7 +775,7 @@ void TestThrdFileSearch::FolderVanishingDuringTheWalkAddsNothing() {
             fs::remove_all(Dir.Path() / "d2");
         }
     };
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     const TOutcome Outcome = RunSearch(Window, Dir.Path().string(), ".*", Files);
 
     QCOMPARE(Files->size(), qsizetype(1));
@@ -795,10 +795,10 @@ void TestThrdFileSearch::HeadlessRunWithoutAThread() {
     fs::create_directory(Dir.Path() / "sub");
     Touch(Dir.Path() / "sub" / "a.mpg");
     Touch(Dir.Path() / "b.txt");
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     TFileSearchThrd Search(true, 0, Q(Dir.Path()), ".MPG", Files);
     Search.SearchFiles();
-    QCOMPARE(*Files, QStringList{Q(Dir.Path() / "sub" / "a.mpg")});
+    QCOMPARE(Files->ToStringList(), QStringList{Q(Dir.Path() / "sub" / "a.mpg")});
     QCOMPARE(Search.Report()->Seen, 2);
     QCOMPARE(Search.SearchDir(Q(Dir.Path() / "sub")), 1);
 }
@@ -813,7 +813,7 @@ void TestThrdFileSearch::RepaintsAreCoalesced() {
     QVERIFY(QTest::qWaitForWindowExposed(&Window));
     TPaintCounter Counter;
     Window.installEventFilter(&Counter);
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     RunSearch(Window, Dir.Path().string(), ".*", Files);
     QCOMPARE(Files->size(), qsizetype(3000));
     QCOMPARE(Window.text(), QStringLiteral("3000"));

@@ -152,7 +152,7 @@ protected:
                                  std::function<void(TSongIdxThrd&, QObject&, const std::string&)> AOnMessage = {}) {
         if (!FCnnLocal)
             Connect();
-        auto Files = std::make_shared<QStringList>();
+        auto Files = std::make_shared<TFileList>();
         for (const auto& File : AFiles)
             Files->append(QString::fromStdString(File));
 
@@ -225,7 +225,7 @@ TEST_F(SongIdxTest, AWorkerWhoseWindowWentHandsItsReportOverWhole) {
     auto Window = std::make_unique<QObject>();
     const TWindowHandle Handle = RegisterWindow(Window.get(), [](unsigned, TWParam, TLParam) -> TLParam { return 0; });
     Window.reset();
-    auto Files = std::make_shared<QStringList>(QStringList{"/s/a.mpg", "/s/a.mp4", "/s/none.mpg"});
+    auto Files = std::make_shared<TFileList>(QStringList{"/s/a.mpg", "/s/a.mp4", "/s/none.mpg"});
     auto* Worker = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, true);
     TSongIdxReportRef Report = Worker->Report();
     const QPointer<QThread> Alive(Worker);
@@ -731,7 +731,7 @@ TEST_F(SongIdxTest, ThreeFileRunMessagesAndStatementsCompiledOnce) {
             }
             return 0;
         });
-    auto Files = std::make_shared<QStringList>(QStringList{"/s/a.mpg", "/s/1/a.mpg", "/s/abc.mpg"});
+    auto Files = std::make_shared<TFileList>(QStringList{"/s/a.mpg", "/s/1/a.mpg", "/s/abc.mpg"});
     auto* Thrd = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, false);
     bool Destroyed = false;
     QObject::connect(Thrd, &QThread::finished, &Window, [&Raw] { Raw.push_back("done"); });
@@ -775,7 +775,7 @@ TEST(SongIdxDemo, DISABLED_DemoLibrary) {
         if (Entry.is_regular_file())
             Paths.push_back(Entry.path().string());
     std::sort(Paths.begin(), Paths.end());
-    auto Files = std::make_shared<QStringList>();
+    auto Files = std::make_shared<TFileList>();
     for (const auto& Path : Paths)
         Files->append(QString::fromStdString(Path));
 
