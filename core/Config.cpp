@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Paths.h"
+#include "PgEngine.h"
 #include "Schema.h"
 
 #include <atomic>
@@ -176,15 +177,22 @@ bool MakeUserLocalDatabase(const std::string& AFileName) {
 }
 
 std::string LocalConnectionString(const std::string& AFileName) {
+    // A server's connection string is the connection string.
+    if (NamesServerDatabase(AFileName))
+        return AFileName;
     return JetProvider + AFileName +
            ";Persist Security Info=false;Jet OLEDB:Database Password=RivaPolte";
 }
 
 std::string TotalConnectionString(const std::string& AFileName) {
+    // Passed on whole, so that the engine refuses it as a master, naming it without a password.
+    if (NamesServerDatabase(AFileName))
+        return AFileName;
     return JetProvider + AFileName + ";Persist Security Info=false;";
 }
 
 std::shared_ptr<TConnection> OpenConnection(const std::string& AConnectionString, TConnectMode AMode) {
+    UsePostgreSQL();
     auto Connection = std::make_shared<TConnection>();
     Connection->SetMode(AMode);
     Connection->SetConnectionString(AConnectionString);
