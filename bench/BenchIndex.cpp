@@ -21,6 +21,7 @@
 #include "Config.h"
 #include "Main.h"
 #include "QtTestSupport.h"
+#include "RunReport.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 
@@ -108,12 +109,12 @@ TSearchResult SearchWithoutWindow(const std::string& ASongs) {
         TSearchResult Result;
         {
             QCoreApplication App(Argc, Argv);
-            auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs),
-                                               QStringLiteral(".*"), nullptr);
+            auto Files = std::make_shared<QStringList>();
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromStdString(ASongs), QStringLiteral(".*"), Files);
             const auto Start = TClock::now();
             Search->SearchFiles();
             Result.Seconds = SecondsSince(Start);
-            Result.Files = static_cast<long>(Search->Files()->size());
+            Result.Files = static_cast<long>(Files->size());
             delete Search;
         }
         const bool Written = write(Pipe[1], &Result, sizeof Result) == sizeof Result;
@@ -136,18 +137,20 @@ TSearchResult SearchWithoutWindow(const std::string& ASongs) {
 class TBenchForm : public TMainForm {
 public:
     using TMainForm::TMainForm;
+    using TMainForm::Handle;
     using TMainForm::lblsRight;
     using TMainForm::pnl3;
     using TMainForm::pnl4;
 };
 
 
-// Starts AWorker as the window does and runs the event loop until it has finished.
-double RunWorker(QThread* AWorker) {
+// Starts AWorker as the programs do and runs the event loop until it has finished.
+template <class TWorkerThrd>
+double RunWorker(TWorkerThrd* AWorker) {
     QEventLoop Loop;
-    QObject::connect(AWorker, &QThread::finished, &Loop, &QEventLoop::quit);
+    TWorkers Workers;
     const auto Start = TClock::now();
-    AWorker->start(QThread::LowPriority);
+    Workers.Start(AWorker, AWorker->End(), &Loop, [&Loop] { Loop.quit(); });
     Loop.exec();
     return SecondsSince(Start);
 }
@@ -475,10 +478,10 @@ int RawOnly(int argc, char** argv) {
         std::vector<std::string> Paths;
         {
             QCoreApplication App(argc, argv);
-            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]),
-                                               QStringLiteral(".*"), nullptr);
+            auto Files = std::make_shared<QStringList>();
+            auto* Search = new TFileSearchThrd(true, 0, QString::fromLocal8Bit(argv[2]), QStringLiteral(".*"), Files);
             Search->SearchFiles();
-            for (const QString& File : *Search->Files())
+            for (const QString& File : *Files)
                 Paths.push_back(File.toStdString());
             delete Search;
         }
@@ -535,7 +538,7 @@ int main(int argc, char** argv) {
         TThreadCost WorkerCost, HeadlessCost;
         int Paints = 0;
         std::size_t Listed = 0;
-        TSongIdxReport Report; // the runs with the window, added up
+        TRunReport Run; // the runs with the window, added up
         {
             TBenchForm Form(QStringList{QStringLiteral("corvena")},
                             QString::fromStdString((Demo / "Tools" / "corvena").string()));
@@ -601,15 +604,10 @@ int main(int argc, char** argv) {
                     (WithWindow ? Worker : Headless) += RunWorker(Index);
                     (WithWindow ? WorkerCost : HeadlessCost) += TThreadCost::Now() - Before;
                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                    if (WithWindow) {
-                        Report.Matched += Part5->Matched;
-                        Report.Inserted += Part5->Inserted;
-                        Report.Failed += Part5->Failed;
-                        Report.Unmatched.insert(Report.Unmatched.end(), Part5->Unmatched.begin(),
-                                                Part5->Unmatched.end());
-                    }
-                    if (Report.RunError.empty())
-                        Report.RunError = Part5->RunError;
+                    if (WithWindow)
+                        Run.AddIndex(*Part5);
+                    else if (Run.Index.RunError.empty())
+                        Run.Index.RunError = Part5->RunError;
                 }
             }
             UnregisterWindow(SinkHandle);
@@ -634,6 +632,7 @@ int main(int argc, char** argv) {
                                   Rows("headless.mdb", "Discos") == WorkerDiscos &&
                                   Rows("program.mdb", "Songs") == WorkerSongs &&
                                   Rows("program.mdb", "Discos") == WorkerDiscos;
+        const TSongIdxReport& Report = Run.Index;
         const double N = static_cast<double>(Listed);
 
         std::printf("%zu files\n", Listed);

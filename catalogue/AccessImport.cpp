@@ -159,17 +159,15 @@ void KeepTail(std::string& ATail, const char* AData, std::size_t ASize) {
         ATail.erase(0, ATail.size() - KeptErrorBytes);
 }
 
-TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
-                     std::uint64_t AMemory, unsigned ASeconds) {
-    TPipe Out, Err;
-    if (!Out.Open() || !Err.Open())
-        Fail(AFileName, std::string("the Access reader cannot be started: ") + std::strerror(errno));
-
+// Starts the reader on AFileName with its standard output and error into the pipes' write
+// ends, which are closed here; its process id.
+pid_t SpawnReader(const std::string& AProgram, const std::string& AFileName, std::uint64_t AMemory,
+                  unsigned ASeconds, TPipe& AOut, TPipe& AErr) {
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);
     posix_spawn_file_actions_addopen(&Actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&Actions, Out.Write.Fd, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&Actions, Err.Write.Fd, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&Actions, AOut.Write.Fd, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&Actions, AErr.Write.Fd, STDERR_FILENO);
     posix_spawn_file_actions_addclosefrom_np(&Actions, STDERR_FILENO + 1);
     // Whatever this program ignores or blocks (SIGPIPE, the signals a worker waits on), the
     // reader starts with the defaults.
@@ -195,51 +193,61 @@ TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
     posix_spawnattr_destroy(&Attributes);
     if (Spawned != 0)
         Fail(AFileName, "the Access reader " + AProgram + " cannot be started: " + std::strerror(Spawned));
-    Out.Write.Close();
-    Err.Write.Close();
+    AOut.Write.Close();
+    AErr.Write.Close();
+    return Pid;
+}
 
-    TReaderRun Run;
+// What the reader wrote until it closed both pipes, its time ran out, or it wrote more than
+// it may (a copy larger than AMemory, more warnings than MaxErrorBytes).
+void CollectOutput(TReaderRun& ARun, TPipe& AOut, TPipe& AErr, std::uint64_t AMemory, unsigned ASeconds) {
     std::size_t Capacity = 0;
     using TClock = std::chrono::steady_clock;
     const auto Deadline = TClock::now() + std::chrono::seconds(ASeconds);
     std::vector<char> Buffer(1 << 16);
-    bool OutOpen = true, ErrOpen = true;
-    while (OutOpen || ErrOpen) {
+    bool Open[2] = {true, true};
+    while (Open[0] || Open[1]) {
         const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now());
         if (Left.count() <= 0) {
-            Run.TimedOut = true;
-            break;
+            ARun.TimedOut = true;
+            return;
         }
-        pollfd Fds[2] = {{OutOpen ? Out.Read.Fd : -1, POLLIN, 0}, {ErrOpen ? Err.Read.Fd : -1, POLLIN, 0}};
+        pollfd Fds[2] = {{Open[0] ? AOut.Read.Fd : -1, POLLIN, 0}, {Open[1] ? AErr.Read.Fd : -1, POLLIN, 0}};
         const int Ready = ::poll(Fds, 2, static_cast<int>(std::min<long long>(Left.count(), 1000)));
         if (Ready < 0 && errno != EINTR)
-            break;
-        if (Ready <= 0)
-            continue;
-        for (int I = 0; I < 2; ++I) {
+            return;
+        for (int I = 0; I < 2 && Ready > 0; ++I) {
             if (Fds[I].revents == 0)
                 continue;
             const ssize_t Got = ::read(Fds[I].fd, Buffer.data(), Buffer.size());
             if (Got < 0 && errno == EINTR)
                 continue;
             if (Got <= 0) {
-                (I == 0 ? OutOpen : ErrOpen) = false;
+                Open[I] = false;
                 continue;
             }
             const auto Size = static_cast<std::size_t>(Got);
             if (I == 1) {
-                KeepTail(Run.ErrTail, Buffer.data(), Size);
-                Run.ErrBytes += Size;
-                if (Run.ErrBytes > MaxErrorBytes) {
-                    Run.TooChatty = true;
-                    OutOpen = ErrOpen = false;
-                }
-            } else if (Run.OutSize + Size > AMemory || !Append(Run, Capacity, Buffer.data(), Size)) {
-                Run.TooLarge = true;
-                OutOpen = ErrOpen = false;
+                KeepTail(ARun.ErrTail, Buffer.data(), Size);
+                ARun.ErrBytes += Size;
+                ARun.TooChatty = ARun.ErrBytes > MaxErrorBytes;
+            } else if (ARun.OutSize + Size > AMemory || !Append(ARun, Capacity, Buffer.data(), Size)) {
+                ARun.TooLarge = true;
             }
+            if (ARun.TooChatty || ARun.TooLarge)
+                return;
         }
     }
+}
+
+TReaderRun RunReader(const std::string& AProgram, const std::string& AFileName,
+                     std::uint64_t AMemory, unsigned ASeconds) {
+    TPipe Out, Err;
+    if (!Out.Open() || !Err.Open())
+        Fail(AFileName, std::string("the Access reader cannot be started: ") + std::strerror(errno));
+    const pid_t Pid = SpawnReader(AProgram, AFileName, AMemory, ASeconds, Out, Err);
+    TReaderRun Run;
+    CollectOutput(Run, Out, Err, AMemory, ASeconds);
     if (Run.TimedOut || Run.TooLarge || Run.TooChatty)
         ::kill(Pid, SIGKILL);
     while (::waitpid(Pid, &Run.Status, 0) < 0 && errno == EINTR) {
@@ -309,6 +317,58 @@ sqlite3* OpenImage(const std::string& AFileName, TReaderRun& ARun) {
     return Owned.release();
 }
 
+// Throws the error that says what became of the reader, unless it handed over a whole copy.
+void FailUnlessWhole(const TReaderRun& ARun, const std::string& AFileName, const std::string& AProgram,
+                     const TAccessReaderLimits& ALimits) {
+    const std::string Seconds = std::to_string(ALimits.Seconds) + " s";
+    if (ARun.TimedOut)
+        FailDamaged(AFileName, "the reader took longer than " + Seconds);
+    if (ARun.TooLarge)
+        FailDamaged(AFileName, "the reader's copy grew beyond " +
+                                   std::to_string(ALimits.MemoryBytes >> 20) + " MB");
+    if (ARun.TooChatty)
+        FailDamaged(AFileName, "the reader printed more than " + std::to_string(MaxErrorBytes >> 20) +
+                                   " MB of warnings");
+    // What glib, the C library and the sanitizers' allocator print when memory runs out.
+    const std::string OutOfMemory =
+        Contains(ARun.ErrTail, {"failed to allocate", "Cannot allocate memory", "out of memory",
+                               "bad_alloc", "allocation-size-too-big", "malloc-limit"});
+    if (WIFSIGNALED(ARun.Status)) {
+        const int Signal = WTERMSIG(ARun.Status);
+        if (Signal == SIGXCPU)
+            FailDamaged(AFileName, "the reader used more than " + Seconds + " of processor time");
+        if (!OutOfMemory.empty())
+            FailDamaged(AFileName, "the reader ran out of memory");
+        const char* Name = sigdescr_np(Signal);
+        FailDamaged(AFileName, "the reader was killed by signal " + std::to_string(Signal) + " (" +
+                                   (Name ? Name : "unknown signal") + ")");
+    }
+    const int Exit = WIFEXITED(ARun.Status) ? WEXITSTATUS(ARun.Status) : -1;
+    if (Exit == ReaderOutOfMemory)
+        FailDamaged(AFileName, "the reader ran out of memory");
+    if (Exit == ReaderError) {
+        // The reader's own message, naming the file as it was given.
+        const std::string Message(reinterpret_cast<const char*>(ARun.Out.get()), ARun.OutSize);
+        const std::string Prefix = "Cannot open database \"" + AFileName + "\": ";
+        if (Message.size() > Prefix.size() && Message.compare(0, Prefix.size(), Prefix) == 0)
+            throw TDatabaseError(Message);
+        if (!OutOfMemory.empty())
+            FailDamaged(AFileName, "the reader ran out of memory");
+    }
+    if (Exit != 0) {
+        const std::string Line = LastLine(ARun.ErrTail);
+        FailDamaged(AFileName, "the reader ended with status " + std::to_string(Exit) +
+                                   (Line.empty() ? "" : ": " + Line));
+    }
+    // A reader that ends well and hands over nothing is at fault itself, not the file.
+    if (ARun.OutSize == 0)
+        Fail(AFileName, "the Access reader " + AProgram + " ended without handing over a copy of the file");
+    if (!IsWholeImage(ARun.Out.get(), ARun.OutSize))
+        FailDamaged(AFileName, "the reader's copy is incomplete (" + std::to_string(ARun.OutSize) +
+                                   " bytes)");
+}
+
+
 } // namespace
 
 sqlite3* LoadAccessDatabase(const std::string& AFileName) {
@@ -329,57 +389,14 @@ sqlite3* LoadAccessDatabase(const std::string& AFileName) {
         Limits.Seconds = static_cast<unsigned>(30 + Size / (2 << 20));
 
     TReaderRun Run = RunReader(Program, AFileName, Limits.MemoryBytes, Limits.Seconds);
-    const std::string Seconds = std::to_string(Limits.Seconds) + " s";
-    if (Run.TimedOut)
-        FailDamaged(AFileName, "the reader took longer than " + Seconds);
-    if (Run.TooLarge)
-        FailDamaged(AFileName, "the reader's copy grew beyond " +
-                                   std::to_string(Limits.MemoryBytes >> 20) + " MB");
-    if (Run.TooChatty)
-        FailDamaged(AFileName, "the reader printed more than " + std::to_string(MaxErrorBytes >> 20) +
-                                   " MB of warnings");
-    // What glib, the C library and the sanitizers' allocator print when memory runs out.
-    const std::string OutOfMemory =
-        Contains(Run.ErrTail, {"failed to allocate", "Cannot allocate memory", "out of memory",
-                               "bad_alloc", "allocation-size-too-big", "malloc-limit"});
-    if (WIFSIGNALED(Run.Status)) {
-        const int Signal = WTERMSIG(Run.Status);
-        if (Signal == SIGXCPU)
-            FailDamaged(AFileName, "the reader used more than " + Seconds + " of processor time");
-        if (!OutOfMemory.empty())
-            FailDamaged(AFileName, "the reader ran out of memory");
-        const char* Name = sigdescr_np(Signal);
-        FailDamaged(AFileName, "the reader was killed by signal " + std::to_string(Signal) + " (" +
-                                   (Name ? Name : "unknown signal") + ")");
-    }
-    const int Exit = WIFEXITED(Run.Status) ? WEXITSTATUS(Run.Status) : -1;
-    if (Exit == ReaderOutOfMemory)
-        FailDamaged(AFileName, "the reader ran out of memory");
-    if (Exit == ReaderError) {
-        // The reader's own message, naming the file as it was given.
-        const std::string Message(reinterpret_cast<const char*>(Run.Out.get()), Run.OutSize);
-        const std::string Prefix = "Cannot open database \"" + AFileName + "\": ";
-        if (Message.size() > Prefix.size() && Message.compare(0, Prefix.size(), Prefix) == 0)
-            throw TDatabaseError(Message);
-        if (!OutOfMemory.empty())
-            FailDamaged(AFileName, "the reader ran out of memory");
-    }
-    if (Exit != 0) {
-        const std::string Line = LastLine(Run.ErrTail);
-        FailDamaged(AFileName, "the reader ended with status " + std::to_string(Exit) +
-                                   (Line.empty() ? "" : ": " + Line));
-    }
-    // A reader that ends well and hands over nothing is at fault itself, not the file.
-    if (Run.OutSize == 0)
-        Fail(AFileName, "the Access reader " + Program + " ended without handing over a copy of the file");
-    if (!IsWholeImage(Run.Out.get(), Run.OutSize))
-        FailDamaged(AFileName, "the reader's copy is incomplete (" + std::to_string(Run.OutSize) +
-                                   " bytes)");
+    FailUnlessWhole(Run, AFileName, Program, Limits);
     return OpenImage(AFileName, Run);
 }
 
 void InstallAccessReader() { SetAccessReader(&LoadAccessDatabase); }
 
+#ifdef CORVENA_TEST_SEAMS
+// The tests' other reader and limits (declared in the tests' AccessSeams.h).
 void SetAccessReaderProgram(const std::string& AProgram) {
     TSettings& Shared = Settings();
     const std::lock_guard Lock(Shared.Mutex);
@@ -391,3 +408,4 @@ void SetAccessReaderLimits(const TAccessReaderLimits& ALimits) {
     const std::lock_guard Lock(Shared.Mutex);
     Shared.Limits = ALimits;
 }
+#endif

@@ -21,15 +21,14 @@ sqlite3* LoadAccessDatabase(const std::string& AFileName);
 // Lets every share-deny-none connection of this program read Access files with the above.
 void InstallAccessReader();
 
-// Where the reader program is looked for, first found wins: beside this program (the folder of
-// /proc/self/exe), then ../libexec/corvena/ from there, then the program set here (in a build
-// tree, the one the build made). Tests set another reader here.
-void SetAccessReaderProgram(const std::string& AProgram);
+// The reader program is looked for, first found wins, beside this program (the folder of
+// /proc/self/exe), then in ../libexec/corvena/ from there, then (in a build tree) where the build
+// made it. The tests' build can name another (SetAccessReaderProgram in AccessSeams.h).
 
 // What the reader may use. Zero: scaled from the file's size (1 GiB of address space plus
 // 8 bytes a byte of the file; 30 s plus 1 s for every 2 MB, of processor and of wall-clock time).
+// The tests' build can set others (SetAccessReaderLimits in AccessSeams.h).
 struct TAccessReaderLimits {
     std::uint64_t MemoryBytes = 0;
     unsigned Seconds = 0;
 };
-void SetAccessReaderLimits(const TAccessReaderLimits& ALimits);

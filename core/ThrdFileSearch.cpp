@@ -57,6 +57,25 @@ std::string EscapePath(std::string_view ABytes) {
     return Result;
 }
 
+std::string UnescapePath(std::string_view AText) {
+    const auto IsHex = [](char AChar) { return std::isxdigit(static_cast<unsigned char>(AChar)) != 0; };
+    const auto Value = [](char AChar) {
+        return AChar <= '9' ? AChar - '0' : (AChar | 0x20) - 'a' + 10;
+    };
+    std::string Bytes;
+    Bytes.reserve(AText.size());
+    for (std::size_t I = 0; I < AText.size(); ++I) {
+        if (AText[I] == '\\' && I + 3 < AText.size() && AText[I + 1] == 'x' && IsHex(AText[I + 2]) &&
+            IsHex(AText[I + 3])) {
+            Bytes += static_cast<char>(Value(AText[I + 2]) * 16 + Value(AText[I + 3]));
+            I += 3;
+        } else {
+            Bytes += AText[I];
+        }
+    }
+    return Bytes;
+}
+
 std::string CollectedFilePath(const std::string& ARoot, const std::string& ARelative,
                               const TPathStyle& AStyle) {
     std::string Path = AStyle.Separator == '/' ? LexicalFolderPath(ARoot) : ARoot;
@@ -69,20 +88,21 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 TFileSearchThrd::TFileSearchThrd(bool CreateSuspended, TWindowHandle AOwnerHandle,
                                  const QString& ASearchPath, const QString& ASuffixs,
                                  TStringListRef AFiles)
-    : FOwnerHandle(AOwnerHandle), FSearchPath(ASearchPath), FSuffixs(ASuffixs),
+    : FOwnerHandle(AOwnerHandle), FSearchPath(ASearchPath),
       FFiles(AFiles ? std::move(AFiles) : std::make_shared<QStringList>()), FFilter(ASuffixs) {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     if (!CreateSuspended)
         start();
 }
 
-TFileSearchThrd::~TFileSearchThrd() = default;
+TFileSearchThrd::~TFileSearchThrd() { FEnd->Pass(); }
 
 void TFileSearchThrd::run() {
     // The walk belongs to the UI thread (it processes the window's events); this thread waits.
     // The event is made and read under FWalkLock: Qt's own queue orders the two as well, but
     // the thread sanitizer cannot see Qt's locks.
     const TThreadBodyEnd BodyEnd;
+    const TWorkerEnd::TMark Mark(*FEnd);
     if (QCoreApplication::instance() == nullptr)
         return;
     std::unique_lock Guard(FWalkLock);
@@ -117,9 +137,7 @@ bool TFileSearchThrd::event(QEvent* AEvent) {
     return true;
 }
 
-void TFileSearchThrd::SendStatus(const QString& AText) {
-    SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 0, reinterpret_cast<TLParam>(AText.utf16()));
-}
+void TFileSearchThrd::SendStatus(TWorkerStatus AStatus) { SendWorkerStatus(FOwnerHandle, 0, AStatus); }
 
 void TFileSearchThrd::EntryDone() {
     SendMessageW(FOwnerHandle, WM_WIZ_PROGRESS, static_cast<TWParam>(FDidCount), 0);
@@ -138,22 +156,24 @@ void TFileSearchThrd::ProcessEvents() {
 
 void TFileSearchThrd::Record(std::string_view APath, const QString& AReason) {
     const std::string Shown = EscapePath(APath);
-    FNotCollected.push_back(TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
+    FReport->NotCollected.push_back(
+        TNotCollected{QString::fromUtf8(Shown.data(), static_cast<qsizetype>(Shown.size())), AReason});
 }
 
 void TFileSearchThrd::SearchFiles() {
     // FFiles is this worker's own reference: a window closing inside the event processing
     // below drops only its reference, and the list lives until the worker is gone.
-    SendStatus(QStringLiteral("正在初始化,请稍侯..."));
+    SendStatus(TWorkerStatus::Initializing);
     ProcessEvents();
     FDidCount = 0;
     FFiles->clear();
-    FNotCollected.clear();
-    SendStatus(QStringLiteral("正在搜索文件..."));
+    *FReport = TFileSearchReport{};
+    SendStatus(TWorkerStatus::Searching);
     ProcessEvents();
     SearchDir(FSearchPath);
-    *FReport = TFileSearchReport{FDidCount, FNotCollected, isInterruptionRequested()};
-    SendStatus(QStringLiteral("搜索文件已完成!"));
+    FReport->Seen = FDidCount;
+    FReport->Interrupted = isInterruptionRequested();
+    SendStatus(TWorkerStatus::SearchDone);
 }
 
 int TFileSearchThrd::SearchDir(const QString& Path) {
@@ -193,13 +213,37 @@ int TFileSearchThrd::SearchDir(const QString& Path) {
     return Count;
 }
 
-int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
-    const std::size_t FolderSize = APath.size();
+TFileSearchThrd::TEntryKind TFileSearchThrd::KindOf(DIR* ADir, const dirent* AEntry) {
+    TEntryKind Kind{AEntry->d_type == DT_DIR, AEntry->d_type == DT_REG, AEntry->d_type == DT_LNK};
+    if (AEntry->d_type == DT_UNKNOWN) {
+        struct stat Own {};
+        if (fstatat(dirfd(ADir), AEntry->d_name, &Own, AT_SYMLINK_NOFOLLOW) == 0) {
+            Kind.Link = S_ISLNK(Own.st_mode);
+            Kind.Folder = S_ISDIR(Own.st_mode);
+            Kind.Regular = S_ISREG(Own.st_mode);
+        } else {
+            Kind.Regular = true; // gone since: a file, as below
+        }
+    }
+    if (Kind.Link) {
+        struct stat Target {};
+        if (fstatat(dirfd(ADir), AEntry->d_name, &Target, 0) == 0) {
+            Kind.Folder = S_ISDIR(Target.st_mode);
+            Kind.Regular = S_ISREG(Target.st_mode);
+        } else {
+            // A broken link (or an entry gone since) names a file, as it always did.
+            Kind.Regular = true;
+        }
+    }
+    return Kind;
+}
+
+DIR* TFileSearchThrd::EnterFolder(int ADirFd, const std::string& APath) {
     struct stat Info {};
     if (fstat(ADirFd, &Info) != 0) {
         Record(APath, SystemReason(errno));
         close(ADirFd);
-        return 0;
+        return nullptr;
     }
     // A folder entered before in this walk is reached again through a link: a link back up
     // would never end, and several links to one folder multiply (links to links to links: each
@@ -208,14 +252,21 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
     if (!IsNew) {
         Record(APath, QStringLiteral("already walked as ") + QString::fromUtf8(EscapePath(Walked->second).c_str()));
         close(ADirFd);
-        return 0;
+        return nullptr;
     }
     DIR* Dir = fdopendir(ADirFd);
     if (Dir == nullptr) {
         Record(APath, SystemReason(errno));
         close(ADirFd);
-        return 0;
     }
+    return Dir;
+}
+
+int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
+    const std::size_t FolderSize = APath.size();
+    DIR* Dir = EnterFolder(ADirFd, APath);
+    if (Dir == nullptr)
+        return 0;
     if (APath.empty() || APath.back() != '/')
         APath += '/';
     const std::size_t Base = APath.size();
@@ -236,66 +287,48 @@ int TFileSearchThrd::WalkFolder(int ADirFd, std::string& APath) {
         const char* Name = Entry->d_name;
         if (Name[0] == '.' && (Name[1] == '\0' || (Name[1] == '.' && Name[2] == '\0')))
             continue;
-        const std::string_view NameView(Name);
         APath.resize(Base);
-        APath.append(NameView);
-
-        bool IsFolder = Entry->d_type == DT_DIR;
-        bool IsRegular = Entry->d_type == DT_REG;
-        bool IsLink = Entry->d_type == DT_LNK;
-        if (Entry->d_type == DT_UNKNOWN) {
-            struct stat Own {};
-            if (fstatat(dirfd(Dir), Name, &Own, AT_SYMLINK_NOFOLLOW) == 0) {
-                IsLink = S_ISLNK(Own.st_mode);
-                IsFolder = S_ISDIR(Own.st_mode);
-                IsRegular = S_ISREG(Own.st_mode);
-            } else {
-                IsRegular = true; // gone since: a file, as below
-            }
-        }
-        if (IsLink) {
-            struct stat Target {};
-            if (fstatat(dirfd(Dir), Name, &Target, 0) == 0) {
-                IsFolder = S_ISDIR(Target.st_mode);
-                IsRegular = S_ISREG(Target.st_mode);
-            } else {
-                // A broken link (or an entry gone since) names a file, as it always did.
-                IsRegular = true;
-            }
-        }
-        if (!IsValidUtf8(NameView)) {
-            // As text the name would stand for another file; it is shown, not collected.
-            if (IsFolder) {
-                Record(APath, QStringLiteral("folder name is not valid UTF-8; not searched"));
-            } else {
-                ++Count;
-                ++FDidCount;
-                Record(APath, QStringLiteral("file name is not valid UTF-8"));
-            }
-        } else if (IsFolder && IsLink) {
-            // Walked once every folder reached without a link has been (SearchDir).
-            FThroughLinks.push_back(APath);
-        } else if (IsFolder) {
-            const int SubFd = openat(dirfd(Dir), Name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (SubFd < 0)
-                Record(APath, SystemReason(errno));
-            else
-                Count += WalkFolder(SubFd, APath);
-        } else {
-            ++Count;
-            ++FDidCount;
-            if (FFilter.Accepts(NameView)) {
-                // A pipe, socket or device is no song: reading it would block or never end.
-                if (IsRegular)
-                    FFiles->append(QString::fromUtf8(APath.data(), static_cast<qsizetype>(APath.size())));
-                else
-                    Record(APath, QStringLiteral("not a regular file"));
-            }
-        }
+        APath.append(Name);
+        Count += WalkEntry(Dir, Name, KindOf(Dir, Entry), APath);
         EntryDone();
     }
 
     closedir(Dir);
     APath.resize(FolderSize);
     return Count;
+}
+
+int TFileSearchThrd::WalkEntry(DIR* ADir, const char* AName, const TEntryKind& AKind, std::string& APath) {
+    const std::string_view NameView(AName);
+    if (!IsValidUtf8(NameView)) {
+        // As text the name would stand for another file; it is shown, not collected.
+        if (AKind.Folder) {
+            Record(APath, QStringLiteral("folder name is not valid UTF-8; not searched"));
+            return 0;
+        }
+        ++FDidCount;
+        Record(APath, QStringLiteral("file name is not valid UTF-8"));
+        return 1;
+    }
+    if (AKind.Folder && AKind.Link) {
+        // Walked once every folder reached without a link has been (SearchDir).
+        FThroughLinks.push_back(APath);
+        return 0;
+    }
+    if (AKind.Folder) {
+        const int SubFd = openat(dirfd(ADir), AName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (SubFd >= 0)
+            return WalkFolder(SubFd, APath);
+        Record(APath, SystemReason(errno));
+        return 0;
+    }
+    ++FDidCount;
+    if (FFilter.Accepts(NameView)) {
+        // A pipe, socket or device is no song: reading it would block or never end.
+        if (AKind.Regular)
+            FFiles->append(QString::fromUtf8(APath.data(), static_cast<qsizetype>(APath.size())));
+        else
+            Record(APath, QStringLiteral("not a regular file"));
+    }
+    return 1;
 }

@@ -7,7 +7,7 @@
 // at screen rate, and a close (requestInterruption on this thread) stops the walk before the
 // next entry. Without a window
 // (owner handle 0) the same object can run the search directly: construct it suspended, call
-// SearchFiles on a thread with a QCoreApplication, read Files/NotCollected and delete it.
+// SearchFiles on a thread with a QCoreApplication, read the list and the report, delete it.
 #pragma once
 
 #include "FileList.h"
@@ -15,6 +15,8 @@
 #include "SuffixFilter.h"
 #include "Utf8.h"
 #include "WinMessages.h"
+#include "WorkerStatus.h"
+#include "Workers.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +24,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <dirent.h>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,10 +55,12 @@ std::string CollectedFilePath(const std::string& ARoot, const std::string& ARela
 // such an escape (followed by x and two hex digits): that one is written \x5C, so replacing
 // every \xNN by its byte gives the path back.
 std::string EscapePath(std::string_view ABytes);
+// The bytes of a path as EscapePath wrote it: every \xNN becomes its byte.
+std::string UnescapePath(std::string_view AText);
 
-// What a search found, for a run without a window. Filled by SearchFiles on the thread that
-// walks (the creator's), before the closing status; the creator takes it before the start and
-// reads it once the worker has finished, without touching the worker.
+// What a search found. Filled by SearchFiles on the thread that walks (the creator's); the
+// creator takes it before the start and reads it once the worker has finished, without touching
+// the worker.
 struct TFileSearchReport {
     int Seen = 0; // files seen (collected or not)
     std::vector<TNotCollected> NotCollected;
@@ -69,8 +74,6 @@ class TFileSearchThrd : public QThread {
 public:
     // How often the walk lets the UI process its events (and so repaint).
     static constexpr std::chrono::milliseconds EventSlice{10};
-    // Another slice, before the start; 0 processes the events after every entry.
-    void SetEventSlice(std::chrono::milliseconds ASlice) { FEventSlice = ASlice; }
 
     // Stores the arguments; starts at once unless CreateSuspended. Deletes itself (on its
     // creator's event loop) once it has finished. A null AFiles gets a list of its own.
@@ -87,10 +90,9 @@ public:
     // walk without them has ended, and are then walked in byte order of their paths.
     int SearchDir(const QString& Path);
 
-    TStringListRef Files() const { return FFiles; }
-    int DidCount() const { return FDidCount; }
-    const std::vector<TNotCollected>& NotCollected() const { return FNotCollected; }
     TFileSearchReportRef Report() const { return FReport; }
+    // Passed before what the worker wrote is read (see TWorkers).
+    TWorkerEndRef End() const { return FEnd; }
 
 protected:
     void run() override;
@@ -98,7 +100,6 @@ protected:
 
     TWindowHandle FOwnerHandle;
     QString FSearchPath;
-    QString FSuffixs;
     TStringListRef FFiles;
     int FDidCount = 0;
 
@@ -115,14 +116,28 @@ private:
         }
     };
 
-    void SendStatus(const QString& AText);
+    void SendStatus(TWorkerStatus AStatus);
     // The progress message of one entry, then the UI's pending events when a slice has passed.
     void EntryDone();
     void ProcessEvents();
+    // What an entry is (for a link: what it leads to); an entry gone since, or a broken link,
+    // is a file.
+    struct TEntryKind {
+        bool Folder = false;
+        bool Regular = false;
+        bool Link = false;
+    };
+    static TEntryKind KindOf(DIR* ADir, const dirent* AEntry);
+    // The open folder ADirFd to walk, or null (recorded, ADirFd closed) when it cannot be read
+    // or was walked already by another way.
+    DIR* EnterFolder(int ADirFd, const std::string& APath);
     // APath holds the folder's path; ADirFd is the open folder, closed here.
     int WalkFolder(int ADirFd, std::string& APath);
+    // One entry of a folder, APath its path: the files seen there (1 for a file).
+    int WalkEntry(DIR* ADir, const char* AName, const TEntryKind& AKind, std::string& APath);
     void Record(std::string_view APath, const QString& AReason);
 
+    // The accepted suffixes, as read once from ASuffixs (the wizard's ".*" accepts every file).
     TSuffixFilter FFilter;
     // Every folder this walk has entered, with the path it was first entered by: a folder
     // reached again (a link to an ancestor, or several links to one folder) is not walked
@@ -130,10 +145,11 @@ private:
     std::unordered_map<TFolderId, std::string, TFolderIdHash> FWalked;
     // Paths of links to folders met in the current round, walked in the next.
     std::vector<std::string> FThroughLinks;
-    std::vector<TNotCollected> FNotCollected;
     TFileSearchReportRef FReport = std::make_shared<TFileSearchReport>();
     std::chrono::steady_clock::time_point FLastEvents;
     std::chrono::milliseconds FEventSlice = EventSlice;
+    // The tests' probe sets another slice (0: the events after every entry).
+    friend struct TFileSearchProbe;
 
     // The hand-over of the walk to the UI thread (run posts, event walks): under FWalkLock, so
     // that the thread sanitizer sees the order Qt's event queue gives.
@@ -141,4 +157,5 @@ private:
     std::condition_variable FWalkEnded;
     enum class TWalkState { Posted, Walking, Ended, Abandoned };
     TWalkState FWalkState = TWalkState::Posted;
+    const TWorkerEndRef FEnd = std::make_shared<TWorkerEnd>();
 };

@@ -4,10 +4,6 @@
 
 namespace {
 
-const QString StatusInitializing = QStringLiteral("正在初始化,请稍侯...");
-const QString StatusIndexing = QStringLiteral("正在索引歌曲...");
-const QString StatusDone = QStringLiteral("索引歌曲已完成!");
-
 // Finalizes the cached statements when the body ends, on the thread that used them.
 class TCacheRelease {
 public:
@@ -28,6 +24,9 @@ TSongIdxThrd::TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal,
       FFiles(std::move(AFiles)), FOverWrite(OverWrite),
       FReport(std::make_shared<TSongIdxReport>()) {}
 
+// What the body wrote goes with the worker: after its end, in an order the sanitizer sees.
+TSongIdxThrd::~TSongIdxThrd() { FEnd->Pass(); }
+
 void TSongIdxThrd::Execute() {
     // An error that escapes the body ends it; the completion handler still runs.
     try {
@@ -41,9 +40,7 @@ void TSongIdxThrd::Execute() {
     }
 }
 
-void TSongIdxThrd::SendStatus(const QString& AText) {
-    SendMessageW(FOwnerHandle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(AText.utf16()));
-}
+void TSongIdxThrd::SendStatus(TWorkerStatus AStatus) { SendWorkerStatus(FOwnerHandle, 1, AStatus); }
 
 bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath) {
     const std::string Name = MasterFileName(APath);
@@ -127,24 +124,42 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     return Unusable;
 }
 
-void TSongIdxThrd::IndexSongs() {
-    SendStatus(StatusInitializing);
-    const int Count = FFiles ? static_cast<int>(FFiles->size()) : 0;
+bool TSongIdxThrd::Commit(TFileWrite& AFile, const std::string& APath) {
+    if (!AFile.Transaction || !AFile.Transaction->Active())
+        return true;
+    try {
+        AFile.Transaction->Commit();
+        return true;
+    } catch (...) {
+        // A file already counted as failed is not counted twice.
+        if (FileFailed(APath, std::current_exception(), !AFile.Failed))
+            AFile.Ends = true;
+        return false;
+    }
+}
 
-    std::unique_ptr<TQuery> Q;
-    TMasterNames Names;
+bool TSongIdxThrd::OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames) {
     try {
         if (!FCnnLocal || !FCnnTotal)
             throw TDatabaseError("The song databases are not open");
-        Q = CreateQuery(*FCnnTotal, SqlMasterSong);
-        Names.Load(*FCnnTotal);
+        AQuery = CreateQuery(*FCnnTotal, SqlMasterSong);
+        ANames.Load(*FCnnTotal);
+        return true;
     } catch (const std::exception& Error) {
         // The run cannot start: no further status, but the report says why.
         FReport->RunError = Error.what();
-        return;
+        return false;
     }
-    SendStatus(StatusIndexing);
+}
 
+void TSongIdxThrd::IndexSongs() {
+    SendStatus(TWorkerStatus::Initializing);
+    const int Count = FFiles ? static_cast<int>(FFiles->size()) : 0;
+    std::unique_ptr<TQuery> Q;
+    TMasterNames Names;
+    if (!OpenMaster(Q, Names))
+        return;
+    SendStatus(TWorkerStatus::Indexing);
     {
         const TCacheRelease Release(FQueries);
         TCaseCollisions Collisions;
@@ -155,103 +170,87 @@ void TSongIdxThrd::IndexSongs() {
                 FReport->Interrupted = true;
                 break;
             }
-            R.Clear();
-            const std::string Path = (*FFiles)[I].toStdString();
-            ++FReport->Files;
-
-            bool Found = false;
-            int Earlier = -1;
-            bool Failed = false;
-            std::optional<TTransaction> Transaction;
-            // Set when the database stopped working: the run ends after this file.
-            bool Ends = false;
-            // Commits what the file wrote; false (the failure recorded) when that failed.
-            const auto Commit = [&]() {
-                if (!Transaction || !Transaction->Active())
-                    return true;
-                try {
-                    Transaction->Commit();
-                    return true;
-                } catch (...) {
-                    // A file already counted as failed is not counted twice.
-                    if (FileFailed(Path, std::current_exception(), !Failed))
-                        Ends = true;
-                    return false;
-                }
-            };
-            try {
-                const TQueryCloser Closer(*Q);
-                Found = FindMaster(*Q, Names, Path);
-                // One database row per path whatever its letter case: of the files that are
-                // songs, the first path is the song. Files that are none do not meet here.
-                if (Found)
-                    Earlier = Collisions.Check(Path, I, *FFiles);
-                if (Found && Earlier < 0)
-                    ReadMaster(*Q, Path, R, Transaction);
-            } catch (...) {
-                R.Clear();
-                FReport->Matched += Found ? 1 : 0;
-                Failed = true;
-                Ends = FileFailed(Path, std::current_exception());
-                // Languages and types added before the failing column stay, as they would
-                // without the transaction; a database that stopped working keeps nothing.
-                if (Ends) {
-                    Transaction.reset();
-                    break;
-                }
-                Commit();
-                if (Ends)
-                    break;
-                continue;
-            }
-            if (!Found) {
-                FReport->Unmatched.push_back(Path);
-                continue;
-            }
-            if (Earlier >= 0) {
-                CountFailure(Path, "its path differs only in letter case from " +
-                                       Quoted((*FFiles)[Earlier].toStdString()) +
-                                       ", which was indexed first");
-                continue;
-            }
-            ++FReport->Matched;
-            if (R.SongName.empty()) {
-                ++FReport->WithoutName;
-                FReport->WithoutNameFiles.push_back(Path);
-                Commit();
-                if (Ends)
-                    break;
-                continue;
-            }
-
-            if (isInterruptionRequested()) {
-                FReport->Interrupted = true;
-                Commit();
-                break;
-            }
-            TSongWrite Write = TSongWrite::Kept;
-            try {
-                SaveSong(R, FOverWrite, &Write);
-            } catch (...) {
-                Failed = true;
-                Ends = FileFailed(Path, std::current_exception());
-            }
-            // The song row stays when its disco step failed (that step was undone whole), and
-            // counts once it is committed. A database that stopped working keeps nothing of
-            // the file.
-            bool Committed = false;
-            if (Ends)
-                Transaction.reset();
-            else
-                Committed = Commit();
-            if (Committed && (!Failed || Write != TSongWrite::Kept))
-                CountWrite(Write);
-            if (Ends)
+            if (!IndexFile(*Q, Names, Collisions, I, R))
                 break;
         }
         Q.reset();
     }
     // Only the files without a master row are compared with the master's names.
     FReport->NearMatches = Names.NearMatches(FReport->Unmatched);
-    SendStatus(StatusDone);
+    SendStatus(TWorkerStatus::IndexDone);
+}
+
+bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                             TKtvSongInfo& R) {
+    R.Clear();
+    const std::string Path = (*FFiles)[AIndex].toStdString();
+    ++FReport->Files;
+    TFileWrite File;
+    bool Found = false;
+    int Earlier = -1;
+    try {
+        const TQueryCloser Closer(Q);
+        Found = FindMaster(Q, ANames, Path);
+        // One database row per path whatever its letter case: of the files that are songs, the
+        // first path is the song. Files that are none do not meet here.
+        if (Found)
+            Earlier = ACollisions.Check(Path, AIndex, *FFiles);
+        if (Found && Earlier < 0)
+            ReadMaster(Q, Path, R, File.Transaction);
+    } catch (...) {
+        R.Clear();
+        FReport->Matched += Found ? 1 : 0;
+        File.Failed = true;
+        File.Ends = FileFailed(Path, std::current_exception());
+        // Languages and types added before the failing column stay, as they would without the
+        // transaction; a database that stopped working keeps nothing.
+        if (File.Ends) {
+            File.Transaction.reset();
+            return false;
+        }
+        Commit(File, Path);
+        return !File.Ends;
+    }
+    if (!Found) {
+        FReport->Unmatched.push_back(Path);
+        return true;
+    }
+    if (Earlier >= 0) {
+        CountFailure(Path, "its path differs only in letter case from " + Quoted((*FFiles)[Earlier].toStdString()) +
+                               ", which was indexed first");
+        return true;
+    }
+    ++FReport->Matched;
+    if (R.SongName.empty()) {
+        ++FReport->WithoutName;
+        FReport->WithoutNameFiles.push_back(Path);
+        Commit(File, Path);
+        return !File.Ends;
+    }
+    if (isInterruptionRequested()) {
+        FReport->Interrupted = true;
+        Commit(File, Path);
+        return false;
+    }
+    return Save(R, File, Path);
+}
+
+bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath) {
+    TSongWrite Write = TSongWrite::Kept;
+    try {
+        SaveSong(R, FOverWrite, &Write);
+    } catch (...) {
+        AFile.Failed = true;
+        AFile.Ends = FileFailed(APath, std::current_exception());
+    }
+    // The song row stays when its disco step failed (that step was undone whole), and counts
+    // once it is committed. A database that stopped working keeps nothing of the file.
+    bool Committed = false;
+    if (AFile.Ends)
+        AFile.Transaction.reset();
+    else
+        Committed = Commit(AFile, APath);
+    if (Committed && (!AFile.Failed || Write != TSongWrite::Kept))
+        CountWrite(Write);
+    return !AFile.Ends;
 }

@@ -18,6 +18,8 @@
 #include "ThreadEnd.h"
 #include "Transaction.h"
 #include "WinMessages.h"
+#include "WorkerStatus.h"
+#include "Workers.h"
 
 #include <memory>
 #include <optional>
@@ -31,8 +33,9 @@ struct TSongIdxFailure {
     std::string Error;
 };
 
-// What a run did. Written by the worker thread; its creator reads it after the completion
-// handler has run (the thread has finished by then).
+// What a run did. Written by the worker thread; its creator reads it once the worker has
+// finished, after passing the worker's End() (TWorkers does), so that the order is one the
+// thread sanitizer sees too.
 struct TSongIdxReport {
     static constexpr std::size_t MaxFailures = 100;
 
@@ -60,15 +63,19 @@ class TSongIdxThrd : public TSongsThrd {
     Q_OBJECT
 public:
     // Created not started and self-deleting like every TSongsThrd. The creator takes Report()
-    // before starting the worker.
+    // and End() before starting the worker (TWorkers::Start).
     TSongIdxThrd(TWindowHandle AOwnerHandle, TConnectionRef ACnnLocal, TConnectionRef ACnnTotal,
                  TStringListRef AFiles, bool OverWrite);
+    ~TSongIdxThrd() override;
 
     TSongIdxReportRef Report() const { return FReport; }
+    // Passed before the report is read (see TWorkers).
+    TWorkerEndRef End() const { return FEnd; }
 
 protected:
     void run() override {
         const TThreadBodyEnd BodyEnd;
+        const TWorkerEnd::TMark Mark(*FEnd);
         Execute();
     }
     void Execute();
@@ -78,7 +85,26 @@ protected:
     bool FOverWrite;
 
 private:
-    void SendStatus(const QString& AText);
+    // One file's writing: its transaction (from the first lookup to the disco mirror), whether
+    // its failure is counted already, and whether the database stopped working (the run ends
+    // after this file).
+    struct TFileWrite {
+        std::optional<TTransaction> Transaction;
+        bool Failed = false;
+        bool Ends = false;
+    };
+
+    void SendStatus(TWorkerStatus AStatus);
+    // The master query and the master's names; false (the report says why) when the run
+    // cannot start.
+    bool OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames);
+    // Entry AIndex of the list, into R; false when the run ends after it.
+    bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                   TKtvSongInfo& R);
+    // Saves R and commits the file; false when the run ends after it.
+    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath);
+    // Commits what the file wrote; false (the failure recorded) when that failed.
+    bool Commit(TFileWrite& AFile, const std::string& APath);
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
     // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction
@@ -92,4 +118,5 @@ private:
     void CountWrite(TSongWrite AWrite);
 
     TSongIdxReportRef FReport;
+    const TWorkerEndRef FEnd = std::make_shared<TWorkerEnd>();
 };

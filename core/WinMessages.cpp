@@ -32,7 +32,6 @@ struct TPendingCall {
     unsigned Msg = 0;
     TWParam WParam = 0;
     TLParam LParam = 0;
-    bool Started = false;
     TLParam Result = 0;
     std::atomic<bool> Done{false};
 };
@@ -59,7 +58,10 @@ struct TRegistration {
 struct TRegistry {
     std::mutex Lock;
     std::condition_variable CallDone;
+#ifdef CORVENA_TEST_SEAMS
+    // Told of every message queued for another thread (WaitForPendingMessage).
     std::condition_variable CallQueued;
+#endif
     std::map<TWindowHandle, TRegistration> Windows;
     // The threads that have windows and have not ended. An entry goes when its thread ends or
     // its QThread is destroyed, so a new thread at the same address never finds it.
@@ -67,11 +69,17 @@ struct TRegistry {
     std::map<const QObject*, std::shared_ptr<TThreadSlot>> Threads;
     // Serialises making a thread's receiver, which calls into Qt and so is done without Lock.
     std::mutex Making;
-    // Handles of windows that have gone: their messages are dropped, never sent to the host.
-    std::set<TWindowHandle> Retired;
+    // Windows that have gone had their messages dropped, never sent to the host. Handles made
+    // here are known by their range (FirstHandle up to NextHandle); of the handles a window
+    // brought (its window id), those that have gone are kept: as many as such windows made.
+    std::set<TWindowHandle> RetiredOwn;
     THostLink HostLink;
-    TWindowHandle NextHandle = 0x10000;
+    TWindowHandle NextHandle = FirstHandle;
     std::uint64_t NextSerial = 1;
+
+    static constexpr TWindowHandle FirstHandle = 0x10000;
+    bool Made(TWindowHandle AHandle) const { return AHandle >= FirstHandle && AHandle < NextHandle; }
+    bool Retired(TWindowHandle AHandle) const { return Made(AHandle) || RetiredOwn.count(AHandle) != 0; }
 };
 
 // Never destroyed: receivers and senders may outlive every static destructor.
@@ -211,7 +219,6 @@ void Deliver(const TPendingCallRef& ACall, std::unique_lock<std::mutex>& AGuard)
     if (Found == R.Windows.end() || Found->second.Serial != ACall->Serial ||
         ACall->Done.load(std::memory_order_relaxed))
         return; // the window went; its waiting senders were released then
-    ACall->Started = true;
     Found->second.Pending.erase(ACall);
     const std::shared_ptr<TMessageHandler> Handler = Found->second.Handler;
     std::optional<TCallScope> Scope(std::in_place, Found->second.Calls);
@@ -341,7 +348,8 @@ void Unregister(TWindowHandle AHandle, std::uint64_t ASerial) {
             ReleaseCall(Call);
         const std::shared_ptr<TCallsInFlight> Calls = Found->second.Calls;
         R.Windows.erase(Found);
-        R.Retired.insert(AHandle);
+        if (!R.Made(AHandle))
+            R.RetiredOwn.insert(AHandle);
         R.CallDone.notify_all();
         WaitForCallsElsewhere(Guard, Calls);
     }
@@ -447,7 +455,7 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
             Replaced = true;
             R.Windows.erase(Found);
         }
-        R.Retired.erase(Handle);
+        R.RetiredOwn.erase(Handle);
         Serial = R.NextSerial++;
         TRegistration& Window = R.Windows[Handle];
         Window.Handler = std::make_shared<TMessageHandler>(std::move(AHandler));
@@ -469,6 +477,8 @@ bool IsLocalWindow(TWindowHandle AHandle) {
     return R.Windows.count(AHandle) != 0;
 }
 
+#ifdef CORVENA_TEST_SEAMS
+// Lets a test act between a send and its handling (declared in the tests' MessageSeams.h).
 bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATimeout) {
     auto& R = Registry();
     std::unique_lock Guard(R.Lock);
@@ -477,12 +487,60 @@ bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATim
         return Found != R.Windows.end() && !Found->second.Pending.empty();
     });
 }
+#endif
 
 void SetHostLink(THostLink ALink) {
     auto& R = Registry();
     const std::lock_guard Guard(R.Lock);
     R.HostLink = std::move(ALink);
 }
+
+namespace {
+
+// A message to a handle no window of this process has: dropped when one had it, else the host's.
+TLParam SendOutside(std::unique_lock<std::mutex>& AGuard, TWindowHandle AHandle, unsigned AMsg, TWParam AWParam,
+                    TLParam ALParam) {
+    auto& R = Registry();
+    if (R.Retired(AHandle))
+        return 0;
+    const THostLink HostLink = R.HostLink;
+    AGuard.unlock();
+    return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;
+}
+
+// Queues the message for the window's thread and waits, awake for a short while and then
+// asleep, until it has been handled or dropped. Entered with the lock held; returns without.
+TLParam QueueAndWait(std::unique_lock<std::mutex>& AGuard, TWindowHandle AHandle, TRegistration& AWindow,
+                     const TThreadSlotRef& ASlot, unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+    auto& R = Registry();
+    auto Call = std::make_shared<TPendingCall>();
+    Call->Handle = AHandle;
+    Call->Serial = AWindow.Serial;
+    Call->Msg = AMsg;
+    Call->WParam = AWParam;
+    Call->LParam = ALParam;
+    AWindow.Pending.insert(Call);
+    ASlot->Queue.push_back(Call);
+    ASlot->Queued.fetch_add(1, std::memory_order_release);
+    const bool Wake = !ASlot->Waiting && TReceiver::NeedWake(*ASlot);
+#ifdef CORVENA_TEST_SEAMS
+    R.CallQueued.notify_all();
+#endif
+    AGuard.unlock();
+    if (Wake)
+        TReceiver::PostWake(ASlot);
+    const auto Start = TClock::now();
+    if (!WaitAwake(ASlot->Replies.Bound(), [&Call] { return Call->Done.load(std::memory_order_acquire); })) {
+        AGuard.lock();
+        R.CallDone.wait(AGuard, [&Call] { return Call->Done.load(std::memory_order_relaxed); });
+        AGuard.unlock();
+    }
+    ASlot->Replies.Took(TClock::now() - Start);
+    // Written before Done under the lock; the acquire above or the lock orders the read.
+    return Call->Result;
+}
+
+} // namespace
 
 TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     if (AHandle == 0)
@@ -491,13 +549,8 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     auto& R = Registry();
     std::unique_lock Guard(R.Lock);
     const auto Found = R.Windows.find(AHandle);
-    if (Found == R.Windows.end()) {
-        if (R.Retired.count(AHandle) != 0)
-            return 0;
-        const THostLink HostLink = R.HostLink;
-        Guard.unlock();
-        return HostLink ? HostLink(AHandle, AMsg, AWParam, ALParam) : 0;
-    }
+    if (Found == R.Windows.end())
+        return SendOutside(Guard, AHandle, AMsg, AWParam, ALParam);
     TRegistration& Window = Found->second;
     const TThreadSlotRef Slot = Window.Slot;
     if (Slot && Slot->Ended)
@@ -511,27 +564,5 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
         Guard.unlock();
         return (*Handler)(AMsg, AWParam, ALParam);
     }
-    auto Call = std::make_shared<TPendingCall>();
-    Call->Handle = AHandle;
-    Call->Serial = Window.Serial;
-    Call->Msg = AMsg;
-    Call->WParam = AWParam;
-    Call->LParam = ALParam;
-    Window.Pending.insert(Call);
-    Slot->Queue.push_back(Call);
-    Slot->Queued.fetch_add(1, std::memory_order_release);
-    const bool Wake = !Slot->Waiting && TReceiver::NeedWake(*Slot);
-    R.CallQueued.notify_all();
-    Guard.unlock();
-    if (Wake)
-        TReceiver::PostWake(Slot);
-    const auto Start = TClock::now();
-    if (!WaitAwake(Slot->Replies.Bound(), [&Call] { return Call->Done.load(std::memory_order_acquire); })) {
-        Guard.lock();
-        R.CallDone.wait(Guard, [&Call] { return Call->Done.load(std::memory_order_relaxed); });
-        Guard.unlock();
-    }
-    Slot->Replies.Took(TClock::now() - Start);
-    // Written before Done under the lock; the acquire above or the lock orders the read.
-    return Call->Result;
+    return QueueAndWait(Guard, AHandle, Window, Slot, AMsg, AWParam, ALParam);
 }

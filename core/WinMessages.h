@@ -53,10 +53,5 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
 // True while a window of this process is registered under AHandle.
 bool IsLocalWindow(TWindowHandle AHandle);
 
-// Waits until a message from another thread waits for the window under AHandle (queued, not yet
-// handled); false when none did within ATimeout. Lets a test act between a send and its
-// handling without guessing how long the sender takes.
-bool WaitForPendingMessage(TWindowHandle AHandle, std::chrono::milliseconds ATimeout);
-
 // Where messages to handles outside this process go; by default nowhere.
 void SetHostLink(THostLink ALink);

@@ -5,6 +5,7 @@
 // a crash of this process is a fault. At exit it prints how the reader ended, by kind; inputs
 // the reader died on are kept in build/fuzz/artifacts/accessreader-reader-failure-*.
 #include "AccessImport.h"
+#include "AccessSeams.h"
 #include "Connection.h"
 #include "SQLiteEngine.h"
 #include "FuzzSupport.h"

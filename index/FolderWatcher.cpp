@@ -249,57 +249,61 @@ void TFolderWatcher::Read(TWatchEvents& AEvents) {
         for (ssize_t At = 0; At < Got;) {
             const auto* Event = reinterpret_cast<const inotify_event*>(Buffer + At);
             At += static_cast<ssize_t>(sizeof(inotify_event) + Event->len);
-            if (Event->mask & IN_Q_OVERFLOW) {
-                AEvents.Overflow = true;
-                continue;
-            }
-            const auto Folder = FFolders.find(Event->wd);
-            if (Event->mask & IN_IGNORED) {
-                if (Event->wd == FRootWatch)
-                    AEvents.RootGone = true;
-                if (Folder != FFolders.end())
-                    FFolders.erase(Folder);
-                continue;
-            }
-            if (Folder == FFolders.end())
-                continue;
-            if (Event->wd == FRootWatch && (Event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
-                AEvents.RootGone = true;
-                continue;
-            }
-            if (Event->len == 0)
-                continue;
-            const std::string Path = Join(Folder->second, Event->name);
-            if (Event->mask & IN_ISDIR) {
-                if (Event->mask & (IN_CREATE | IN_MOVED_TO)) {
-                    WatchTree(Path, true);
-                    FollowLinks(true);
-                }
-                // A folder moved away keeps its watch under its old name until it is gone;
-                // its events then name paths outside the song folder: drop them.
-                if (Event->mask & IN_MOVED_FROM)
-                    Unwatch(Path);
-                continue;
-            }
-            // A hard link or a link made here: no writer closes it.
-            if (Event->mask & IN_CREATE) {
-                struct stat Info {};
-                if (lstat(Path.c_str(), &Info) == 0 && !(S_ISREG(Info.st_mode) && Info.st_nlink == 1)) {
-                    Found(Path, true);
-                    FollowLinks(true);
-                }
-                continue;
-            }
-            // A link to a folder removed or moved away: its folder's events would name it still.
-            if ((Event->mask & (IN_DELETE | IN_MOVED_FROM)) && FLinkFolders.count(Path) > 0)
-                Unwatch(Path);
-            // The event itself settles a listed file: it is not reported twice.
-            if (Event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM))
-                FPending.erase(Path);
-            if (Event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
-                AEvents.Ready.push_back(Path);
-            else if (Event->mask & (IN_DELETE | IN_MOVED_FROM))
-                AEvents.Removed.push_back(Path);
+            Take(*Event, AEvents);
         }
     }
+}
+
+void TFolderWatcher::Take(const inotify_event& AEvent, TWatchEvents& AEvents) {
+    if (AEvent.mask & IN_Q_OVERFLOW) {
+        AEvents.Overflow = true;
+        return;
+    }
+    const auto Folder = FFolders.find(AEvent.wd);
+    if (AEvent.mask & IN_IGNORED) {
+        if (AEvent.wd == FRootWatch)
+            AEvents.RootGone = true;
+        if (Folder != FFolders.end())
+            FFolders.erase(Folder);
+        return;
+    }
+    if (Folder == FFolders.end())
+        return;
+    if (AEvent.wd == FRootWatch && (AEvent.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))) {
+        AEvents.RootGone = true;
+        return;
+    }
+    if (AEvent.len == 0)
+        return;
+    const std::string Path = Join(Folder->second, AEvent.name);
+    if (AEvent.mask & IN_ISDIR) {
+        if (AEvent.mask & (IN_CREATE | IN_MOVED_TO)) {
+            WatchTree(Path, true);
+            FollowLinks(true);
+        }
+        // A folder moved away keeps its watch under its old name until it is gone; its events
+        // then name paths outside the song folder: drop them.
+        if (AEvent.mask & IN_MOVED_FROM)
+            Unwatch(Path);
+        return;
+    }
+    // A hard link or a link made here: no writer closes it.
+    if (AEvent.mask & IN_CREATE) {
+        struct stat Info {};
+        if (lstat(Path.c_str(), &Info) == 0 && !(S_ISREG(Info.st_mode) && Info.st_nlink == 1)) {
+            Found(Path, true);
+            FollowLinks(true);
+        }
+        return;
+    }
+    // A link to a folder removed or moved away: its folder's events would name it still.
+    if ((AEvent.mask & (IN_DELETE | IN_MOVED_FROM)) && FLinkFolders.count(Path) > 0)
+        Unwatch(Path);
+    // The event itself settles a listed file: it is not reported twice.
+    if (AEvent.mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM))
+        FPending.erase(Path);
+    if (AEvent.mask & (IN_CLOSE_WRITE | IN_MOVED_TO))
+        AEvents.Ready.push_back(Path);
+    else if (AEvent.mask & (IN_DELETE | IN_MOVED_FROM))
+        AEvents.Removed.push_back(Path);
 }

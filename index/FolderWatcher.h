@@ -61,7 +61,6 @@ public:
     std::size_t Folders() const { return FFolders.size(); }
     bool LimitReached() const { return FLimitReached; }
     const std::string& Error() const { return FError; }
-    const std::string& Root() const { return FRoot; }
 
 private:
     using TClock = std::chrono::steady_clock;
@@ -87,6 +86,8 @@ private:
     // Drops the watches of APath and of the folders below it (moved away, or a link removed).
     void Unwatch(const std::string& APath);
     void Read(TWatchEvents& AEvents);
+    // One event of the kernel's into AEvents.
+    void Take(const struct inotify_event& AEvent, TWatchEvents& AEvents);
     void CheckPending(TWatchEvents& AEvents);
 
     std::string FRoot;

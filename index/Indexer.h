@@ -9,27 +9,10 @@
 #include <QString>
 #include <QStringList>
 
-#include <string>
-
 inline constexpr int IndexExitDone = 0;          // completed (unmatched files are no failure)
 inline constexpr int IndexExitFailed = 1;        // files failed, or the run could not start
 inline constexpr int IndexExitRefused = 2;       // bad arguments, a database or folder not opened
 inline constexpr int IndexExitInterrupted = 130; // SIGINT or SIGTERM
-
-struct TIndexOptions {
-    QString SongsDir;
-    QString Master;
-    QString Local; // empty: the local database the wizard would open
-    QString UnmatchedFile;
-    QString NearMatchesFile;
-    QString SummaryJsonFile;
-    bool OnlyAdd = false;
-    bool SkipKnown = false;
-    bool Watch = false;
-    bool Quiet = false;
-    bool Help = false;
-    bool Version = false;
-};
 
 // Slow-downs for the tests (a run long enough to be interrupted). Only the test build of the
 // program fills them in; the shipped program passes none.
@@ -40,15 +23,6 @@ struct TIndexHooks {
     int RescanMs = 60000; // --watch: the pass made while not every folder is watched
     int WatchPasses = 0;  // --watch: ends the watch after this many full passes (0: never)
 };
-
-// Reads the arguments after the program name; returns the error text ("" when they are good).
-std::string ParseIndexArguments(const QStringList& AArguments, TIndexOptions& AOptions);
-
-// The --help text.
-QString IndexUsage();
-
-// The --version line.
-QString IndexVersion();
 
 // The whole program: AArguments as QCoreApplication::arguments() gives them, AProgramFile the
 // program's own file (where Configure.ini is looked for). Returns the exit status.

@@ -1,13 +1,10 @@
-// The folder browser and the file-open dialog of the wizard. Tests answer them through a
-// handler instead of a human.
+// The folder browser and the file-open dialog of the wizard. The test builds let a handler
+// answer them instead of a human (SetDialogHandler in the tests' BoxSeams.h).
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
-class QFileDialog;
 class QWidget;
 
 enum class TDialogKind { Folder, File, SaveList };
@@ -31,8 +28,3 @@ QString BrowseDatabaseFile(QWidget* AParent, const TDialogStart& AStart = {});
 // The save dialog for the list of files a run skipped: a text or a CSV file (the chosen
 // type's suffix added when the name has none); "" when cancelled.
 QString BrowseSaveList(QWidget* AParent);
-
-// Replaces showing the real dialogs while set (an empty handler restores them); the handler
-// gets each dialog as it would have been shown and returns the answer. Returns the previous.
-using TDialogHandler = std::function<QString(TDialogKind AKind, QFileDialog& ADialog)>;
-TDialogHandler SetDialogHandler(TDialogHandler AHandler);

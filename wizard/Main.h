@@ -9,6 +9,7 @@
 #include "Config.h"
 #include "FileList.h"
 #include "FrmWizard.h"
+#include "RunReport.h"
 #include "SongsThrd.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
@@ -58,16 +59,16 @@ public:
     TMainForm(const QStringList& AArguments, const QString& AProgramFile, QWidget* AParent = nullptr);
     ~TMainForm() override;
 
-    // The handle other threads and the host send this window's messages to.
-    TWindowHandle Handle() const { return FHandle; }
-    std::uintptr_t MainAppHandle() const { return FMainAppHandle; }
-
 protected:
+    // The handle other threads and the host send this window's messages to (its window id).
+    TWindowHandle Handle() const { return FHandle; }
+
     void FormCreate();
     void BeforeNextStep(int AStep, bool& Canceled);
     void StepEntered(int AStep);
+    enum class TWorker { Search, Index };
     // Completion handler of both workers, on the UI thread.
-    void ThreadDone(QThread* Sender);
+    void ThreadDone(TWorker AWorker);
     void edtSongPathButtonClick();
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
@@ -141,6 +142,19 @@ protected:
 
 private:
     void BuildPages();
+    void BuildSongPage();
+    void BuildMasterPage();
+    void BuildSearchPage();
+    void BuildIndexPage();
+    void BuildEndPage();
+    // Next on step 1: the song folder must exist.
+    void CheckSongFolder(bool& Canceled);
+    // Next on step 2: the master must exist; both databases are opened.
+    void OpenDatabases(bool& Canceled);
+    // Opens ATarget; an error box (AError, the reason, AOrigin) refuses the step when it fails.
+    bool Connect(TConnectionRef& ATarget, const std::string& AConnectionString, TConnectMode AMode,
+                 const QString& AError, const QString& AName, const QString& AOrigin, const QStringList& AUnbroken,
+                 QLineEdit* AEdit, bool& Canceled);
     void SetSearchCount(const QString& AText);
     // Sizes the count label to its text and puts its right edge in place.
     void FitSearchCount();
@@ -148,7 +162,7 @@ private:
     // AUnbroken: the file names in AText, laid out on one line each.
     void Refuse(bool& Canceled, const QString& AText, QLineEdit* AEdit, const QStringList& AUnbroken = {});
     // Starts a worker at lower priority with ThreadDone as its completion handler.
-    void StartWorker(QThread* AWorker, QMetaObject::Connection& ADone);
+    void StartWorker(QThread* AWorker, TWorkerEndRef AEnd, TWorker AKind, QMetaObject::Connection& ADone);
     // What a finished index run could not do, as notes for step 5.
     void NoteIndexFailures();
     void AddNote(const QString& AText, bool AError);
@@ -157,8 +171,8 @@ private:
     // Puts the latest index progress on the bar and its label, if it is not there yet.
     void ShowIndexProgress();
     void WriteChoices();
-    // What the last search saw and did not collect.
-    std::vector<TNotCollected> NotCollected() const;
+    // What the last run did, as far as it went.
+    TRunReport RunReport() const;
     void BuildFigures();
     void ShowFigures();
     void btnSkippedClick();
@@ -173,9 +187,6 @@ private:
     TWindowHandle FHandle = 0;
     QMetaObject::Connection FSearchDone;
     QMetaObject::Connection FIndexDone;
-    // Raw identities of the workers, for telling which one finished after it may be gone.
-    QThread* FSearchWorker = nullptr;
-    QThread* FIndexWorker = nullptr;
     // Set once the close sequence has run: completion handling already queued is dropped.
     bool FReleased = false;
     // True while the close question is on screen.
@@ -194,3 +205,6 @@ private:
 // The program: creates the window, shows it and runs the event loop until it is closed; then
 // waits for a worker that is still stopping, so the process never ends under it.
 int RunCorvena(const QStringList& AArguments, const QString& AProgramFile);
+
+// Every worker the program's windows started.
+TWorkers& ProgramWorkers();

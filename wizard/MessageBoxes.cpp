@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -19,7 +20,10 @@ class TMessageBoxes {
     Q_DECLARE_TR_FUNCTIONS(TMessageBoxes)
 };
 
+#ifdef CORVENA_TEST_SEAMS
+using TBoxHandler = std::function<TBoxAnswer(const TBoxRequest&)>;
 TBoxHandler BoxHandler;
+#endif
 
 // The real boxes on screen now, innermost last.
 std::vector<QPointer<QMessageBox>>& OpenBoxes() {
@@ -27,22 +31,18 @@ std::vector<QPointer<QMessageBox>>& OpenBoxes() {
     return Boxes;
 }
 
-// The answers a kind of box can give, in the order of its buttons.
-std::vector<TBoxAnswer> AnswersOf(TBoxKind AKind) {
-    if (AKind == TBoxKind::Confirmation)
-        return {TBoxAnswer::Yes, TBoxAnswer::No};
-    return {TBoxAnswer::Ok};
-}
-
 TBoxRequest MakeRequest(TBoxKind AKind, const QString& ATitle, const QString& AText) {
     TBoxRequest Request;
     Request.Kind = AKind;
     Request.Title = ATitle;
     Request.Text = AText;
-    if (AKind == TBoxKind::Confirmation)
+    if (AKind == TBoxKind::Confirmation) {
         Request.Buttons = QStringList{TMessageBoxes::tr("是(&Y)"), TMessageBoxes::tr("否(&N)")};
-    else
+        Request.Answers = {TBoxAnswer::Yes, TBoxAnswer::No};
+    } else {
         Request.Buttons = QStringList{TMessageBoxes::tr("确定")};
+        Request.Answers = {TBoxAnswer::Ok};
+    }
     Request.DefaultButton = 0;
     return Request;
 }
@@ -93,7 +93,7 @@ TBoxAnswer ShowRealBox(QWidget* AParent, const TBoxRequest& ARequest) {
     }
     Box.setIcon(ARequest.Kind == TBoxKind::Confirmation ? QMessageBox::Question
                                                         : QMessageBox::Critical);
-    const std::vector<TBoxAnswer> Answers = AnswersOf(ARequest.Kind);
+    const std::vector<TBoxAnswer>& Answers = ARequest.Answers;
     std::vector<QPushButton*> Buttons;
     for (qsizetype I = 0; I < ARequest.Buttons.size(); ++I) {
         QMessageBox::ButtonRole Role = QMessageBox::AcceptRole;
@@ -115,8 +115,10 @@ TBoxAnswer ShowRealBox(QWidget* AParent, const TBoxRequest& ARequest) {
 }
 
 TBoxAnswer Show(QWidget* AParent, const TBoxRequest& ARequest) {
+#ifdef CORVENA_TEST_SEAMS
     if (BoxHandler)
         return BoxHandler(ARequest);
+#endif
     return ShowRealBox(AParent, ARequest);
 }
 
@@ -153,36 +155,9 @@ void CentreOnScreen(QWidget* AWindow) {
                   QPoint(Frame.width() / 2, Frame.height() / 2));
 }
 
+#ifdef CORVENA_TEST_SEAMS
+// The tests answer the boxes through this (declared in the tests' BoxSeams.h).
 TBoxHandler SetBoxHandler(TBoxHandler AHandler) {
     return std::exchange(BoxHandler, std::move(AHandler));
 }
-
-TScriptedBoxes::TScriptedBoxes()
-    : FPrevious(SetBoxHandler([this](const TBoxRequest& ARequest) { return Handle(ARequest); })) {}
-
-TScriptedBoxes::~TScriptedBoxes() {
-    SetBoxHandler(std::move(FPrevious));
-}
-
-TScriptedBoxes& TScriptedBoxes::Answer(TBoxAnswer AAnswer) {
-    FAnswers.push_back(AAnswer);
-    return *this;
-}
-
-void TScriptedBoxes::Clear() {
-    FAnswers.clear();
-    FShown.clear();
-}
-
-TBoxAnswer TScriptedBoxes::Handle(const TBoxRequest& ARequest) {
-    FShown.push_back(ARequest);
-    const std::vector<TBoxAnswer> Answers = AnswersOf(ARequest.Kind);
-    TBoxAnswer Result = Answers[static_cast<std::size_t>(ARequest.DefaultButton)];
-    if (!FAnswers.empty()) {
-        const TBoxAnswer Wanted = FAnswers.front();
-        FAnswers.pop_front();
-        if (std::find(Answers.begin(), Answers.end(), Wanted) != Answers.end())
-            Result = Wanted;
-    }
-    return Result;
-}
+#endif

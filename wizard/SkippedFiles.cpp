@@ -12,10 +12,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <unordered_set>
+#include <algorithm>
 
 namespace {
-
 
 QString FromUtf8(const std::string& AText) {
     return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size()));
@@ -25,17 +24,9 @@ QStringList Header() {
     return {TSkippedFilesDialog::tr("文件"), TSkippedFilesDialog::tr("原因"), TSkippedFilesDialog::tr("说明")};
 }
 
-QString EscapeControls(const QString& AField) {
-    QString Result;
-    Result.reserve(AField.size());
-    for (const QChar Char : AField) {
-        if (Char.unicode() < 0x20 || Char.unicode() == 0x7F)
-            Result += QStringLiteral("\\x%1").arg(Char.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            Result += Char;
-    }
-    return Result;
-}
+// A field of the text form: escaped as a path is.
+QString TextField(const std::string& ABytes) { return FromUtf8(EscapePath(ABytes)); }
+QString TextField(const QString& AText) { return TextField(AText.toStdString()); }
 
 QString CsvField(const QString& AField) {
     const bool Quote = AField.contains(QLatin1Char(',')) || AField.contains(QLatin1Char('"')) ||
@@ -48,37 +39,54 @@ QString CsvField(const QString& AField) {
     return QLatin1Char('"') + Doubled + QLatin1Char('"');
 }
 
+// Quoting keeps control characters whole; bytes that are not UTF-8 are written \xNN.
+QString CsvPath(const std::string& APath) { return FromUtf8(IsValidUtf8(APath) ? APath : EscapePath(APath)); }
+
+QString ReasonText(const TLeftOut& AFile) {
+    switch (AFile.Kind) {
+    case TLeftOutKind::NotCollected:
+        return TSkippedFilesDialog::tr("未收集");
+    case TLeftOutKind::Failed:
+        return TSkippedFilesDialog::tr("写入失败");
+    case TLeftOutKind::NearMatch:
+        return TSkippedFilesDialog::tr("近似匹配");
+    case TLeftOutKind::Unmatched:
+        return TSkippedFilesDialog::tr("总歌库中没有此文件名");
+    case TLeftOutKind::WithoutName:
+        return TSkippedFilesDialog::tr("总歌库中没有歌名");
+    }
+    return {};
+}
+
+QString DetailText(const TLeftOut& AFile) {
+    if (AFile.Kind == TLeftOutKind::NearMatch)
+        return TSkippedFilesDialog::tr("总歌库中的“%1”：%2")
+            .arg(FromUtf8(AFile.Detail), QString::fromLatin1(NearMatchReasonName(AFile.NearReason)));
+    return FromUtf8(AFile.Detail);
+}
+
 } // namespace
 
-std::vector<TSkippedFile> SkippedFiles(const TSongIdxReport& AReport,
-                                       const std::vector<TNotCollected>& ANotCollected) {
+std::vector<TSkippedFile> SkippedFiles(const TRunReport& AReport) {
     std::vector<TSkippedFile> Files;
-    for (const TNotCollected& Entry : ANotCollected)
-        Files.push_back({Entry.Path, TSkippedFilesDialog::tr("未收集"), Entry.Reason});
-    for (const TSongIdxFailure& Failure : AReport.Failures)
-        Files.push_back({FromUtf8(Failure.Path), TSkippedFilesDialog::tr("写入失败"), FromUtf8(Failure.Error)});
-    std::unordered_set<std::string> Near;
-    for (const TNearMatch& Match : AReport.NearMatches) {
-        Near.insert(Match.Path);
-        const QString Master = FromUtf8(Match.MasterName);
-        Files.push_back({FromUtf8(Match.Path), TSkippedFilesDialog::tr("近似匹配"),
-                         TSkippedFilesDialog::tr("总歌库中的“%1”：%2")
-                             .arg(Master, QString::fromLatin1(NearMatchReasonName(Match.Reason)))});
-    }
-    for (const std::string& Path : AReport.Unmatched)
-        if (!Near.contains(Path))
-            Files.push_back({FromUtf8(Path), TSkippedFilesDialog::tr("总歌库中没有此文件名"), QString()});
-    for (const std::string& Path : AReport.WithoutNameFiles)
-        Files.push_back({FromUtf8(Path), TSkippedFilesDialog::tr("总歌库中没有歌名"), QString()});
+    for (const TLeftOut& File : AReport.LeftOut())
+        Files.push_back({File.Path, ReasonText(File), DetailText(File)});
     return Files;
+}
+
+QString ShownPath(const std::string& APath) {
+    const bool Plain = IsValidUtf8(APath) && std::none_of(APath.begin(), APath.end(), [](char AByte) {
+                           return static_cast<unsigned char>(AByte) < 0x20 || AByte == 0x7F;
+                       });
+    return FromUtf8(Plain ? APath : EscapePath(APath));
 }
 
 QByteArray SkippedFilesText(const std::vector<TSkippedFile>& AFiles) {
     QString Text;
     for (const TSkippedFile& File : AFiles) {
-        Text += EscapeControls(File.Path) + QLatin1Char('\t') + EscapeControls(File.Reason);
+        Text += TextField(File.Path) + QLatin1Char('\t') + TextField(File.Reason);
         if (!File.Detail.isEmpty())
-            Text += QLatin1Char('\t') + EscapeControls(File.Detail);
+            Text += QLatin1Char('\t') + TextField(File.Detail);
         Text += QLatin1Char('\n');
     }
     return Text.toUtf8();
@@ -89,7 +97,7 @@ QByteArray SkippedFilesCsv(const std::vector<TSkippedFile>& AFiles) {
     QString Text = QChar(0xFEFF) + CsvField(Names[0]) + QLatin1Char(',') + CsvField(Names[1]) +
                    QLatin1Char(',') + CsvField(Names[2]) + QStringLiteral("\r\n");
     for (const TSkippedFile& File : AFiles)
-        Text += CsvField(File.Path) + QLatin1Char(',') + CsvField(File.Reason) + QLatin1Char(',') +
+        Text += CsvField(CsvPath(File.Path)) + QLatin1Char(',') + CsvField(File.Reason) + QLatin1Char(',') +
                 CsvField(File.Detail) + QStringLiteral("\r\n");
     return Text.toUtf8();
 }
@@ -130,7 +138,7 @@ TSkippedFilesDialog::TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int A
     grdFiles->horizontalHeader()->setStretchLastSection(true);
     for (int Row = 0; Row < static_cast<int>(FFiles.size()); ++Row) {
         const TSkippedFile& File = FFiles[static_cast<std::size_t>(Row)];
-        const QString Fields[] = {File.Path, File.Reason, File.Detail};
+        const QString Fields[] = {ShownPath(File.Path), File.Reason, File.Detail};
         for (int Column = 0; Column < 3; ++Column) {
             auto* Item = new QTableWidgetItem(Fields[Column]);
             Item->setToolTip(Fields[Column]);

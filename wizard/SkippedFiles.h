@@ -2,13 +2,13 @@
 // step 5 and saved by the operator as UTF-8 text or CSV.
 #pragma once
 
-#include "ThrdFileSearch.h"
-#include "ThrdSongIdx.h"
+#include "RunReport.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
 
+#include <string>
 #include <vector>
 
 class QLabel;
@@ -16,19 +16,22 @@ class QPushButton;
 class QTableWidget;
 
 struct TSkippedFile {
-    QString Path;
+    std::string Path; // the path's bytes, as the file system has them
     QString Reason;
     QString Detail; // the master name, the error or the system's reason; may be empty
 };
 
-// Not collected by the search, failed, near matches, the rest of the unmatched files (a near
-// match is listed once, as such), then those whose master row has no song name; each group
-// in the order the run met them.
-std::vector<TSkippedFile> SkippedFiles(const TSongIdxReport& AReport,
-                                       const std::vector<TNotCollected>& ANotCollected);
+// The files the run left out (TRunReport::LeftOut), each with its reason in the window's
+// language.
+std::vector<TSkippedFile> SkippedFiles(const TRunReport& AReport);
+// A path as the list shows it: as it is when it is valid UTF-8 without control characters,
+// else as the unmatched list of corvena-index writes it (\xNN).
+QString ShownPath(const std::string& APath);
 
-// One file a line: path, reason and detail separated by tabs, "\n" line ends. Control
-// characters inside a field are written \xNN so that each file stays on its own line.
+// One file a line: path, reason and detail separated by tabs, "\n" line ends. Each field is
+// escaped as corvena-index escapes its unmatched list (EscapePath): control characters and
+// bytes that are not UTF-8 as \xNN, a backslash that would read as such an escape as \x5C, so
+// each file stays on its own line and replacing every \xNN by its byte gives the path back.
 QByteArray SkippedFilesText(const std::vector<TSkippedFile>& AFiles);
 // A header line, then one record a file; fields quoted where needed, CRLF line ends, a byte
 // order mark so that spreadsheet programs read it as UTF-8.
@@ -44,10 +47,9 @@ public:
     // AUnlisted: failed files the report holds no path of.
     TSkippedFilesDialog(std::vector<TSkippedFile> AFiles, int AUnlisted, QWidget* AParent);
 
-    const std::vector<TSkippedFile>& Files() const { return FFiles; }
+private:
     void btnSaveClick();
 
-private:
     std::vector<TSkippedFile> FFiles;
     QLabel* lblCount;
     QTableWidget* grdFiles;

@@ -1,6 +1,6 @@
 // Real Access files (Jet 3, Jet 4, ACE) opened as a master catalogue: read whole into memory
 // and queried through the same connection and query types as an SQLite master.
-#include "AccessImport.h"
+#include "AccessSeams.h"
 #include "DamagedAccess.h"
 #include "Query.h"
 #include "SQLiteEngine.h"

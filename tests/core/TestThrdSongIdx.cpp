@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QObject>
+#include <QPointer>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -206,6 +208,41 @@ struct TIndexCase {
 };
 
 class SongIdxCases : public SongIdxTest, public ::testing::WithParamInterface<TIndexCase> {};
+
+// The window went before the worker's end (closed during the indexing): nothing the worker does
+// afterwards reaches this thread by a message. Its report, written to its end (the near matches
+// last), is read once the worker has finished and freed with the worker; the thread sanitizer
+// must see both come after the writing.
+TEST_F(SongIdxTest, AWorkerWhoseWindowWentHandsItsReportOverWhole) {
+    Connect();
+    auto Window = std::make_unique<QObject>();
+    const TWindowHandle Handle = RegisterWindow(Window.get(), [](unsigned, TWParam, TLParam) -> TLParam { return 0; });
+    Window.reset();
+    auto Files = std::make_shared<QStringList>(QStringList{"/s/a.mpg", "/s/a.mp4", "/s/none.mpg"});
+    auto* Worker = new TSongIdxThrd(Handle, FCnnLocal, FCnnTotal, Files, true);
+    TSongIdxReportRef Report = Worker->Report();
+    const QPointer<QThread> Alive(Worker);
+    QObject Owner;
+    TWorkers Workers;
+    std::string Seen;
+    Workers.Start(Worker, Worker->End(), &Owner, [&] {
+        Seen = Summary(*Report) + " near=" + std::to_string(Report->NearMatches.size());
+    });
+    // Its end handled as soon as it is posted, without QThread::wait or the event loop's wake-up
+    // (which would order things by themselves): nothing but the worker's hand-over orders the
+    // reading and the freeing after its writing.
+    const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Seen.empty() && std::chrono::steady_clock::now() < Until) {
+        QCoreApplication::sendPostedEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(Seen, "files=3 matched=1 new=1 rewritten=0 kept=0 noname=0 unmatched=[/s/a.mp4,/s/none.mpg] "
+                    "failed=0[] stopped=0 runerror=0 near=1");
+    // The worker's reference is the last: the report goes with the worker.
+    Report.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(Alive.isNull());
+}
 
 TEST_P(SongIdxCases, IndexesTheFixtureLibrary) {
     const TIndexCase& Case = GetParam();

@@ -1,6 +1,6 @@
 #include "CommandLine.h"
+#include "MessageSeams.h"
 #include "ThreadState.h"
-#include "WinMessages.h"
 
 #include <QObject>
 #include <QThread>
@@ -296,14 +296,20 @@ void TestWinMessages::UnknownHandleGoesToTheHostLink() {
 void TestWinMessages::GoneWindowsMessagesNeverReachTheHost() {
     int HostCalls = 0;
     SetHostLink([&HostCalls](TWindowHandle, unsigned, TWParam, TLParam) -> TLParam { return ++HostCalls; });
-    auto* Window = new QObject;
-    const TWindowHandle Handle = RegisterWindow(Window, [](unsigned, TWParam, TLParam) -> TLParam { return 5; });
-    QVERIFY(IsLocalWindow(Handle));
-    QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(5));
-    delete Window;
-    QVERIFY(!IsLocalWindow(Handle));
-    QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(0));
+    // A handle made here, and one the window brought (as the wizard brings its window id).
+    for (const TWindowHandle Own : {TWindowHandle(0), TWindowHandle(0x5A5A5A5)}) {
+        auto* Window = new QObject;
+        const TWindowHandle Handle =
+            RegisterWindow(Window, [](unsigned, TWParam, TLParam) -> TLParam { return 5; }, Own);
+        QVERIFY(IsLocalWindow(Handle));
+        QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(5));
+        delete Window;
+        QVERIFY(!IsLocalWindow(Handle));
+        QCOMPARE(SendMessageW(Handle, WM_WIZ_STATUS, 1, 0), TLParam(0));
+    }
     QCOMPARE(HostCalls, 0);
+    // A handle that was never a window here is the host's.
+    QCOMPARE(SendMessageW(0x5A5A5A6, WM_WIZ_STATUS, 1, 0), TLParam(1));
     SetHostLink({});
 }
 

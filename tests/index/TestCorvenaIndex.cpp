@@ -171,6 +171,23 @@ protected:
     std::string FMaster, FLocal, FSongs;
 };
 
+// Read back a line at a time, every \xNN made its byte again, the unmatched list gives each
+// file's exact path, whatever its name holds.
+TEST_F(CorvenaIndex, UnmatchedListGivesTheExactPathsBack) {
+    MakeLibrary(1);
+    std::set<std::string> Expected{FSongs + "/readme.txt", FSongs + "/B/999.mpg"};
+    for (const std::string& Name : HostileNames) {
+        Touch(fs::path(FSongs) / "H" / Name);
+        Expected.insert(FSongs + "/H/" + Name);
+    }
+    const TResult Result = RunProgram(Arguments());
+    ASSERT_EQ(Result.Status, 0) << Result.Err;
+    std::set<std::string> Paths;
+    for (const std::string& Line : Lines(ReadFile(Unmatched())))
+        Paths.insert(DecodeEscapes(Line));
+    EXPECT_EQ(Paths, Expected);
+}
+
 TEST_F(CorvenaIndex, WritesTheSongsAndReportsEveryFigure) {
     MakeLibrary(6);
     const TResult Result = RunProgram(Arguments({"--quiet"}));

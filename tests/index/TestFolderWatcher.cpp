@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -20,11 +21,20 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Everything the watcher reports within ATime.
-TWatchEvents Collect(TFolderWatcher& AWatcher, std::chrono::milliseconds ATime = 300ms) {
+bool Has(const std::vector<std::string>& AList, const fs::path& APath) {
+    return std::find(AList.begin(), AList.end(), APath.string()) != AList.end();
+}
+
+long Count(const std::vector<std::string>& AList, const fs::path& APath) {
+    return std::count(AList.begin(), AList.end(), APath.string());
+}
+
+// What the watcher reports until ADone holds for all of it, or until AMost has passed.
+TWatchEvents CollectUntil(TFolderWatcher& AWatcher, const std::function<bool(const TWatchEvents&)>& ADone,
+                          std::chrono::milliseconds AMost = 5000ms) {
     TWatchEvents All;
-    const auto End = std::chrono::steady_clock::now() + ATime;
-    while (std::chrono::steady_clock::now() < End) {
+    const auto End = std::chrono::steady_clock::now() + AMost;
+    while (!ADone(All) && std::chrono::steady_clock::now() < End) {
         TWatchEvents Some = AWatcher.Wait(20ms);
         All.Ready.insert(All.Ready.end(), Some.Ready.begin(), Some.Ready.end());
         All.Removed.insert(All.Removed.end(), Some.Removed.begin(), Some.Removed.end());
@@ -34,28 +44,34 @@ TWatchEvents Collect(TFolderWatcher& AWatcher, std::chrono::milliseconds ATime =
     return All;
 }
 
-bool Has(const std::vector<std::string>& AList, const fs::path& APath) {
-    return std::find(AList.begin(), AList.end(), APath.string()) != AList.end();
+// What the watcher reports until every one of APaths is ready.
+TWatchEvents CollectUntilReady(TFolderWatcher& AWatcher, std::initializer_list<fs::path> APaths) {
+    const std::vector<fs::path> Paths(APaths);
+    return CollectUntil(AWatcher, [&Paths](const TWatchEvents& AEvents) {
+        return std::all_of(Paths.begin(), Paths.end(), [&AEvents](const fs::path& APath) { return Has(AEvents.Ready, APath); });
+    });
 }
 
-long Count(const std::vector<std::string>& AList, const fs::path& APath) {
-    return std::count(AList.begin(), AList.end(), APath.string());
+TWatchEvents CollectUntilReady(TFolderWatcher& AWatcher, const fs::path& APath) {
+    return CollectUntilReady(AWatcher, {APath});
 }
 
-// What the watcher reports until APath is ready, or until AMost has passed.
-TWatchEvents CollectUntilReady(TFolderWatcher& AWatcher, const fs::path& APath,
-                               std::chrono::milliseconds AMost = 5000ms) {
-    TWatchEvents All;
-    const auto End = std::chrono::steady_clock::now() + AMost;
-    while (!Has(All.Ready, APath) && std::chrono::steady_clock::now() < End) {
-        TWatchEvents Some = AWatcher.Wait(20ms);
-        All.Ready.insert(All.Ready.end(), Some.Ready.begin(), Some.Ready.end());
-        All.Removed.insert(All.Removed.end(), Some.Removed.begin(), Some.Removed.end());
-    }
-    return All;
+void Write(const fs::path& APath, const char* AText = "x");
+
+// What the watcher reports until a file written and closed now in AFolder (a watched folder)
+// is ready: inotify keeps the order, so everything that happened before has been read by then.
+// The mark itself is left out.
+TWatchEvents CollectToAMark(TFolderWatcher& AWatcher, const fs::path& AFolder) {
+    static int Marks = 0;
+    const fs::path Mark = AFolder / ("mark" + std::to_string(++Marks) + ".mpg");
+    Write(Mark);
+    TWatchEvents Events = CollectUntilReady(AWatcher, Mark);
+    EXPECT_TRUE(Has(Events.Ready, Mark)) << "the mark never came";
+    std::erase(Events.Ready, Mark.string());
+    return Events;
 }
 
-void Write(const fs::path& APath, const char* AText = "x") { std::ofstream(APath, std::ios::binary) << AText; }
+void Write(const fs::path& APath, const char* AText) { std::ofstream(APath, std::ios::binary) << AText; }
 
 class FolderWatcher : public ::testing::Test {
 protected:
@@ -79,12 +95,12 @@ TEST_F(FolderWatcher, AFileIsReadyOnlyOnceItsWriterHasClosedIt) {
     {
         std::ofstream Out(File, std::ios::binary);
         Out << "part one" << std::flush;
-        EXPECT_TRUE(Collect(Watcher).Ready.empty()) << "ready while still open";
+        EXPECT_TRUE(CollectToAMark(Watcher, Root / "A").Ready.empty()) << "ready while still open";
         Out << "part two" << std::flush;
-        EXPECT_TRUE(Collect(Watcher).Ready.empty()) << "ready while still open";
+        EXPECT_TRUE(CollectToAMark(Watcher, Root / "A").Ready.empty()) << "ready while still open";
     }
-    const TWatchEvents Events = Collect(Watcher);
-    EXPECT_EQ(Events.Ready, std::vector<std::string>{File.string()});
+    EXPECT_EQ(CollectUntilReady(Watcher, File).Ready, std::vector<std::string>{File.string()});
+    EXPECT_TRUE(CollectToAMark(Watcher, Root / "A").Ready.empty()) << "ready twice";
 }
 
 TEST_F(FolderWatcher, FilesMovedInAndFoldersMadeOrMovedInAtAnyDepth) {
@@ -99,38 +115,51 @@ TEST_F(FolderWatcher, FilesMovedInAndFoldersMadeOrMovedInAtAnyDepth) {
     fs::create_directories(Root / "N1" / "N2" / "N3");
     Write(Root / "N1" / "N2" / "N3" / "n.mpg");
     // Files found by listing a new folder wait to settle first; each is ready once.
-    const TWatchEvents Events = Collect(Watcher, 1500ms);
+    TWatchEvents Events = CollectUntilReady(
+        Watcher, {Root / "moved.mpg", Root / "A" / "Tree" / "Deep" / "t.mpg", Root / "N1" / "N2" / "N3" / "n.mpg"});
+    const TWatchEvents After = CollectToAMark(Watcher, Root);
+    Events.Ready.insert(Events.Ready.end(), After.Ready.begin(), After.Ready.end());
     EXPECT_EQ(Count(Events.Ready, Root / "moved.mpg"), 1);
     EXPECT_EQ(Count(Events.Ready, Root / "A" / "Tree" / "Deep" / "t.mpg"), 1);
     EXPECT_EQ(Count(Events.Ready, Root / "N1" / "N2" / "N3" / "n.mpg"), 1);
     EXPECT_EQ(Watcher.Folders(), 3u + 2u + 3u);
     // The new folders are watched: a file written there later is seen too.
     Write(Root / "A" / "Tree" / "Deep" / "later.mpg");
-    EXPECT_TRUE(Has(Collect(Watcher).Ready, Root / "A" / "Tree" / "Deep" / "later.mpg"));
+    EXPECT_TRUE(Has(CollectUntilReady(Watcher, Root / "A" / "Tree" / "Deep" / "later.mpg").Ready,
+                    Root / "A" / "Tree" / "Deep" / "later.mpg"));
 }
 
 // A file found by listing a folder that appeared, its writer still at work (pausing longer than
 // the settling time too): ready once, at its close, whether the folder was made in the tree
-// or moved in with the file open.
+// or moved in with the file open. A closed file listed at the same time settles meanwhile:
+// the open one would have been ready by then.
 class FolderWatcherListedOpenFile : public FolderWatcher, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(FolderWatcherListedOpenFile, IsReadyOnlyAtItsClose) {
     const bool MovedIn = GetParam();
     const fs::path Made = (MovedIn ? Outside : Root) / "New";
     fs::create_directories(Made);
+    Write(Made / "closed.mpg");
     const fs::path File = Root / "New" / "open.mpg";
     {
         std::ofstream Out(Made / "open.mpg", std::ios::binary);
         Out << "start" << std::flush;
         if (MovedIn)
             fs::rename(Made, Root / "New");
-        EXPECT_TRUE(Collect(Watcher, 400ms).Ready.empty()) << "ready while still open";
+        const fs::path Closed = Root / "New" / "closed.mpg";
+        EXPECT_EQ(CollectUntilReady(Watcher, Closed).Ready, std::vector<std::string>{Closed.string()})
+            << "ready while still open";
         Out << "more" << std::flush;
-        EXPECT_TRUE(Collect(Watcher, 1200ms).Ready.empty()) << "ready while still open";
+        // Listed after the last write: it settles a whole settling time after it.
+        fs::create_directories(Root / "New" / "Later");
+        Write(Root / "New" / "Later" / "late.mpg");
+        const fs::path Late = Root / "New" / "Later" / "late.mpg";
+        EXPECT_EQ(CollectUntilReady(Watcher, Late).Ready, std::vector<std::string>{Late.string()})
+            << "ready while still open";
         Out << "end" << std::flush;
     }
-    const TWatchEvents Events = Collect(Watcher, 1500ms);
-    EXPECT_EQ(Events.Ready, std::vector<std::string>{File.string()});
+    EXPECT_EQ(CollectUntilReady(Watcher, File).Ready, std::vector<std::string>{File.string()});
+    EXPECT_TRUE(CollectToAMark(Watcher, Root).Ready.empty()) << "ready twice";
     EXPECT_FALSE(Watcher.HasPending());
 }
 
@@ -139,14 +168,16 @@ INSTANTIATE_TEST_SUITE_P(FolderWatcher, FolderWatcherListedOpenFile, ::testing::
                              return AInfo.param ? "MovedIn" : "MadeInside";
                          });
 
+// Listed with a file that stays: by the time that one has settled, the gone one would have too.
 TEST_F(FolderWatcher, AListedFileGoneBeforeItSettledIsNotReady) {
     fs::create_directories(Outside / "T");
     Write(Outside / "T" / "brief.mpg");
+    Write(Outside / "T" / "stays.mpg");
     fs::rename(Outside / "T", Root / "T");
-    Collect(Watcher, 100ms);
+    EXPECT_TRUE(CollectToAMark(Watcher, Root).Ready.empty()); // listed, waiting to settle
     fs::remove(Root / "T" / "brief.mpg");
-    const TWatchEvents Events = Collect(Watcher, 1000ms);
-    EXPECT_TRUE(Events.Ready.empty()) << Events.Ready.front();
+    const TWatchEvents Events = CollectUntilReady(Watcher, Root / "T" / "stays.mpg");
+    EXPECT_EQ(Events.Ready, std::vector<std::string>{(Root / "T" / "stays.mpg").string()});
     EXPECT_TRUE(Has(Events.Removed, Root / "T" / "brief.mpg"));
     EXPECT_FALSE(Watcher.HasPending());
 }
@@ -154,10 +185,10 @@ TEST_F(FolderWatcher, AListedFileGoneBeforeItSettledIsNotReady) {
 TEST_F(FolderWatcher, RemovedAndRenamedAwayFilesAreTold) {
     Write(Root / "A" / "gone.mpg");
     Write(Root / "A" / "away.mpg");
-    Collect(Watcher);
+    CollectUntilReady(Watcher, {Root / "A" / "gone.mpg", Root / "A" / "away.mpg"});
     fs::remove(Root / "A" / "gone.mpg");
     fs::rename(Root / "A" / "away.mpg", Outside / "away.mpg");
-    const TWatchEvents Events = Collect(Watcher);
+    const TWatchEvents Events = CollectToAMark(Watcher, Root / "A");
     EXPECT_TRUE(Has(Events.Removed, Root / "A" / "gone.mpg"));
     EXPECT_TRUE(Has(Events.Removed, Root / "A" / "away.mpg"));
     EXPECT_TRUE(Events.Ready.empty());
@@ -165,21 +196,22 @@ TEST_F(FolderWatcher, RemovedAndRenamedAwayFilesAreTold) {
 
 TEST_F(FolderWatcher, AFolderMovedAwayIsNoLongerFollowed) {
     fs::rename(Root / "A", Outside / "A");
-    Collect(Watcher);
+    CollectToAMark(Watcher, Root);
     Write(Outside / "A" / "B" / "elsewhere.mpg");
-    const TWatchEvents Events = Collect(Watcher);
+    // Written before the mark: it would have come first.
+    const TWatchEvents Events = CollectToAMark(Watcher, Root);
     EXPECT_TRUE(Events.Ready.empty()) << Events.Ready.front();
     EXPECT_EQ(Watcher.Folders(), 1u);
 }
 
 TEST_F(FolderWatcher, TheFolderItselfGoing) {
     fs::remove_all(Root);
-    EXPECT_TRUE(Collect(Watcher).RootGone);
+    EXPECT_TRUE(CollectUntil(Watcher, [](const TWatchEvents& AEvents) { return AEvents.RootGone; }).RootGone);
     // Back again: a new start watches it.
     fs::create_directories(Root);
     ASSERT_TRUE(Watcher.Start());
     Write(Root / "back.mpg");
-    EXPECT_TRUE(Has(Collect(Watcher).Ready, Root / "back.mpg"));
+    EXPECT_TRUE(Has(CollectUntilReady(Watcher, Root / "back.mpg").Ready, Root / "back.mpg"));
 }
 
 // Entries that no writer closes, made while watching: each is ready (once) as the search
@@ -314,7 +346,7 @@ TEST(FolderWatcherLimit, RunningOutOfWatchesIsNoFailure) {
     fs::create_directories(Root / "A" / "Later");
     Write(Root / "A" / "a.mpg");
     Write(Root / "A" / "B" / "b.mpg");
-    const TWatchEvents Events = Collect(Watcher);
+    const TWatchEvents Events = CollectToAMark(Watcher, Root / "A");
     EXPECT_EQ(Events.Ready, std::vector<std::string>{(Root / "A" / "a.mpg").string()});
     EXPECT_EQ(Watcher.Folders(), 2u);
 }

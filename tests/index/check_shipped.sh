@@ -1,10 +1,12 @@
 #!/bin/sh
-# Usage: check_shipped.sh PROGRAM TESTHOOKS_PROGRAM
+# Usage: check_shipped.sh PROGRAM TESTHOOKS_PROGRAM TEST_BUILD
 # The program must start on a server without GUI libraries, and must never read the tests'
-# slow-down variables (the test build must, or this check would prove nothing).
+# slow-down variables (the test build must, or this check would prove nothing), nor hold what
+# only the tests need (TEST_BUILD, a test program, must).
 set -u
 program=$1
 hooked=$2
+test_build=$3
 status=0
 needed=$(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }')
 echo "$needed"
@@ -27,4 +29,5 @@ for name in CORVENA_INDEX_FILE_DELAY_MS CORVENA_INDEX_ENTRY_DELAY_MS CORVENA_IND
         status=1
     fi
 done
+sh "$(dirname "$0")/../support/check_no_seams.sh" "$test_build" "$program" || status=1
 exit $status

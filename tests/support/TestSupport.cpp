@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cctype>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -69,4 +70,19 @@ std::string QueryText(const std::string& AFileName, const std::string& ASql) {
 std::string JetConnectionString(const std::string& AFileName) {
     return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + AFileName +
            ";Persist Security Info=false;";
+}
+
+std::string DecodeEscapes(std::string_view ALine) {
+    const auto IsHex = [](char AChar) { return std::isxdigit(static_cast<unsigned char>(AChar)) != 0; };
+    std::string Bytes;
+    for (std::size_t I = 0; I < ALine.size(); ++I) {
+        if (ALine[I] == '\\' && I + 3 < ALine.size() && ALine[I + 1] == 'x' && IsHex(ALine[I + 2]) &&
+            IsHex(ALine[I + 3])) {
+            Bytes += static_cast<char>(std::stoi(std::string(ALine.substr(I + 2, 2)), nullptr, 16));
+            I += 3;
+        } else {
+            Bytes += ALine[I];
+        }
+    }
+    return Bytes;
 }

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class TTempDir {
 public:
@@ -32,3 +34,14 @@ std::string QueryText(const std::string& AFileName, const std::string& ASql);
 
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=FILE;Persist Security Info=false;"
 std::string JetConnectionString(const std::string& AFileName);
+
+// File names that break a list of one path a line unless it escapes them: control characters,
+// DEL, backslashes that read as an escape, a backslash at the end.
+inline const std::vector<std::string> HostileNames = {
+    "new\nline.mpg", "carriage\rreturn.mpg", "tab\there.mpg", "del\x7F.mpg", "esc\x1B[0m.mpg",
+    R"(looks\x41like.mpg)", R"(\x5C.mpg)", R"(half\x4.mpg)", R"(back\slash.mpg)", "\xE6\xAD\x8C\\xZZ.mpg",
+    "ends in a backslash\\"};
+
+// A line of such a list read back as a script would: every \xNN (two hex digits, either case)
+// becomes its byte, everything else stays.
+std::string DecodeEscapes(std::string_view ALine);

@@ -2,9 +2,9 @@
 // cannot be opened, before the last step when the run fails) or a run that saves what it can,
 // and nothing already saved lost.
 #include "BadInputsSupport.h"
+#include "BoxSeams.h"
 #include "DamagedAccess.h"
 #include "Main.h"
-#include "MessageBoxes.h"
 #include "QtTestSupport.h"
 #include "TestSupport.h"
 

@@ -2,8 +2,8 @@
 // operator (the question answered Yes) or by the host (WM_WIZ_CLOSE from another thread). No
 // round may crash or hang, each ends within 5 seconds, and every song row written is whole.
 //   CORVENA_CLOSE_ROUNDS (default 12) and CORVENA_CLOSE_SEED choose the rounds.
+#include "BoxSeams.h"
 #include "Main.h"
-#include "MessageBoxes.h"
 #include "QtTestSupport.h"
 #include "TestSupport.h"
 
@@ -20,6 +20,7 @@
 class TStressForm : public TMainForm {
 public:
     using TMainForm::TMainForm;
+    using TMainForm::Handle;
     using TMainForm::btnNext;
     using TMainForm::edtSongPath;
     using TMainForm::edtTotalPath;

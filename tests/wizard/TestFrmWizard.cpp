@@ -1,5 +1,5 @@
+#include "BoxSeams.h"
 #include "FrmWizard.h"
-#include "MessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>

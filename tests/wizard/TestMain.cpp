@@ -1,9 +1,8 @@
+#include "BoxSeams.h"
 #include "Config.h"
 #include "ConfigPlaces.h"
-#include "FileDialogs.h"
 #include "Language.h"
 #include "Main.h"
-#include "MessageBoxes.h"
 #include "QtTestSupport.h"
 #include "SkippedFiles.h"
 #include "TestSupport.h"
@@ -31,6 +30,7 @@
 class TProbe : public TMainForm {
 public:
     using TMainForm::TMainForm;
+    using TMainForm::Handle;
     using TMainForm::btnCancel;
     using TMainForm::btnNext;
     using TMainForm::btnPrior;
@@ -758,7 +758,7 @@ void TestMain::ProgramRunsUntilItsWindowCloses() {
     qulonglong SeenHost = 99;
     const TProgramWindowWatch Watch([&](TMainForm* AForm) {
         SeenStep = AForm->Step();
-        SeenHost = AForm->MainAppHandle();
+        SeenHost = AForm->*(&TProbe::FMainAppHandle);
         AForm->close(); // answered Yes by default
     });
     QCOMPARE(RunCorvena(Arguments, FKtv->Program()), 0); // 1: no window showed

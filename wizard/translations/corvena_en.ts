@@ -43,26 +43,6 @@
 <context>
     <name>TMainForm</name>
     <message>
-        <source>正在初始化,请稍侯...</source>
-        <translation>Initializing, please wait...</translation>
-    </message>
-    <message>
-        <source>正在搜索文件...</source>
-        <translation>Searching for files...</translation>
-    </message>
-    <message>
-        <source>搜索文件已完成!</source>
-        <translation>File search complete!</translation>
-    </message>
-    <message>
-        <source>正在索引歌曲...</source>
-        <translation>Indexing songs...</translation>
-    </message>
-    <message>
-        <source>索引歌曲已完成!</source>
-        <translation>Song indexing complete!</translation>
-    </message>
-    <message>
         <source>向导将扫描您所指定文件夹内的所有歌曲文件，根据文件名中的数字编号，逐一获取其歌曲信息；然后，再将这些信息批量添加到您的点歌系统中。</source>
         <translation>The wizard scans every song file in the folder you name, looks up each song by the number in its file name, and then adds the songs to your song-request system in one batch.</translation>
     </message>
@@ -422,6 +402,29 @@
     <message>
         <source>  确认</source>
         <translation>Confirm</translation>
+    </message>
+</context>
+<context>
+    <name>TWorkerStatus</name>
+    <message>
+        <source>正在初始化,请稍侯...</source>
+        <translation>Initializing, please wait...</translation>
+    </message>
+    <message>
+        <source>正在搜索文件...</source>
+        <translation>Searching for files...</translation>
+    </message>
+    <message>
+        <source>搜索文件已完成!</source>
+        <translation>File search complete!</translation>
+    </message>
+    <message>
+        <source>正在索引歌曲...</source>
+        <translation>Indexing songs...</translation>
+    </message>
+    <message>
+        <source>索引歌曲已完成!</source>
+        <translation>Song indexing complete!</translation>
     </message>
 </context>
 </TS>
