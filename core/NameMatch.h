@@ -92,7 +92,7 @@ private:
 class TCaseCollisions {
 public:
     // The index in AFiles of an earlier path equal to APath (AFiles[AIndex]) but for letter
-    // case, or -1 (then this path is remembered).
+    // case, or -1 (then this path is remembered; asked again for AIndex, -1 again).
     int Check(const std::string& APath, int AIndex, const QStringList& AFiles);
 
 private:

@@ -4,6 +4,13 @@
 
 namespace {
 
+// How often a file is tried in all when it keeps meeting other writers' rows (each conflict
+// means another writer committed that row; ten at once on one file settle within a few tries).
+constexpr int FileAttempts = 10;
+
+// A file's attempt undone by a conflict, to be done again.
+struct TFileConflict {};
+
 // Finalizes the cached statements when the body ends, on the thread that used them.
 class TCacheRelease {
 public:
@@ -63,8 +70,9 @@ bool TSongIdxThrd::FindMaster(TQuery& Q, const TMasterNames& ANames, const std::
 void TSongIdxThrd::ReadMaster(TQuery& Q, const std::string& APath, TKtvSongInfo& AInfo,
                               std::optional<TTransaction>& ATransaction) {
     // From the first lookup (which may add a language) to the disco mirror, the file is one
-    // transaction holding the write lock: another writer cannot add the same language, type or
-    // song in between, and a crash leaves the file all written or not at all.
+    // transaction: a crash leaves it all written or not at all, and another writer cannot add
+    // the same language, type or song in between (SQLite: the write lock is held from the start;
+    // a server: its unique keys refuse the later writer, whose file is then done again).
     ATransaction.emplace(*FCnnLocal);
     AInfo.FilePath = APath;
     AInfo.SongNumber = Q.FieldAsString("SongNumber");
@@ -107,11 +115,13 @@ void TSongIdxThrd::CountFailure(const std::string& APath, const std::string& ATe
 bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount) {
     std::string Text;
     bool Unusable = false;
+    bool Lost = false;
     try {
         std::rethrow_exception(AError);
     } catch (const TDatabaseError& Error) {
         Text = Error.what();
         Unusable = Error.DatabaseUnusable();
+        Lost = Error.ConnectionLost();
     } catch (const std::exception& Error) {
         Text = Error.what();
     } catch (...) {
@@ -119,18 +129,37 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     }
     if (ACount)
         CountFailure(APath, Text);
-    if (Unusable)
+    if (Unusable) {
         FReport->RunError = Text;
+        FReport->ConnectionLost = Lost;
+    }
     return Unusable;
 }
 
-bool TSongIdxThrd::Commit(TFileWrite& AFile, const std::string& APath) {
+void TSongIdxThrd::RetryOnConflict(TFileWrite& AFile, std::exception_ptr AError, bool ARetry) {
+    if (!ARetry)
+        return;
+    try {
+        std::rethrow_exception(AError);
+    } catch (const TDatabaseError& Error) {
+        if (!Error.Conflicting())
+            return;
+    } catch (...) {
+        return;
+    }
+    AFile.Transaction.reset();
+    throw TFileConflict();
+}
+
+bool TSongIdxThrd::Commit(TFileWrite& AFile, const std::string& APath, bool ARetry) {
     if (!AFile.Transaction || !AFile.Transaction->Active())
         return true;
     try {
         AFile.Transaction->Commit();
         return true;
     } catch (...) {
+        // A serializable server refuses the commit of a file another writer got in the way of.
+        RetryOnConflict(AFile, std::current_exception(), ARetry);
         // A file already counted as failed is not counted twice.
         if (FileFailed(APath, std::current_exception(), !AFile.Failed))
             AFile.Ends = true;
@@ -182,9 +211,24 @@ void TSongIdxThrd::IndexSongs() {
 
 bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
                              TKtvSongInfo& R) {
-    R.Clear();
     const std::string Path = (*FFiles)[AIndex].toStdString();
     ++FReport->Files;
+    // A conflict comes only once the other writer has committed (its row was what got in the
+    // way), so the file done again finds that row and rewrites or keeps it.
+    for (int Attempt = 1;; ++Attempt) {
+        // An attempt undone counts nothing: its match is counted again by the next.
+        const int Matched = FReport->Matched;
+        try {
+            return IndexFileOnce(Q, ANames, ACollisions, AIndex, Path, R, Attempt < FileAttempts);
+        } catch (const TFileConflict&) {
+            FReport->Matched = Matched;
+        }
+    }
+}
+
+bool TSongIdxThrd::IndexFileOnce(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                                 const std::string& Path, TKtvSongInfo& R, bool ARetry) {
+    R.Clear();
     TFileWrite File;
     bool Found = false;
     int Earlier = -1;
@@ -198,6 +242,7 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
         if (Found && Earlier < 0)
             ReadMaster(Q, Path, R, File.Transaction);
     } catch (...) {
+        RetryOnConflict(File, std::current_exception(), ARetry);
         R.Clear();
         FReport->Matched += Found ? 1 : 0;
         File.Failed = true;
@@ -222,9 +267,9 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
     }
     ++FReport->Matched;
     if (R.SongName.empty()) {
+        Commit(File, Path, ARetry);
         ++FReport->WithoutName;
         FReport->WithoutNameFiles.push_back(Path);
-        Commit(File, Path);
         return !File.Ends;
     }
     if (isInterruptionRequested()) {
@@ -232,14 +277,15 @@ bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
         Commit(File, Path);
         return false;
     }
-    return Save(R, File, Path);
+    return Save(R, File, Path, ARetry);
 }
 
-bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath) {
+bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath, bool ARetry) {
     TSongWrite Write = TSongWrite::Kept;
     try {
         SaveSong(R, FOverWrite, &Write);
     } catch (...) {
+        RetryOnConflict(AFile, std::current_exception(), ARetry);
         AFile.Failed = true;
         AFile.Ends = FileFailed(APath, std::current_exception());
     }
@@ -249,7 +295,7 @@ bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::str
     if (AFile.Ends)
         AFile.Transaction.reset();
     else
-        Committed = Commit(AFile, APath);
+        Committed = Commit(AFile, APath, ARetry && !AFile.Failed);
     if (Committed && (!AFile.Failed || Write != TSongWrite::Kept))
         CountWrite(Write);
     return !AFile.Ends;

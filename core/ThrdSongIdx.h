@@ -55,6 +55,8 @@ struct TSongIdxReport {
     // Why the run could not start (no master query) or ended early (a database stopped
     // working); empty when the run went through.
     std::string RunError;
+    // RunError is the connection to a database server breaking: a new connection may go on.
+    bool ConnectionLost = false;
 };
 
 using TSongIdxReportRef = std::shared_ptr<TSongIdxReport>;
@@ -98,13 +100,21 @@ private:
     // The master query and the master's names; false (the report says why) when the run
     // cannot start.
     bool OpenMaster(std::unique_ptr<TQuery>& AQuery, TMasterNames& ANames);
-    // Entry AIndex of the list, into R; false when the run ends after it.
+    // Entry AIndex of the list, into R; false when the run ends after it. A file that meets
+    // another writer's row at the same moment (a server's conflict) is undone and done again.
     bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
                    TKtvSongInfo& R);
+    // One attempt at it; throws TFileConflict (its transaction undone) when ARetry and it met
+    // a conflict.
+    bool IndexFileOnce(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
+                       const std::string& APath, TKtvSongInfo& R, bool ARetry);
     // Saves R and commits the file; false when the run ends after it.
-    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath);
+    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, const std::string& APath, bool ARetry);
+    // Undoes the file and throws TFileConflict when AError is a conflict and ARetry.
+    static void RetryOnConflict(TFileWrite& AFile, std::exception_ptr AError, bool ARetry);
+
     // Commits what the file wrote; false (the failure recorded) when that failed.
-    bool Commit(TFileWrite& AFile, const std::string& APath);
+    bool Commit(TFileWrite& AFile, const std::string& APath, bool ARetry = false);
     // Opens Q on the master row of entry APath's file name; true when there is one.
     bool FindMaster(TQuery& Q, const TMasterNames& ANames, const std::string& APath);
     // Reads the row Q holds into AInfo, beginning the file's transaction in ATransaction
