@@ -29,9 +29,10 @@ bool IsFile(const std::string& AName) {
     return ::stat(AName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
 }
 
-// A name from a file outside the program's folder is taken from that file's folder.
+// A name from a file outside the program's folder is taken from that file's folder; a database
+// on a server is named by its connection string, which no folder goes before.
 std::string FromFolderOf(const std::string& AFile, const std::string& AName) {
-    if (AName.empty() || AName.front() == NativePathStyle.Separator)
+    if (AName.empty() || AName.front() == NativePathStyle.Separator || NamesServerDatabase(AName))
         return AName;
     return ExtractFilePath(AFile) + AName;
 }
