@@ -6,6 +6,7 @@
 #include "QtTestSupport.h"
 #include "SkippedFiles.h"
 #include "TestSupport.h"
+#include "WindowThreadHooks.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -60,7 +61,13 @@ public:
     using TMainForm::lblHint3_0;
     using TMainForm::lblHint4_0;
 
-    // Every message the window handled, with the texts as they were; and a hook run after each.
+    ~TProbe() override {
+        FHooks.Close();
+        UnregisterWindow(Handle());
+    }
+
+    // Every message the window handled, with the texts as they were; and a hook run after each,
+    // on the window's thread while the sender waits. Read and set on the window's thread.
     struct TSeen {
         unsigned Msg;
         TWParam WParam;
@@ -72,16 +79,30 @@ public:
 
 protected:
     TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
-        TSeen Message{AMsg, AWParam, AMsg == WM_WIZ_STATUS ? 0 : ALParam,
-                      AMsg == WM_WIZ_STATUS
-                          ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
-                          : QString()};
         const TLParam Result = TMainForm::WndProc(AMsg, AWParam, ALParam);
-        Seen.push_back(Message);
-        if (AfterMessage)
-            AfterMessage(Message);
+        Handled({AMsg, AWParam, ALParam, QString()});
         return Result;
     }
+    TLParam WorkerMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
+        const TSeen Message{AMsg, AWParam, AMsg == WM_WIZ_STATUS ? 0 : ALParam,
+                            AMsg == WM_WIZ_STATUS
+                                ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
+                                : QString()};
+        const TLParam Result = TMainForm::WorkerMessage(AMsg, AWParam, ALParam);
+        Handled(Message);
+        return Result;
+    }
+
+private:
+    void Handled(const TSeen& AMessage) {
+        FHooks.Run([&] {
+            Seen.push_back(AMessage);
+            if (AfterMessage)
+                AfterMessage(AMessage);
+        });
+    }
+
+    TWindowThreadHooks FHooks;
 };
 
 // A song-request system folder: KTV/Tools/corvena (the program), KTV/Configure.ini,

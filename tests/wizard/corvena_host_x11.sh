@@ -8,6 +8,10 @@
 # CORVENA_HOST_TEST_COUNT sets the library's size (300 songs by default); the run's time is
 # printed. Given BENCH_INDEX, its raw SQLite loop then runs over the same library into a copy
 # of the same empty database, and the run's time is printed as a ratio of it.
+# CORVENA_HOST_PERF_DIR=DIR runs the wizard of the whole run under perf, counting from Next on
+# step 2 to WM_WIZ_INDEXED, every thread of the program: CORVENA_HOST_PERF=stat (the default)
+# prints the context switches and CPUs used (DIR/stat.txt), CORVENA_HOST_PERF=record writes a
+# profile (`perf record -F 499 -g`) to DIR/perf.data, for `perf report -i DIR/perf.data`.
 set -euo pipefail
 if [ "${CORVENA_ON_XVFB:-}" != 1 ]; then
     exec env CORVENA_ON_XVFB=1 LC_ALL=C.UTF-8 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -noreset" bash "$0" "$@"
@@ -48,19 +52,38 @@ host=$!; pids+=("$host")
 for _ in $(seq 1 50); do [ -s "$work/host1.id" ] && break; sleep 0.1; done
 hostwin=$(head -n 1 "$work/host1.id")
 [ -n "$hostwin" ] || fail "the test host has no window"
-"$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena1.log" 2>&1 &
-wiz=$!; pids+=("$wiz")
-main=$(window_of "$wiz" "向导 离线索引歌曲") || fail "no wizard window"
+perfdir=${CORVENA_HOST_PERF_DIR:-}
+if [ -n "$perfdir" ]; then
+    # Attaching to a running program would miss the threads it starts later (the workers).
+    mkdir -p "$perfdir"
+    mkfifo "$work/perf.ctl" "$work/perf.ack"
+    case ${CORVENA_HOST_PERF:-stat} in
+    stat) perf=(perf stat -e context-switches,cpu-migrations,task-clock -o "$perfdir/stat.txt") ;;
+    record) perf=(perf record -q -F 499 -g -o "$perfdir/perf.data") ;;
+    *) fail "CORVENA_HOST_PERF is stat or record" ;;
+    esac
+    "${perf[@]}" -D -1 --control "fifo:$work/perf.ctl,$work/perf.ack" -- \
+        "$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena1.log" 2>&1 &
+    wiz=$!; pids+=("$wiz")
+    for _ in $(seq 1 100); do wizpid=$(pgrep -P "$wiz" | head -n 1) && [ -n "$wizpid" ] && break; sleep 0.1; done
+else
+    "$work/demo/Tools/corvena" /i "$hostwin" >"$work/corvena1.log" 2>&1 &
+    wiz=$!; pids+=("$wiz"); wizpid=$wiz
+fi
+perf_control() { [ -z "$perfdir" ] || { echo "$1" >"$work/perf.ctl"; head -n 1 "$work/perf.ack" >/dev/null; }; }
+main=$(window_of "$wizpid" "向导 离线索引歌曲") || fail "no wizard window"
 xdotool windowfocus --sync "$main"
 # Enter in the folder's edit is Next, done before the next key is read (Alt+N clicks its button
 # a moment later, so a second Alt+N could come before step 2); then the focus is in the master's
 # edit, and Alt+N goes on.
 xdotool key --window "$main" Return  # step 1 -> 2
+perf_control enable
 xdotool key --window "$main" alt+n   # step 2 -> 3: search, then indexing
 started=$(date +%s.%N)
 status=0
 wait "$host" || status=$?
 elapsed=$(echo "$(date +%s.%N) - $started" | bc)
+perf_control disable
 [ "$status" = 0 ] || fail "the host got no WM_WIZ_INDEXED (status $status)"
 grep -qx '1127 0 0' "$work/host1.txt" || fail "unexpected host messages: $(cat "$work/host1.txt")"
 [ "$(wc -l <"$work/host1.txt")" = 1 ] || fail "more than one host message: $(cat "$work/host1.txt")"
@@ -75,6 +98,15 @@ xdotool key --window "$main" alt+f   # Finish
 ended_within "$wiz" 100 || fail "Finish did not end the wizard"
 status=0; wait "$wiz" || status=$?
 [ "$status" = 0 ] || fail "the wizard ended with status $status"
+if [ -n "$perfdir" ] && [ "${CORVENA_HOST_PERF:-stat}" = stat ]; then
+    # perf's own "CPUs utilized" divides by the program's whole life, not the counted run.
+    awk -v sec="$elapsed" -v files="$songs" '
+        { gsub(",", "", $1) }
+        $2 == "context-switches" { cs = $1 }
+        $2 == "msec" && $3 == "task-clock" { cpu = $1 / 1000 }
+        END { printf "perf stat over the run: %d context switches (%.2f a song), %.1f s of CPU, %.2f CPUs used\n",
+                     cs, cs / files, cpu, cpu / sec }' "$perfdir/stat.txt"
+fi
 grep -q '^CorvenTotalPath=' "$work/demo/Tools/Tools.ini" || fail "the choices were not saved"
 echo "ok: indexed $songs songs in $elapsed s, the host got WM_WIZ_INDEXED once, Finish ended the wizard"
 if [ -n "$bench" ]; then
