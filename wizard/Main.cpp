@@ -85,13 +85,17 @@ TMainForm::TMainForm(const QStringList& AArguments, const QString& AProgramFile,
     cnnLocal = std::make_shared<TConnection>();
     cnnTotal = std::make_shared<TConnection>();
     cnnTotal->SetMode(TConnectMode::ShareDenyNone);
+    FRunProgress = new TRunProgress([this] { ShowRunAtFrameRate(); }, this);
     FHandle = RegisterWindow(
         this, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return WndProc(AMsg, AWParam, ALParam); },
-        static_cast<TWindowHandle>(winId()));
+        static_cast<TWindowHandle>(winId()), TDelivery::WindowThread,
+        {{WM_WIZ_STATUS, WM_WIZ_PROGRESS},
+         [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return WorkerMessage(AMsg, AWParam, ALParam); }});
     FormCreate();
 }
 
 TMainForm::~TMainForm() {
+    // First: a worker may be recording its progress here on its own thread.
     UnregisterWindow(FHandle);
 }
 
