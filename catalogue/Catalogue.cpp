@@ -207,7 +207,8 @@ std::optional<std::string> FindFoldedText(TQuery& AQuery, const std::string& ATe
 
 std::optional<std::string> FindFoldedText(TConnection& AConnection, const char* ASQLFolded,
                                           const std::string& AText, TQueryCache* ACache) {
-    if (!NeedsFoldedLookup(AText))
+    // A server's collation has compared the letter case of every script already.
+    if (!NeedsFoldedLookup(AText) || AConnection.Engine().FoldsLetterCase())
         return std::nullopt;
     if (ACache != nullptr)
         return FindFoldedText(ACache->Query(AConnection, ASQLFolded), AText);

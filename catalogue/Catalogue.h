@@ -23,7 +23,9 @@ void BindSongParameters(TQuery& AQuery, const TKtvSongInfo& AInfo);
 // no letter with case variants outside ASCII. It walks the column's NOCASE order from one
 // possible spelling of AText to the next (each letter in each of its cases), so it reads a few
 // rows and never the whole table. Only the letters outside ASCII are varied: a Kelvin sign
-// stored for an ASCII k is not found. Database errors propagate.
+// stored for an ASCII k is not found. On an engine that folds every script's letter case itself
+// (FoldsLetterCase: PostgreSQL with the schema's collation) there is nothing left to find:
+// nullopt, without a query. Database errors propagate.
 std::optional<std::string> FindFoldedText(TConnection& AConnection, const char* ASQLFolded,
                                           const std::string& AText, TQueryCache* ACache = nullptr);
 

@@ -1,23 +1,29 @@
 #include "Connection.h"
 
+#include "PgConnectionString.h"
 #include "SQLiteEngine.h"
+#include "TextRules.h"
 
-#include <string_view>
+#include <atomic>
 
 namespace {
 
-// The engines, asked in order: the first that takes a connection string opens it. SQLite
-// takes every string (its Data Source names the file), so an engine for servers goes before it.
-struct TEngineKind {
-    bool (*Takes)(std::string_view AConnectionString);
-    std::unique_ptr<TDbEngine> (*Open)(const std::string& AConnectionString, TConnectMode AMode);
-};
-
-constexpr TEngineKind Engines[] = {
-    {&TSQLiteEngine::Takes, &TSQLiteEngine::Open},
-};
+std::atomic<TServerEngineOpen>& ServerEngine() {
+    static std::atomic<TServerEngineOpen> Open{nullptr};
+    return Open;
+}
 
 } // namespace
+
+bool NamesServerDatabase(std::string_view AName) { return IsPgConnectionString(AName); }
+
+std::string DatabaseDisplayName(std::string_view AName) {
+    if (!NamesServerDatabase(AName))
+        return std::string(AName);
+    return PgDisplayName(ParsePgConnectionString(AName));
+}
+
+void SetServerEngine(TServerEngineOpen AOpen) { ServerEngine().store(AOpen); }
 
 TConnection::TConnection() = default;
 
@@ -47,12 +53,17 @@ void TConnection::SetConnected(bool AValue) {
         FEngine.reset();
         return;
     }
-    for (const TEngineKind& Kind : Engines)
-        if (Kind.Takes(FConnectionString)) {
-            FEngine = Kind.Open(FConnectionString, FMode);
-            return;
-        }
-    throw TDatabaseError("No database engine takes the connection string");
+    // A server's connection string never reaches SQLite, which would take it for a file name.
+    if (NamesServerDatabase(FConnectionString)) {
+        const TServerEngineOpen Open = ServerEngine().load();
+        if (Open == nullptr)
+            throw TDatabaseError("Cannot open database " + Quoted(DatabaseDisplayName(FConnectionString)) +
+                                     ": this program has no PostgreSQL engine",
+                                 0, TDbFailure::Unusable);
+        FEngine = Open(FConnectionString, FMode);
+        return;
+    }
+    FEngine = TSQLiteEngine::Open(FConnectionString, FMode);
 }
 
 const std::string& TConnection::FileName() const {

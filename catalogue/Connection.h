@@ -1,6 +1,7 @@
 // TConnection: one connection to a database, as the catalogue code opens it (a connection
-// string, a mode, Connected), holding the engine the connection string calls for. Only SQLite
-// files (and a host's SQLite handle) are opened today; the engine is chosen in Connection.cpp.
+// string, a mode, Connected), holding the engine the connection string calls for: an SQLite file
+// (or a host's SQLite handle), or a database on a PostgreSQL server (PgConnectionString.h) once a
+// program has added that engine (UsePostgreSQL in PgEngine.h; the plug-in adds none).
 //
 // Thread safety: a connection may be used from any thread (its engine serialises calls); its
 // queries belong to the one thread that uses each.
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TConnection {
 public:
@@ -23,8 +25,8 @@ public:
     TConnection(const TConnection&) = delete;
     TConnection& operator=(const TConnection&) = delete;
 
-    // "Provider=...;Data Source=FILE;..." as the Jet provider takes it. Fails when the
-    // connection is open.
+    // "Provider=...;Data Source=FILE;..." as the Jet provider takes it, or a PostgreSQL
+    // connection string. Fails when the connection is open.
     void SetConnectionString(const std::string& AValue);
 
     // Fails when the connection is open.
@@ -34,7 +36,8 @@ public:
     void SetConnected(bool AValue);
     bool Connected() const { return FEngine != nullptr; }
 
-    // What errors name: the absolute file name ("" for a borrowed handle or when closed).
+    // What errors name: the absolute file name, or the server and database
+    // (postgresql://HOST:PORT/DATABASE); "" for a borrowed handle or when closed.
     const std::string& FileName() const;
 
     // The open engine; throws when closed.
@@ -48,6 +51,19 @@ private:
     TConnectMode FMode = TConnectMode::Default;
     std::string FConnectionString;
 };
+
+// True when AName (a Local= value, a --local argument) names a database on a server rather
+// than a file: a PostgreSQL connection string.
+bool NamesServerDatabase(std::string_view AName);
+// AName as messages show it: a file name as it is; for a server, what PgDisplayName makes of it
+// (server and database, never a user's password or another option).
+std::string DatabaseDisplayName(std::string_view AName);
+
+// Opens a connection string that NamesServerDatabase accepts.
+using TServerEngineOpen = std::unique_ptr<TDbEngine> (*)(const std::string& AConnectionString, TConnectMode AMode);
+// Installs the engine for databases on a server (UsePostgreSQL does). Without one, such a
+// connection string fails to open, saying so.
+void SetServerEngine(TServerEngineOpen AOpen);
 
 // Runs statements that take no parameters and return nothing (transaction control, pragmas, a
 // harmless write that takes the write lock); fails with the statement named.

@@ -8,8 +8,14 @@
 // Prepare and Step are the engine's bare words (the layer adds the database and the statement);
 // those of Execute and the transaction operations name the database and the statement.
 //
+// Transactions and savepoints keep SQLite's meaning on every engine: Begin holds the write lock
+// where the engine has one; a savepoint outside a transaction begins one that its release
+// commits; rolling back to a savepoint keeps the transaction going. An engine on which a failed
+// statement spoils the whole transaction (PostgreSQL) refuses to commit it: the commit throws.
+//
 // Thread safety: an engine may be used from any thread, one call at a time as the engine itself
-// ensures (SQLite: a serialized connection); a statement belongs to the one thread using it.
+// ensures (SQLite: a serialized connection; PostgreSQL: a lock of the engine's); a statement
+// belongs to the one thread using it.
 #pragma once
 
 #include "DbValue.h"
@@ -76,6 +82,12 @@ public:
     virtual void Execute(const std::string& ASQL) = 0;
     // The auto-number of the last row inserted on this connection.
     virtual std::int64_t LastInsertId() = 0;
+
+    // True when the engine's own comparison of text ignores letter case in every script (a
+    // server's collation does), so the layer's folded lookups (FindFoldedText) would only
+    // repeat what the database has already compared. False where only ASCII letters are
+    // folded (SQLite's NOCASE).
+    virtual bool FoldsLetterCase() const { return false; }
 
     // A transaction that holds the write lock from its start where the engine has one, so that
     // a lookup and the insert it leads to cannot be overtaken by another writer.

@@ -1,6 +1,7 @@
 // TDatabaseError: the one error type of the database layer. Its message names what failed (the
 // database and the statement where there is one); Code() is the engine's own code (SQLite's
-// extended result code) when the engine reported the failure, 0 otherwise.
+// extended result code, PostgreSQL's SQLSTATE as PgSqlState makes it a number) when the engine
+// reported the failure, 0 otherwise.
 #pragma once
 
 #include <stdexcept>
@@ -10,7 +11,12 @@
 // decides; callers ask DatabaseUnusable().
 enum class TDbFailure {
     Statement, // this statement's data (a constraint, a bad value, a missing column)
-    Unusable,  // the database itself has stopped working: every further statement would fail
+    // Another writer wrote the same row at the same moment (a server's unique key, deadlock or
+    // serialization failure): the transaction is undone, and the same work done again now
+    // finds the other writer's row.
+    Conflict,
+    Unusable,     // the database itself has stopped working: every further statement would fail
+    Disconnected, // the connection to a database server broke: a new connection may work
 };
 
 class TDatabaseError : public std::runtime_error {
@@ -24,7 +30,14 @@ public:
     // True when the database has stopped working (locked past the busy timeout, disk full, I/O
     // error, damaged or read-only file, gone): every further statement would fail the same way.
     // False for errors of one statement's data.
-    bool DatabaseUnusable() const { return FFailure == TDbFailure::Unusable; }
+    bool DatabaseUnusable() const {
+        return FFailure == TDbFailure::Unusable || FFailure == TDbFailure::Disconnected;
+    }
+    // The connection to a server broke (the server stopped, the network went): unusable until
+    // connected again.
+    bool ConnectionLost() const { return FFailure == TDbFailure::Disconnected; }
+    // Another writer's row got in the way: the work may be done again from its start.
+    bool Conflicting() const { return FFailure == TDbFailure::Conflict; }
 
 private:
     int FCode;

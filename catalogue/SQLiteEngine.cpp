@@ -137,8 +137,6 @@ sqlite3* SQLiteHandle(const TConnection& AConnection) {
     return Engine->Handle();
 }
 
-bool TSQLiteEngine::Takes(std::string_view) { return true; }
-
 TSQLiteEngine::TSQLiteEngine(sqlite3* AHandle, std::string AName, bool AOwned)
     : FHandle(AHandle), FName(std::move(AName)), FOwned(AOwned) {}
 

@@ -24,9 +24,8 @@ class TConnection;
 
 class TSQLiteEngine final : public TDbEngine {
 public:
-    // Takes every connection string: "Provider=...;Data Source=FILE;..." as the Jet provider
-    // takes it (only Data Source is used).
-    static bool Takes(std::string_view AConnectionString);
+    // "Provider=...;Data Source=FILE;..." as the Jet provider takes it (only Data Source is
+    // used); TConnection gives it every connection string that names no server.
     static std::unique_ptr<TDbEngine> Open(const std::string& AConnectionString, TConnectMode AMode);
     // A host's open handle, used as the host has set it up: never closed or reconfigured.
     static std::unique_ptr<TDbEngine> Borrow(sqlite3* AHandle);

@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Paths.h"
+#include "PgEngine.h"
 #include "Schema.h"
 
 #include <atomic>
@@ -28,9 +29,10 @@ bool IsFile(const std::string& AName) {
     return ::stat(AName.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
 }
 
-// A name from a file outside the program's folder is taken from that file's folder.
+// A name from a file outside the program's folder is taken from that file's folder; a database
+// on a server is named by its connection string, which no folder goes before.
 std::string FromFolderOf(const std::string& AFile, const std::string& AName) {
-    if (AName.empty() || AName.front() == NativePathStyle.Separator)
+    if (AName.empty() || AName.front() == NativePathStyle.Separator || NamesServerDatabase(AName))
         return AName;
     return ExtractFilePath(AFile) + AName;
 }
@@ -176,15 +178,22 @@ bool MakeUserLocalDatabase(const std::string& AFileName) {
 }
 
 std::string LocalConnectionString(const std::string& AFileName) {
+    // A server's connection string is the connection string.
+    if (NamesServerDatabase(AFileName))
+        return AFileName;
     return JetProvider + AFileName +
            ";Persist Security Info=false;Jet OLEDB:Database Password=RivaPolte";
 }
 
 std::string TotalConnectionString(const std::string& AFileName) {
+    // Passed on whole, so that the engine refuses it as a master, naming it without a password.
+    if (NamesServerDatabase(AFileName))
+        return AFileName;
     return JetProvider + AFileName + ";Persist Security Info=false;";
 }
 
 std::shared_ptr<TConnection> OpenConnection(const std::string& AConnectionString, TConnectMode AMode) {
+    UsePostgreSQL();
     auto Connection = std::make_shared<TConnection>();
     Connection->SetMode(AMode);
     Connection->SetConnectionString(AConnectionString);

@@ -186,7 +186,7 @@ int TCaseCollisions::Check(const std::string& APath, int AIndex, const TFileList
     std::size_t At = Hash & (FSlots.size() - 1);
     for (; FSlots[At].Index >= 0; At = (At + 1) & (FSlots.size() - 1))
         if (FSlots[At].Hash == Hash && FoldCase(AFiles.Utf8(FSlots[At].Index)) == Folded)
-            return FSlots[At].Index;
+            return FSlots[At].Index == AIndex ? -1 : FSlots[At].Index; // asked again for one file
     FSlots[At] = TSlot{Hash, AIndex};
     ++FUsed;
     return -1;

@@ -93,7 +93,7 @@ private:
 class TCaseCollisions {
 public:
     // The index in AFiles of an earlier path equal to APath (AFiles[AIndex]) but for letter
-    // case, or -1 (then this path is remembered).
+    // case, or -1 (then this path is remembered; asked again for AIndex, -1 again).
     int Check(const std::string& APath, int AIndex, const TFileList& AFiles);
     // Room for ACount paths at once, instead of doubling (and holding both blocks) as they come.
     void Reserve(std::size_t ACount);

@@ -38,8 +38,10 @@ void TRunReport::AddIndex(const TSongIdxReport& APart) {
         if (Total.Failures.size() < TSongIdxReport::MaxFailures)
             Total.Failures.push_back(Failure);
     Total.Interrupted = Total.Interrupted || APart.Interrupted;
-    if (Total.RunError.empty())
+    if (Total.RunError.empty()) {
         Total.RunError = APart.RunError;
+        Total.ConnectionLost = APart.ConnectionLost;
+    }
 }
 
 std::vector<TLeftOut> TRunReport::LeftOut() const {

@@ -6,6 +6,13 @@
 
 namespace {
 
+// How often a file is tried in all when it keeps meeting other writers' rows (each conflict
+// means another writer committed that row; ten at once on one file settle within a few tries).
+constexpr int FileAttempts = 10;
+
+// A file's attempt undone by a conflict, to be done again.
+struct TFileConflict {};
+
 // Finalizes the cached statements when the body ends, on the thread that used them.
 class TCacheRelease {
 public:
@@ -153,11 +160,13 @@ void TSongIdxThrd::CountFailure(const std::string& APath, const std::string& ATe
 bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AError, bool ACount) {
     std::string Text;
     bool Unusable = false;
+    bool Lost = false;
     try {
         std::rethrow_exception(AError);
     } catch (const TDatabaseError& Error) {
         Text = Error.what();
         Unusable = Error.DatabaseUnusable();
+        Lost = Error.ConnectionLost();
     } catch (const std::exception& Error) {
         Text = Error.what();
     } catch (...) {
@@ -165,9 +174,32 @@ bool TSongIdxThrd::FileFailed(const std::string& APath, std::exception_ptr AErro
     }
     if (ACount)
         CountFailure(APath, Text);
-    if (Unusable)
+    if (Unusable) {
         FReport->RunError = Text;
+        FReport->ConnectionLost = Lost;
+    }
     return Unusable;
+}
+
+void TSongIdxThrd::RetryOnConflict(TFileWrite& AFile, std::exception_ptr AError, bool ARetry) {
+    if (!ARetry)
+        return;
+    try {
+        std::rethrow_exception(AError);
+    } catch (const TDatabaseError& Error) {
+        if (!Error.Conflicting())
+            return;
+    } catch (...) {
+        return;
+    }
+    DropFile(AFile);
+    // The other writer may be waiting for a row of this group's earlier files while this one
+    // waits for its: what the group holds goes in first, so that neither waits on the other again.
+    if (!CommitGroup()) {
+        AFile.Ends = true;
+        return;
+    }
+    throw TFileConflict();
 }
 
 void TSongIdxThrd::BeginFile(TFileWrite& AFile) {
@@ -200,6 +232,7 @@ void TSongIdxThrd::KeepFile(TFileWrite& AFile, int AIndex, const std::string& AP
 void TSongIdxThrd::DropFile(TFileWrite& AFile) {
     if (!AFile.Written)
         return;
+    AFile.Written = false;
     if (AFile.Part) {
         AFile.Part.reset();
         return;
@@ -299,7 +332,7 @@ void TSongIdxThrd::IndexSongs() {
                 if (isInterruptionRequested()) {
                     FReport->Interrupted = true;
                     Ended = true;
-                } else if (!IndexFile(Ahead[static_cast<std::size_t>(K)], I, R)) {
+                } else if (!IndexFile(*Q, Names, Collisions, Ahead[static_cast<std::size_t>(K)], I, R)) {
                     Ended = true;
                 } else if (++InGroup; GroupAged()) {
                     Aged = true;
@@ -342,10 +375,27 @@ void TSongIdxThrd::ReadAhead(TQuery& Q, const TMasterNames& ANames, TCaseCollisi
     }
 }
 
-bool TSongIdxThrd::IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
+bool TSongIdxThrd::IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions,
+                             TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
+    ++FReport->Files;
+    // A conflict comes only once the other writer has committed (its row was what got in the
+    // way), so the file done again finds that row and rewrites or keeps it.
+    for (int Attempt = 1;; ++Attempt) {
+        // An attempt undone counts nothing: its match is counted again by the next.
+        const int Matched = FReport->Matched;
+        try {
+            return IndexFileOnce(AAhead, AIndex, R, Attempt < FileAttempts);
+        } catch (const TFileConflict&) {
+            FReport->Matched = Matched;
+        }
+        // The attempt took the row read ahead.
+        ReadAhead(Q, ANames, ACollisions, AIndex, AAhead);
+    }
+}
+
+bool TSongIdxThrd::IndexFileOnce(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R, bool ARetry) {
     R.Clear();
     const std::string& Path = AAhead.Path;
-    ++FReport->Files;
     TFileWrite File;
     const bool Found = AAhead.Found;
     try {
@@ -354,10 +404,11 @@ bool TSongIdxThrd::IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
         else if (AAhead.Error)
             std::rethrow_exception(AAhead.Error);
     } catch (...) {
+        RetryOnConflict(File, std::current_exception(), ARetry);
         R.Clear();
         FReport->Matched += Found ? 1 : 0;
         File.Failed = true;
-        File.Ends = FileFailed(Path, std::current_exception());
+        File.Ends = FileFailed(Path, std::current_exception()) || File.Ends;
         // Languages and types added before the failing column stay, as they would without the
         // transaction; a database that stopped working keeps nothing of the file.
         if (File.Ends) {
@@ -388,16 +439,17 @@ bool TSongIdxThrd::IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R) {
         KeepFile(File, AIndex, Path);
         return false;
     }
-    return Save(R, File, AIndex, Path);
+    return Save(R, File, AIndex, Path, ARetry);
 }
 
-bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath) {
+bool TSongIdxThrd::Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath, bool ARetry) {
     TSongWrite Write = TSongWrite::Kept;
     try {
         SaveSong(R, FOverWrite, &Write);
     } catch (...) {
+        RetryOnConflict(AFile, std::current_exception(), ARetry);
         AFile.Failed = true;
-        AFile.Ends = FileFailed(APath, std::current_exception());
+        AFile.Ends = FileFailed(APath, std::current_exception()) || AFile.Ends;
     }
     // The song row stays when its disco step failed (that step was undone whole), and counts
     // once it is committed. A database that stopped working keeps nothing of the file.

@@ -57,6 +57,8 @@ struct TSongIdxReport {
     // Why the run could not start (no master query) or ended early (a database stopped
     // working); empty when the run went through.
     std::string RunError;
+    // RunError is the connection to a database server breaking: a new connection may go on.
+    bool ConnectionLost = false;
 };
 
 using TSongIdxReportRef = std::shared_ptr<TSongIdxReport>;
@@ -142,9 +144,17 @@ private:
     void ReadAhead(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, int AIndex,
                    TFileAhead& AAhead);
     // Entry AIndex of the list, read ahead in AAhead, into R; false when the run ends after it.
-    bool IndexFile(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R);
+    // A file that meets another writer's row at the same moment (a server's conflict) is undone
+    // and done again, its master row read anew.
+    bool IndexFile(TQuery& Q, const TMasterNames& ANames, TCaseCollisions& ACollisions, TFileAhead& AAhead,
+                   int AIndex, TKtvSongInfo& R);
+    // One attempt at it; throws TFileConflict (the file undone) when ARetry and it met a conflict.
+    bool IndexFileOnce(TFileAhead& AAhead, int AIndex, TKtvSongInfo& R, bool ARetry);
     // Saves R and keeps the file in its group; false when the run ends after it.
-    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath);
+    bool Save(const TKtvSongInfo& R, TFileWrite& AFile, int AIndex, const std::string& APath, bool ARetry);
+    // When AError is a conflict and ARetry: undoes the file, commits what its group holds and
+    // throws TFileConflict.
+    void RetryOnConflict(TFileWrite& AFile, std::exception_ptr AError, bool ARetry);
     // The file's writes begin: in the group's transaction (begun when there is none), inside a
     // savepoint of the file's own when files are grouped.
     void BeginFile(TFileWrite& AFile);

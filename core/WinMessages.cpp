@@ -48,6 +48,9 @@ struct TCallsInFlight {
 
 struct TRegistration {
     std::shared_ptr<TMessageHandler> Handler;
+    // The messages handled on the sender's thread, and their handler.
+    std::vector<unsigned> SenderMessages;
+    std::shared_ptr<TMessageHandler> SenderHandler;
     // The window's thread; null for a SenderThread registration, which needs none.
     std::shared_ptr<TThreadSlot> Slot;
     std::uint64_t Serial = 0;
@@ -435,7 +438,7 @@ QThread* CurrentThread() {
 } // namespace
 
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle,
-                             TDelivery ADelivery) {
+                             TDelivery ADelivery, TSenderThreadMessages AOnSenderThread) {
     auto& R = Registry();
     const TThreadSlotRef Slot = ADelivery == TDelivery::WindowThread ? SlotOf(AWindow->thread()) : nullptr;
     TWindowHandle Handle = AHandle;
@@ -459,6 +462,10 @@ TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindow
         Serial = R.NextSerial++;
         TRegistration& Window = R.Windows[Handle];
         Window.Handler = std::make_shared<TMessageHandler>(std::move(AHandler));
+        if (AOnSenderThread.Handler) {
+            Window.SenderMessages = std::move(AOnSenderThread.Messages);
+            Window.SenderHandler = std::make_shared<TMessageHandler>(std::move(AOnSenderThread.Handler));
+        }
         Window.Slot = Slot;
         Window.Serial = Serial;
     }
@@ -555,11 +562,14 @@ TLParam SendMessageW(TWindowHandle AHandle, unsigned AMsg, TWParam AWParam, TLPa
     const TThreadSlotRef Slot = Window.Slot;
     if (Slot && Slot->Ended)
         return 0; // the window's thread has ended: nothing will handle it
-    // A SenderThread handler, or a window of this very thread (which can only go on this
-    // thread, so it is alive for the call): a direct call, counted while it runs so that ending
-    // the registration elsewhere waits for it.
-    if (!Slot || Slot->Thread == Current) {
-        const std::shared_ptr<TMessageHandler> Handler = Window.Handler;
+    // A SenderThread handler, a message the window takes on the sender's thread, or a window of
+    // this very thread (which can only go on this thread, so it is alive for the call): a direct
+    // call, counted while it runs so that ending the registration elsewhere waits for it.
+    const bool OnSender = Window.SenderHandler &&
+                          std::find(Window.SenderMessages.begin(), Window.SenderMessages.end(), AMsg) !=
+                              Window.SenderMessages.end();
+    if (!Slot || OnSender || Slot->Thread == Current) {
+        const std::shared_ptr<TMessageHandler> Handler = OnSender ? Window.SenderHandler : Window.Handler;
         const TCallScope Scope(Window.Calls);
         Guard.unlock();
         return (*Handler)(AMsg, AWParam, ALParam);

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QObject;
 
@@ -38,13 +39,23 @@ using THostLink = std::function<TLParam(TWindowHandle AHandle, unsigned AMsg, TW
 // message is a direct call on the sender's thread: no hop and no wait per message.
 enum class TDelivery { WindowThread, SenderThread };
 
+// The messages a window takes on the sender's thread, whatever thread the window is on: each is
+// a direct call of Handler (which must be thread-safe) on the thread that sends it, still
+// synchronous and so in the order each sender sent them, but without waking the window's thread
+// and waiting for it. For what a window only records (a worker's progress, shown at screen rate).
+struct TSenderThreadMessages {
+    std::vector<unsigned> Messages;
+    TMessageHandler Handler;
+};
+
 // Registers AWindow's handler under AHandle (0 picks a fresh handle) and returns the handle.
 // The registration ends by itself when AWindow is destroyed.
 TWindowHandle RegisterWindow(QObject* AWindow, TMessageHandler AHandler, TWindowHandle AHandle = 0,
-                             TDelivery ADelivery = TDelivery::WindowThread);
-// Once this returns, no handler call of the registration runs on another thread any more:
-// calls in flight on other threads are waited for (one on this thread is not: it may be the
-// caller).
+                             TDelivery ADelivery = TDelivery::WindowThread,
+                             TSenderThreadMessages AOnSenderThread = {});
+// Once this returns, no handler call of the registration (of either handler) runs on another
+// thread any more: calls in flight on other threads are waited for (one on this thread is not:
+// it may be the caller).
 void UnregisterWindow(TWindowHandle AHandle);
 
 // Delivers the message and waits until it has been handled; returns the handler's result.

@@ -1,7 +1,10 @@
 // The connection-string reader on any text and key, against a reference reading; and a data
-// source put after a provider reads back as itself, trimmed and unquoted.
+// source put after a provider reads back as itself, trimmed and unquoted. The PostgreSQL
+// reader on any text, and on strings of each form holding a password: always refused, never
+// shown; a Jet string is never taken for a server.
 #include "ConnectionString.h"
 #include "FuzzSupport.h"
+#include "PgConnectionString.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -78,10 +81,75 @@ std::string Recased(std::string_view AKey, FuzzedDataProvider& AInput) {
     return Result;
 }
 
+// A password no other part of the string holds.
+constexpr std::string_view Secret = "S3cr3tPw";
+
+std::string WithoutSecret(std::string AText) {
+    for (auto At = AText.find(Secret); At != std::string::npos; At = AText.find(Secret))
+        AText.erase(At, Secret.size());
+    return AText;
+}
+
+// A server's string of one of the three forms, its parts from the input, holding the password.
+std::string WithPassword(FuzzedDataProvider& AInput) {
+    const auto Part = [&AInput](const char* AStops) {
+        std::string Text = AInput.ConsumeRandomLengthString(24);
+        std::erase_if(Text, [AStops](char C) { return std::string_view(AStops).find(C) != std::string_view::npos; });
+        return WithoutSecret(Text);
+    };
+    // No '%' either: a URI's part decoded could spell the password.
+    const std::string User = Part("@/?:;'% \\"), Host = Part("@/?;'% \\"), Database = Part("?;'% \\");
+    switch (AInput.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        return "postgresql://" + User + ":" + std::string(Secret) + "@" + Host + "/" + Database;
+    case 1:
+        return "postgres://" + Host + "/" + Database + "?password=" + std::string(Secret);
+    case 2:
+        return "host='" + Host + "' password=" + std::string(Secret) + " dbname='" + Database + "'";
+    default:
+        return "Provider=PostgreSQL;Host=" + Host + ";Password=" + std::string(Secret) + ";Database=" + Database;
+    }
+}
+
+void CheckServerString(FuzzedDataProvider& AInput) {
+    switch (AInput.ConsumeIntegralInRange(0, 2)) {
+    case 0: {
+        // Any text: read without a crash; what it shows holds no more than the text.
+        const std::string Text = AInput.ConsumeRemainingBytesAsString();
+        if (IsPgConnectionString(Text)) {
+            const TPgConnectInfo Info = ParsePgConnectionString(Text);
+            FUZZ_CHECK(PgDisplayName(Info).rfind("postgresql://", 0) == 0);
+        }
+        return;
+    }
+    case 1: {
+        const std::string Text = WithPassword(AInput);
+        FUZZ_CHECK(IsPgConnectionString(Text));
+        const TPgConnectInfo Info = ParsePgConnectionString(Text);
+        FUZZ_CHECK(Info.Problem.find("holds a password") != std::string::npos);
+        FUZZ_CHECK(Info.Problem.find(Secret) == std::string::npos);
+        FUZZ_CHECK(PgDisplayName(Info).find(Secret) == std::string::npos);
+        return;
+    }
+    default: {
+        const std::string Provider = WithoutSemicolons(AInput.ConsumeRandomLengthString(64));
+        const std::string Text = "Provider=" + Provider + ";Data Source=" + AInput.ConsumeRemainingBytesAsString();
+        const std::string Named = Unquoted(TrimControls(Provider));
+        if (Named.size() < 10 || Folded(std::string_view(Named).substr(0, 10)) != "POSTGRESQL")
+            FUZZ_CHECK(!IsPgConnectionString(Text));
+        return;
+    }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASize) {
     FuzzedDataProvider Input(AData, ASize);
+    if (Input.ConsumeIntegralInRange(0, 2) == 0) {
+        CheckServerString(Input);
+        return 0;
+    }
     if (Input.ConsumeBool()) {
         const std::string Key = Input.ConsumeRandomLengthString(64);
         const std::string Text = Input.ConsumeRemainingBytesAsString();

@@ -44,7 +44,7 @@ TIndexRun::TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, co
     : FOptions(AOptions), FSongsDir(ASongsDir), FRoot(ARoot), FLocal(std::move(ALocal)), FHooks(AHooks),
       FProgress(AOptions.Quiet), FFileDelay(std::max(0, AHooks.FileDelayMs)),
       FEntryDelay(std::max(0, AHooks.EntryDelayMs)) {
-    FEnd.StopFile = AOptions.Master;
+    FEnd.StopFile = QString::fromStdString(DatabaseDisplayName(AOptions.Master.toStdString()));
 }
 
 int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError) {
@@ -64,7 +64,9 @@ int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTo
         Watch.emplace(*this);
     FirstPass(ACnnLocal, ACnnTotal, AStartError, Watch ? &*Watch : nullptr);
     bool Watched = false;
-    if (Watch && !FSearchInterrupted && !FTotals.Index.Interrupted && FTotals.Index.RunError.empty()) {
+    // A server that went away during the first pass is waited for by the watch.
+    if (Watch && !FSearchInterrupted && !FTotals.Index.Interrupted &&
+        (FTotals.Index.RunError.empty() || FTotals.Index.ConnectionLost)) {
         // The first pass is told as in a run without --watch; the end tells the totals.
         PrintSummary(FTotals, FOptions, FSongsDir, FEnd);
         Watched = true;
@@ -184,7 +186,7 @@ TStringListRef TIndexRun::WithoutKnown(const TConnectionRef& ALocal, const TStri
     if (!ASkip || AFiles->isEmpty())
         return AFiles;
     std::unordered_set<std::string> Known;
-    AReport.RunError = ReadKnownPaths(ALocal, Known);
+    AReport.RunError = ReadKnownPaths(ALocal, Known, &AReport.ConnectionLost);
     if (!AReport.RunError.empty()) {
         StopAtLocal();
         return AFiles;

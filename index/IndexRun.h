@@ -33,8 +33,9 @@ struct TFileId {
     ino_t Inode = 0;
 };
 
-// The local song database: its absolute name, and the file it named when opened (none when
-// the run does not open it).
+// The local song database: its absolute name (for a database on a server, the server and the
+// database as postgresql://HOST:PORT/DATABASE), and the file it named when opened (none when
+// the run does not open it, and for a server).
 struct TLocalFile {
     QString Name;
     std::optional<TFileId> Id;

@@ -61,6 +61,12 @@ std::string CheckSongsDir(const QString& AGiven, QString& ASongsDir, QString& AR
 std::string FindLocal(const QString& AProgramFile, QString& ALocal, bool& AMakeOwn) {
     const TConfigPlaces Places = StandardConfigPlaces(AProgramFile.toStdString());
     const TConfigValue Named = ReadLocalFileName(Places);
+    AMakeOwn = false;
+    // A database on a server is there or not when connecting.
+    if (NamesServerDatabase(Named.Value)) {
+        ALocal = QString::fromStdString(Named.Value);
+        return {};
+    }
     ALocal = QDir(QString::fromStdString(GetProgramDir(Places.ProgramFile)))
                  .absoluteFilePath(QString::fromStdString(Named.Value));
     AMakeOwn = Named.Origin == TConfigOrigin::UserDefault;
@@ -79,10 +85,11 @@ std::string CheckNames(const TIndexOptions& AOptions, const QString& ALocal) {
             if (const std::string Problem = WritableProblem(*Output); !Problem.empty())
                 return "cannot write " + Quoted(*Output) + ": " + Problem;
     // A connection string ends its data source at the first ";": such a name would open
-    // another file, or fail naming a file that does not exist.
+    // another file, or fail naming a file that does not exist. (A server's connection string is
+    // no file name.)
     for (const auto& [What, File] :
          {std::pair{"master catalogue", AOptions.Master}, std::pair{"local song database", ALocal}})
-        if (File.contains(u';'))
+        if (File.contains(u';') && !NamesServerDatabase(File.toStdString()))
             return std::string(What) + " " + Quoted(File) + ": cannot be opened: a database file name must not contain \";\"";
     return {};
 }
@@ -118,9 +125,11 @@ TConnectionRef OpenLocal(const QString& ALocal, bool AMakeOwn, TLocalFile& AFile
     std::string Error;
     TConnectionRef Local = OpenConnection(LocalConnectionString(ALocal.toStdString()), TConnectMode::Default, Error);
     if (!Local) {
-        AStatus = Refuse("local song database " + Quoted(ALocal) + ": " + Error);
+        AStatus = Refuse("local song database " + Quoted(AFile.Name) + ": " + Error);
         return nullptr;
     }
+    if (NamesServerDatabase(ALocal.toStdString()))
+        return Local;
     if (struct stat Info {}; stat(QFile::encodeName(AFile.Name).constData(), &Info) == 0)
         AFile.Id = TFileId{Info.st_dev, Info.st_ino};
     return Local;
@@ -146,14 +155,20 @@ int IndexWith(const TIndexOptions& AOptions, const QString& AProgramFile, const 
     const TConnectionRef CnnTotal =
         OpenConnection(TotalConnectionString(AOptions.Master.toStdString()), TConnectMode::ShareDenyNone, Error);
     if (!CnnTotal)
-        return Refuse("master catalogue " + Quoted(AOptions.Master) + ": " + Error);
+        return Refuse("master catalogue " + Quoted(DatabaseDisplayName(AOptions.Master.toStdString())) + ": " + Error);
     // A master whose songs cannot be read cannot start a run: that is found before the local
     // database is opened (which switches it to WAL), so the local file stays as it was.
     const std::string StartError = MasterProblem(*CnnTotal);
-    // The name as the connection takes it, to tell later whether it still names that file.
-    std::error_code PathError;
-    const std::filesystem::path LocalPath = std::filesystem::absolute(Local.toStdString(), PathError).lexically_normal();
-    TLocalFile LocalFile{PathError ? Local : QString::fromStdString(LocalPath.string()), std::nullopt};
+    // The name as the connection takes it, to tell later whether it still names that file; a
+    // database on a server by its server and name alone (no password, no other option).
+    TLocalFile LocalFile{QString::fromStdString(DatabaseDisplayName(Local.toStdString())), std::nullopt};
+    if (!NamesServerDatabase(Local.toStdString())) {
+        std::error_code PathError;
+        const std::filesystem::path LocalPath =
+            std::filesystem::absolute(Local.toStdString(), PathError).lexically_normal();
+        if (!PathError)
+            LocalFile.Name = QString::fromStdString(LocalPath.string());
+    }
     TConnectionRef CnnLocal;
     if (StartError.empty()) {
         int Status = IndexExitRefused;

@@ -4,7 +4,7 @@
 
 #include <variant>
 
-std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std::string>& APaths) {
+std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std::string>& APaths, bool* ALost) {
     try {
         // Stepped row by row: only the paths are kept.
         TQuery Query(*ALocal);
@@ -13,6 +13,8 @@ std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std:
             if (!std::holds_alternative<std::monostate>(Query.FieldValue(0)))
                 APaths.insert(Query.FieldAsString(0));
     } catch (const TDatabaseError& Error) {
+        if (ALost != nullptr)
+            *ALost = Error.ConnectionLost();
         return std::string("cannot read the known songs: ") + Error.what();
     }
     return {};
@@ -21,11 +23,14 @@ std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std:
 bool HasSongRow(const TConnectionRef& ALocal, const std::string& APath) {
     try {
         TQuery Query(*ALocal);
-        // The first comparison uses the column's index (letter case folded), the second is exact.
-        Query.SetSQL("select 1 from Songs where FilePath = :Path and FilePath = :Path collate binary");
+        // The database compares through the column's index, letter case folded; the path
+        // itself is compared here, byte for byte, on every engine.
+        Query.SetSQL("select FilePath from Songs where FilePath = :Path");
         Query.SetText("Path", APath);
-        Query.Open();
-        return !Query.Eof();
+        for (Query.Open(); !Query.Eof(); Query.Next())
+            if (Query.FieldAsString(0) == APath)
+                return true;
+        return false;
     } catch (const TDatabaseError&) {
         return true;
     }

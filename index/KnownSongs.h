@@ -7,7 +7,9 @@
 #include <string>
 #include <unordered_set>
 
-// Every FilePath of Songs into APaths; "" when read, else the error.
-std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std::string>& APaths);
+// Every FilePath of Songs into APaths; "" when read, else the error (ALost, when given, says
+// whether it was the connection to the server breaking).
+std::string ReadKnownPaths(const TConnectionRef& ALocal, std::unordered_set<std::string>& APaths,
+                           bool* ALost = nullptr);
 // Whether the local database has a song row for exactly APath (true when it cannot tell).
 bool HasSongRow(const TConnectionRef& ALocal, const std::string& APath);

@@ -66,6 +66,16 @@ bool Unchanged(const std::unordered_map<std::string, TFileMark>& AAccounted, con
     return Mark && *Mark == Handled->second;
 }
 
+// A report whose run a broken connection ended: the file being written then is not a failure
+// of its own, as the watch does it again once connected.
+void ForgetLostFile(TSongIdxReport& AReport) {
+    if (!AReport.ConnectionLost || AReport.Failed <= 0 || AReport.Failures.empty() ||
+        AReport.Failures.back().Error != AReport.RunError)
+        return;
+    AReport.Failures.pop_back();
+    --AReport.Failed;
+}
+
 // inotify_add_watch, or the tests' stand-in that runs out after ALimit watches (0: the kernel's).
 TFolderWatcher::TAddWatch WatchStandIn(int ALimit) {
     if (ALimit <= 0)
@@ -93,6 +103,7 @@ TSongIdxReport TWatch::IndexFirst(const TConnectionRef& ALocal, const TConnectio
                                   const TStringListRef& AFiles) {
     const std::vector<std::optional<TFileMark>> Marks = MarksOf(*AFiles);
     TSongIdxReport Report = FRun.Index(ALocal, ATotal, AFiles, false);
+    ForgetLostFile(Report);
     Remember(ALocal, *AFiles, Marks, Report);
     return Report;
 }
@@ -108,6 +119,8 @@ void TWatch::Run(const TConnectionRef& ALocal, const TConnectionRef& ATotal) {
         TellLimit();
     }
     FFirstEvent = FLastEvent = FLastPass = TClock::now();
+    if (FRun.Totals().Index.ConnectionLost && !Reconnect(ALocal, FRun.Totals().Index.RunError))
+        return;
     while (!Signalled() && !(FPassLimit > 0 && FPasses >= FPassLimit)) {
         Wait();
         if (Signalled() || !Turn(ALocal, ATotal))
@@ -140,7 +153,8 @@ bool TWatch::Turn(const TConnectionRef& ALocal, const TConnectionRef& ATotal) {
         Say("the song folder " + Quoted(FRun.SongsDir()) + " is gone; waiting for it to return");
         return true;
     }
-    if (Events.Overflow || (FWatcher.LimitReached() && Now - FLastPass >= FRescan)) {
+    if (FPassDue || Events.Overflow || (FWatcher.LimitReached() && Now - FLastPass >= FRescan)) {
+        FPassDue = false;
         FLastPass = Now;
         FBatch.clear();
         return FullPass(ALocal, ATotal);
@@ -238,7 +252,7 @@ bool TWatch::FullPass(const TConnectionRef& ALocal, const TConnectionRef& ATotal
     const TStringListRef Unknown = FRun.WithoutKnown(ALocal, New, true, Part, false);
     if (!Part.RunError.empty()) {
         Totals.AddIndex(Part);
-        return false;
+        return Part.ConnectionLost && Reconnect(ALocal, Part.RunError);
     }
     Totals.Seen += static_cast<int>(Unknown->size());
     Totals.Collected += static_cast<int>(Unknown->size());
@@ -258,6 +272,7 @@ bool TWatch::IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATota
         const std::vector<std::optional<TFileMark>> Marks = MarksOf(*Unknown);
         // A watch tells files one by one, not with a progress line.
         Part = FRun.Index(ALocal, ATotal, Unknown, true);
+        ForgetLostFile(Part);
         Remember(ALocal, *Unknown, Marks, Part);
     }
     FRun.Totals().IndexSeconds += std::chrono::duration<double>(TClock::now() - Start).count();
@@ -266,7 +281,37 @@ bool TWatch::IndexMore(const TConnectionRef& ALocal, const TConnectionRef& ATota
         std::fprintf(stderr, "%s: indexed %d file%s (%d new, %d rewritten, %d kept, %zu unmatched, %d failed)\n",
                      ProgramName, Part.Files, Part.Files == 1 ? "" : "s", Part.Inserted, Part.Updated, Part.Kept,
                      Part.Unmatched.size(), Part.Failed);
+    if (Part.ConnectionLost)
+        return Reconnect(ALocal, Part.RunError);
     return Part.RunError.empty();
+}
+
+bool TWatch::Reconnect(const TConnectionRef& ALocal, const std::string& AError) {
+    const std::string Name = Quoted(FRun.Local().Name);
+    Say("lost the connection to the local song database " + Name + " (" + OneLine(AError) +
+        "); waiting for it to come back");
+    for (bool First = true;; First = false) {
+        if (!First) {
+            pollfd Poll{SignalFd(), POLLIN, 0};
+            poll(&Poll, 1, 1000);
+        }
+        if (Signalled())
+            return false;
+        try {
+            ALocal->SetConnected(false);
+            ALocal->SetConnected(true);
+            break;
+        } catch (const std::exception&) {
+            // Still away: tried again in a second, without saying so again.
+        }
+    }
+    Say("connected again to the local song database " + Name + "; looking for what came meanwhile");
+    // The run goes on: the broken connection did not end it.
+    TSongIdxReport& Totals = FRun.Totals().Index;
+    Totals.RunError.clear();
+    Totals.ConnectionLost = false;
+    FPassDue = true;
+    return true;
 }
 
 // Remembers the files of AFiles that APart handled without giving them a song row (unmatched,

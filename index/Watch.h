@@ -7,6 +7,10 @@
 // their version (inode, size, time) and left alone while unchanged; files with a row are
 // skipped as known. What a pass counts is only what it found new, and the memory kept is
 // bounded by what the folder holds.
+//
+// A local database on a server that goes away (restarted, the network down) is waited for: the
+// watch says so once, connects again as soon as it answers, and passes over the folder for what
+// came meanwhile; the file that was being written when the connection broke is done again.
 #pragma once
 
 #include "FolderWatcher.h"
@@ -71,6 +75,10 @@ private:
     void Remember(const TConnectionRef& ALocal, const TFileList& AFiles,
                   const std::vector<std::optional<TFileMark>>& AMarks, const TSongIdxReport& APart);
     bool LocalStillNamed();
+    // The connection to the local database's server broke (AError): waits until it can be
+    // opened again, trying every second, and has a full pass made next. False when a signal
+    // came first (the error then ends the watch).
+    bool Reconnect(const TConnectionRef& ALocal, const std::string& AError);
     bool NotCollectedHere(const std::string& APath);
     void TellNotCollected(const std::string& APath, const QString& AReason, bool AFile);
     void TellLimit();
@@ -82,6 +90,7 @@ private:
     std::chrono::milliseconds FRescan;
     int FPassLimit;
     int FPasses = 0;
+    bool FPassDue = false; // connected again: what came meanwhile is looked for
     std::set<std::string> FBatch;
     TClock::time_point FFirstEvent = TClock::now();
     TClock::time_point FLastEvent = TClock::now();

@@ -45,4 +45,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     mdbtools-dev libxcb1-dev clang libclang-rt-14-dev linux-perf tmux bc \
     qt6-tools-dev qt6-l10n-tools qt6-translations-l10n ccache \
     lintian desktop-file-utils fakeroot dpkg-dev file locales \
-    appstream systemd imagemagick
+    appstream systemd imagemagick \
+    libpq-dev postgresql postgresql-common

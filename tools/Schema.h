@@ -6,8 +6,10 @@
 
 enum class TSchemaKind { Local, Master };
 
-// The DDL text of a schema.
+// The DDL text of a schema (SQLite).
 const char* SchemaText(TSchemaKind AKind);
+// The local schema for a PostgreSQL server (schema/local-postgresql.sql).
+const char* ServerSchemaText();
 
 // Creates FILE (which must not exist yet) holding the empty tables of the schema.
 // Throws std::runtime_error naming the file on failure.

@@ -85,13 +85,17 @@ TMainForm::TMainForm(const QStringList& AArguments, const QString& AProgramFile,
     cnnLocal = std::make_shared<TConnection>();
     cnnTotal = std::make_shared<TConnection>();
     cnnTotal->SetMode(TConnectMode::ShareDenyNone);
+    FRunProgress = new TRunProgress([this] { ShowRunAtFrameRate(); }, this);
     FHandle = RegisterWindow(
         this, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return WndProc(AMsg, AWParam, ALParam); },
-        static_cast<TWindowHandle>(winId()));
+        static_cast<TWindowHandle>(winId()), TDelivery::WindowThread,
+        {{WM_WIZ_STATUS, WM_WIZ_PROGRESS},
+         [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return WorkerMessage(AMsg, AWParam, ALParam); }});
     FormCreate();
 }
 
 TMainForm::~TMainForm() {
+    // First: a worker may be recording its progress here on its own thread.
     UnregisterWindow(FHandle);
 }
 
@@ -153,13 +157,16 @@ void TMainForm::OpenDatabases(bool& Canceled) {
         Refuse(Canceled, tr("请指定“总歌库数据库”文件的存放位置!"), edtTotalPath);
         return;
     }
-    if (!QFileInfo(Text).isFile()) {
+    // A server named as the master is refused by its engine, below, naming it without a password.
+    const bool TotalOnServer = NamesServerDatabase(Text.toStdString());
+    if (!TotalOnServer && !QFileInfo(Text).isFile()) {
         Refuse(Canceled, tr("指定的数据库文件不存在!") + QLatin1Char('\r') + PathLine(Text, PathProblem(Text, false)),
                edtTotalPath, {Text});
         return;
     }
     const TConfigValue Local = ReadLocalFileName(FPlaces);
-    const QString LocalFile = QString::fromStdString(Local.Value);
+    // A database on a server is shown by its server and name alone, never with a password.
+    const QString LocalFile = QString::fromStdString(DatabaseDisplayName(Local.Value));
     if (Local.Origin == TConfigOrigin::UserDefault) {
         // Named nowhere: the user's own, made empty the first time.
         try {
@@ -179,12 +186,13 @@ void TMainForm::OpenDatabases(bool& Canceled) {
         Origin = tr("%1 中没有 Local，这是默认的位置。").arg(QString::fromStdString(Local.File));
     // Confirmed again after a failure: both connections start afresh with today's names.
     const QString ConfigFile = QString::fromStdString(Local.File);
-    if (Connect(cnnLocal, LocalConnectionString(LocalFile.toStdString()), TConnectMode::Default,
+    const QString TotalShown = TotalOnServer ? QString::fromStdString(DatabaseDisplayName(Text.toStdString())) : Text;
+    if (Connect(cnnLocal, LocalConnectionString(Local.Value), TConnectMode::Default,
                 tr("无法正确连接歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(LocalFile), LocalFile, Origin,
                 {LocalFile, ConfigFile}, nullptr, Canceled))
         Connect(cnnTotal, TotalConnectionString(Text.toStdString()), TConnectMode::ShareDenyNone,
-                tr("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(Text), Text, QString(),
-                {Text, ConfigFile}, edtTotalPath, Canceled);
+                tr("无法正确连接总歌库数据库“%1”。\r请检查数据库文件是否正常。").arg(TotalShown), TotalShown,
+                QString(), {TotalShown, ConfigFile}, edtTotalPath, Canceled);
 }
 
 bool TMainForm::Connect(TConnectionRef& ATarget, const std::string& AConnectionString, TConnectMode AMode,

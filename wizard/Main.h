@@ -9,6 +9,7 @@
 #include "Config.h"
 #include "FileList.h"
 #include "FrmWizard.h"
+#include "RunProgress.h"
 #include "RunReport.h"
 #include "SongsThrd.h"
 #include "ThrdFileSearch.h"
@@ -73,7 +74,12 @@ protected:
     void edtTotalPathButtonClick();
     void FormCloseQuery(bool& CanClose) override;
     void FormClose() override;
+    // The messages handled on the window's thread (WM_WIZ_CLOSE).
     virtual TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam);
+    // WM_WIZ_STATUS and WM_WIZ_PROGRESS, handled on the thread that sends them (the index
+    // worker's own, the window's for the search): recorded, and shown by the window's thread.
+    // Called on other threads until the window's registration has ended (its destructor).
+    virtual TLParam WorkerMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam);
 
     QWidget* pnl1;
     QLabel* lblHint1_0;
@@ -168,8 +174,10 @@ private:
     void AddNote(const QString& AText, bool AError);
     // A worker is still running (its question on closing means something).
     bool Working() const;
-    // Puts the latest index progress on the bar and its label, if it is not there yet.
-    void ShowIndexProgress();
+    // Puts what the workers reported and is not shown yet on the pages' labels and the bar.
+    void ShowRun();
+    // The same, at most once a screen frame (else once the frame is over).
+    void ShowRunAtFrameRate();
     void WriteChoices();
     // What the last run did, as far as it went.
     TRunReport RunReport() const;
@@ -191,15 +199,14 @@ private:
     bool FReleased = false;
     // True while the close question is on screen.
     bool FAsking = false;
-    // The search count as last sent, and whether putting it on its label is queued.
-    TWParam FSearchCount = 0;
+    // What the workers reported, written on their threads.
+    TRunProgress* FRunProgress = nullptr;
+    // Showing the search count is queued for the event loop's next pass.
     bool FSearchCountQueued = false;
-    // The index progress as last sent, shown on the bar and its label at screen rate.
-    TWParam FIndexDoneCount = 0;
-    TLParam FIndexTotal = 0;
-    bool FIndexProgressDue = false;
-    QElapsedTimer FIndexProgressShown;
-    QTimer* FIndexProgressTimer = nullptr;
+    // When the bar last moved (it repaints at once when it does), and the timer that shows the
+    // reports once that frame is over.
+    QElapsedTimer FProgressShown;
+    QTimer* FRunShowTimer = nullptr;
 };
 
 // The program: creates the window, shows it and runs the event loop until it is closed; then

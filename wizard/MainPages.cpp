@@ -183,10 +183,10 @@ void TMainForm::BuildIndexPage() {
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
-    FIndexProgressTimer = new QTimer(this);
-    FIndexProgressTimer->setSingleShot(true);
-    FIndexProgressTimer->setTimerType(Qt::PreciseTimer);
-    connect(FIndexProgressTimer, &QTimer::timeout, this, [this] { ShowIndexProgress(); });
+    FRunShowTimer = new QTimer(this);
+    FRunShowTimer->setSingleShot(true);
+    FRunShowTimer->setTimerType(Qt::PreciseTimer);
+    connect(FRunShowTimer, &QTimer::timeout, this, [this] { ShowRun(); });
 }
 
 void TMainForm::BuildEndPage() {

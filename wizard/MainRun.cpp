@@ -20,15 +20,15 @@
 
 namespace {
 
-// A screen's frame: the index progress changes the bar and its label at most this often.
+// A screen's frame: what the index worker reports changes the page at most this often.
 constexpr int ProgressFrameMs = 16;
 
 // A status text as the window shows it: a worker's status in the window's language, any other
 // text as it came.
-QString StatusText(TLParam AText) {
-    if (const std::optional<TWorkerStatus> Status = WorkerStatusOf(AText))
-        return QCoreApplication::translate("TWorkerStatus", WorkerStatusSource(*Status));
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(AText));
+QString StatusText(const TSentStatus& AStatus) {
+    if (AStatus.Status)
+        return QCoreApplication::translate("TWorkerStatus", WorkerStatusSource(*AStatus.Status));
+    return AStatus.Text;
 }
 
 } // namespace
@@ -112,7 +112,8 @@ void TMainForm::ThreadDone(TWorker AWorker) {
         FProgressMovie->jumpToFrame(0);
         SetStep(4);
     } else {
-        ShowIndexProgress();
+        // Everything the worker reported has been recorded by now.
+        ShowRun();
         // The run is over: a close question still open asks about nothing and goes.
         if (FAsking)
             DismissOpenBoxes();
@@ -213,72 +214,72 @@ void TMainForm::FitSearchCount() {
     lblsRight->move(466 - lblsRight->width(), 180);
 }
 
-void TMainForm::ShowIndexProgress() {
-    FIndexProgressTimer->stop();
-    if (!FIndexProgressDue)
-        return;
-    FIndexProgressDue = false;
-    FIndexProgressShown.start();
-    ProgressBar->setMaximum(static_cast<int>(FIndexTotal));
-    ProgressBar->setValue(static_cast<int>(FIndexDoneCount));
-    lblaRight->setText(QStringLiteral("%1/%2").arg(FIndexDoneCount).arg(FIndexTotal));
+void TMainForm::ShowRun() {
+    FRunShowTimer->stop();
+    const TRunProgress::TState State = FRunProgress->Take();
+    if (State.SearchStatusChanged) {
+        lblsLeft->setText(StatusText(State.SearchStatus));
+        lblsLeft->adjustSize();
+    }
+    if (State.SearchCountChanged)
+        SetSearchCount(QString::number(State.SearchCount));
+    if (State.IndexStatusChanged)
+        lblaLeft->setText(StatusText(State.IndexStatus));
+    if (State.IndexProgressChanged) {
+        FProgressShown.start();
+        ProgressBar->setMaximum(static_cast<int>(State.IndexTotal));
+        ProgressBar->setValue(static_cast<int>(State.IndexCurrent));
+        lblaRight->setText(QStringLiteral("%1/%2").arg(State.IndexCurrent).arg(State.IndexTotal));
+    }
 }
 
-TLParam TMainForm::WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
-    switch (AMsg) {
-    case WM_WIZ_STATUS: {
-        const QString Text = StatusText(ALParam);
-        if (AWParam == 0) {
-            lblsLeft->setText(Text);
-            lblsLeft->adjustSize();
+void TMainForm::ShowRunAtFrameRate() {
+    const qint64 Since = FProgressShown.isValid() ? FProgressShown.elapsed() : ProgressFrameMs;
+    if (Since >= ProgressFrameMs)
+        ShowRun();
+    else if (!FRunShowTimer->isActive())
+        FRunShowTimer->start(static_cast<int>(ProgressFrameMs - Since));
+}
+
+TLParam TMainForm::WorkerMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+    // From another thread, the record wakes the window's thread (once until it has looked).
+    FRunProgress->Put(AMsg, AWParam, ALParam);
+    if (QThread::currentThread() != thread())
+        return 0;
+    // On the window's own thread (the search walks there): a status shows at once, and with it
+    // the count as it stands.
+    if (AMsg == WM_WIZ_STATUS) {
+        ShowRun();
+    } else if (AMsg == WM_WIZ_PROGRESS && ALParam == 0) {
+        // Setting and sizing the count's label lays its text out and posts a layout request,
+        // which costs more than the walk does per entry: the count is put on it once per pass
+        // of the event loop, before the repaint, so it shows just the same.
+        if (!FSearchCountQueued) {
+            FSearchCountQueued = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    FSearchCountQueued = false;
+                    ShowRun();
+                },
+                Qt::QueuedConnection);
         }
-        else if (AWParam == 1) {
-            // The last count goes with the status that follows it.
-            ShowIndexProgress();
-            lblaLeft->setText(Text);
-        }
-        break;
+    } else if (AMsg == WM_WIZ_PROGRESS) {
+        // One message a file is far more than a screen can show, and the bar repaints at once
+        // when it moves.
+        ShowRunAtFrameRate();
     }
-    case WM_WIZ_PROGRESS:
-        if (ALParam == 0) {
-            // Setting and sizing the label lays its text out and posts a layout request, which
-            // costs more than the walk does per entry: the count is put on it once per pass of
-            // the event loop, before the repaint, so it shows just the same.
-            FSearchCount = AWParam;
-            if (!FSearchCountQueued) {
-                FSearchCountQueued = true;
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, Label = QPointer<QLabel>(lblsRight)] {
-                        FSearchCountQueued = false;
-                        if (Label)
-                            SetSearchCount(QString::number(FSearchCount));
-                    },
-                    Qt::QueuedConnection);
-            }
-        } else {
-            // One message a file is far more than a screen can show, and the bar repaints at
-            // once when it moves: the latest count is shown once a frame, the last one always.
-            FIndexDoneCount = AWParam;
-            FIndexTotal = ALParam;
-            FIndexProgressDue = true;
-            const qint64 Since = FIndexProgressShown.isValid() ? FIndexProgressShown.elapsed() : ProgressFrameMs;
-            if (Since >= ProgressFrameMs)
-                ShowIndexProgress();
-            else if (!FIndexProgressTimer->isActive())
-                FIndexProgressTimer->start(static_cast<int>(ProgressFrameMs - Since));
-        }
-        break;
-    case WM_WIZ_CLOSE:
+    return 0;
+}
+
+TLParam TMainForm::WndProc(unsigned AMsg, TWParam, TLParam) {
+    if (AMsg == WM_WIZ_CLOSE) {
         FCloseConfirmation = false;
         // While the close question is open, the close under way goes through once the box has
         // gone; any other box is taken away before the window closes.
         DismissOpenBoxes();
         if (!FAsking)
             close();
-        break;
-    default:
-        break;
     }
     return 0;
 }

@@ -101,6 +101,13 @@ TEST_F(ConfigTest, DatabasesNamedByTheFirstConfigurationFound) {
          TConfigOrigin::ExistingDefault, ""},
         {"a file without the keys", std::nullopt, "[DataBase]\n", "[Other]\nLocal=/x\n", false, "",
          "@home/data/corvena/Ktv.mdb", TConfigOrigin::Nothing, TConfigOrigin::UserDefault, ""},
+        // A server's connection string is taken as it stands, no folder put before it.
+        {"a database on a server", std::nullopt, "[DataBase]\nLocal=postgresql://db/ktv\n",
+         "[DataBase]\nLocal=host=db dbname=ktv\n", false, "", "postgresql://db/ktv", TConfigOrigin::Nothing,
+         TConfigOrigin::Named, "@home/config/corvena/Configure.ini"},
+        {"a database on a server, key/value", std::nullopt, std::nullopt,
+         "[DataBase]\nLocal=host=db dbname=ktv\n", false, "", "host=db dbname=ktv", TConfigOrigin::Nothing,
+         TConfigOrigin::Named, "@etc/corvena/Configure.ini"},
     };
     const auto Rooted = [this](std::string AText) {
         return AText.starts_with('@') ? FRoot + AText.substr(1) : AText;
@@ -303,6 +310,12 @@ TEST(ConnectionStrings, WordForWord) {
     EXPECT_EQ(TotalConnectionString("D:\\KTV\\DataBase\\Total.mdb"),
               "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=D:\\KTV\\DataBase\\Total.mdb;"
               "Persist Security Info=false;");
+    // A server's connection string is its own connection string, in all three forms.
+    for (const char* Server : {"postgresql://db/ktv", "host=db dbname=ktv",
+                               "Provider=PostgreSQL;Host=db;Database=ktv;User ID=corvena"}) {
+        EXPECT_EQ(LocalConnectionString(Server), Server);
+        EXPECT_EQ(TotalConnectionString(Server), Server);
+    }
 }
 
 TEST(TrimControls, RemovesCodes32AndBelowAtBothEnds) {

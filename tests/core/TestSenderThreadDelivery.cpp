@@ -1,4 +1,5 @@
-// A sink registered for delivery on the sender's thread (the headless program's): messages are
+// A sink registered for delivery on the sender's thread (the headless program's), and the
+// messages a window names to take on the sender's thread (the wizard's progress): they are
 // direct calls on whatever thread sends them, and ending the registration waits for calls
 // still running elsewhere.
 #include "ThreadState.h"
@@ -14,7 +15,11 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <numeric>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -61,24 +66,38 @@ TEST(SenderThreadDelivery, WorkerMessagesRunOnTheWorkerWithNoEventLoopHere) {
     UnregisterWindow(Handle);
 }
 
-TEST(SenderThreadDelivery, UnregisterWaitsForACallRunningElsewhere) {
+// A handler run on the sender's thread: a sink's, or the one of a window's named messages.
+enum class TSenderHandler { Sink, WindowsNamedMessages };
+
+class UnregisterWhileACallRuns : public ::testing::TestWithParam<TSenderHandler> {
+protected:
+    static TWindowHandle Register(QObject* AObject, TMessageHandler AHandler) {
+        if (GetParam() == TSenderHandler::Sink)
+            return RegisterWindow(AObject, std::move(AHandler), 0, TDelivery::SenderThread);
+        return RegisterWindow(
+            AObject, [](unsigned, TWParam, TLParam) -> TLParam { return -1; }, 0, TDelivery::WindowThread,
+            {{WM_WIZ_PROGRESS}, std::move(AHandler)});
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(SenderThreadDelivery, UnregisterWhileACallRuns,
+                         ::testing::Values(TSenderHandler::Sink, TSenderHandler::WindowsNamedMessages));
+
+TEST_P(UnregisterWhileACallRuns, UnregisterWaitsForACallRunningElsewhere) {
     auto Sink = std::make_unique<QObject>();
     std::promise<void> Entered;
     std::promise<void> Release;
     std::shared_future<void> Released = Release.get_future().share();
     std::atomic<bool> Finished{false};
     std::atomic<int> Calls{0};
-    const TWindowHandle Handle = RegisterWindow(
-        Sink.get(),
-        [&](unsigned, TWParam, TLParam) -> TLParam {
-            if (++Calls == 1) {
-                Entered.set_value();
-                Released.wait();
-                Finished = true;
-            }
-            return 7;
-        },
-        0, TDelivery::SenderThread);
+    const TWindowHandle Handle = Register(Sink.get(), [&](unsigned, TWParam, TLParam) -> TLParam {
+        if (++Calls == 1) {
+            Entered.set_value();
+            Released.wait();
+            Finished = true;
+        }
+        return 7;
+    });
     auto Worker = std::async(std::launch::async, [&] { return SendMessageW(Handle, WM_WIZ_PROGRESS, 1, 2); });
     Entered.get_future().wait();
     std::atomic<pid_t> Ender{0};
@@ -136,6 +155,57 @@ TEST(SenderThreadDelivery, WindowsKeepTheirOwnThread) {
     })) << "the message was never handled";
     EXPECT_EQ(Worker.get(), 3);
     EXPECT_EQ(Ran, std::this_thread::get_id());
+    UnregisterWindow(Handle);
+}
+
+TEST(SenderThreadDelivery, AWindowTakesTheMessagesItNamesOnTheSenderThread) {
+    QObject Window;
+    std::mutex Lock;
+    std::vector<TWParam> Progress; // in the order handled
+    bool ProgressOnSender = true;
+    std::thread::id Sender, StatusRan;
+    const TWindowHandle Handle = RegisterWindow(
+        &Window,
+        [&](unsigned AMsg, TWParam, TLParam) -> TLParam {
+            StatusRan = std::this_thread::get_id();
+            return AMsg == WM_WIZ_STATUS ? 3 : -1;
+        },
+        0, TDelivery::WindowThread,
+        {{WM_WIZ_PROGRESS}, [&](unsigned AMsg, TWParam AWParam, TLParam) -> TLParam {
+             const std::lock_guard Guard(Lock);
+             ProgressOnSender = ProgressOnSender && std::this_thread::get_id() == Sender;
+             Progress.push_back(AWParam);
+             return AMsg == WM_WIZ_PROGRESS ? static_cast<TLParam>(AWParam) + 1 : -1;
+         }});
+    std::promise<void> ProgressSent;
+    auto Worker = std::async(std::launch::async, [&] {
+        Sender = std::this_thread::get_id();
+        TLParam Sum = 0;
+        for (TWParam I = 0; I < 1000; ++I)
+            Sum += SendMessageW(Handle, WM_WIZ_PROGRESS, I, 1000);
+        ProgressSent.set_value();
+        // Any other message still goes to the window's thread.
+        return std::pair(Sum, SendMessageW(Handle, WM_WIZ_STATUS, 1, 0));
+    });
+    // This thread takes no events until the progress is through.
+    ASSERT_EQ(ProgressSent.get_future().wait_for(10s), std::future_status::ready)
+        << "a progress message waited for the window's thread";
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return Worker.wait_for(0s) == std::future_status::ready;
+    })) << "the status was never handled";
+    const auto [Sum, Status] = Worker.get();
+    EXPECT_EQ(Sum, 1000 * 1001 / 2);
+    EXPECT_EQ(Status, 3);
+    EXPECT_EQ(StatusRan, std::this_thread::get_id());
+    // A named message sent on the window's own thread goes to the same handler, here.
+    Sender = std::this_thread::get_id();
+    EXPECT_EQ(SendMessageW(Handle, WM_WIZ_PROGRESS, 1000, 1000), 1001);
+    std::vector<TWParam> Expected(1001);
+    std::iota(Expected.begin(), Expected.end(), TWParam(0));
+    const std::lock_guard Guard(Lock);
+    EXPECT_EQ(Progress, Expected);
+    EXPECT_TRUE(ProgressOnSender);
     UnregisterWindow(Handle);
 }
 

@@ -6,6 +6,7 @@
 #include "Main.h"
 #include "QtTestSupport.h"
 #include "TestSupport.h"
+#include "WindowThreadHooks.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -27,6 +28,12 @@ public:
     using TMainForm::FThrdSearchFile;
     using TMainForm::FThrdSongIndex;
 
+    ~TStressForm() override {
+        FHooks.Close();
+        UnregisterWindow(Handle());
+    }
+
+    // Run on the window's thread while the sender waits.
     std::function<void(unsigned, TWParam, TLParam)> AfterMessage;
     // Told the workers the window has as it closes (the host's close may come after the
     // search has handed over to the indexing).
@@ -41,10 +48,24 @@ protected:
 
     TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
         const TLParam Result = TMainForm::WndProc(AMsg, AWParam, ALParam);
-        if (AfterMessage)
-            AfterMessage(AMsg, AWParam, ALParam);
+        Handled(AMsg, AWParam, ALParam);
         return Result;
     }
+    TLParam WorkerMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
+        const TLParam Result = TMainForm::WorkerMessage(AMsg, AWParam, ALParam);
+        Handled(AMsg, AWParam, ALParam);
+        return Result;
+    }
+
+private:
+    void Handled(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
+        FHooks.Run([&] {
+            if (AfterMessage)
+                AfterMessage(AMsg, AWParam, ALParam);
+        });
+    }
+
+    TWindowThreadHooks FHooks;
 };
 
 class TestCloseStress : public QObject {

@@ -6,6 +6,7 @@
 #include "QtTestSupport.h"
 #include "SkippedFiles.h"
 #include "TestSupport.h"
+#include "WindowThreadHooks.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -24,7 +25,11 @@
 
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
+#include <mutex>
+#include <numeric>
+#include <thread>
 
 // Opens the window's insides to the test.
 class TProbe : public TMainForm {
@@ -60,7 +65,14 @@ public:
     using TMainForm::lblHint3_0;
     using TMainForm::lblHint4_0;
 
-    // Every message the window handled, with the texts as they were; and a hook run after each.
+    ~TProbe() override {
+        FHooks.Close();
+        UnregisterWindow(Handle());
+    }
+
+    // Every message the window handled, with the texts as they were; and a hook run after each,
+    // on the window's thread while the sender waits. Set before the run; read on the window's
+    // thread once the worker has finished.
     struct TSeen {
         unsigned Msg;
         TWParam WParam;
@@ -72,16 +84,36 @@ public:
 
 protected:
     TLParam WndProc(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
-        TSeen Message{AMsg, AWParam, AMsg == WM_WIZ_STATUS ? 0 : ALParam,
-                      AMsg == WM_WIZ_STATUS
-                          ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
-                          : QString()};
         const TLParam Result = TMainForm::WndProc(AMsg, AWParam, ALParam);
-        Seen.push_back(Message);
-        if (AfterMessage)
-            AfterMessage(Message);
+        Handled({AMsg, AWParam, ALParam, QString()});
         return Result;
     }
+    TLParam WorkerMessage(unsigned AMsg, TWParam AWParam, TLParam ALParam) override {
+        const TSeen Message{AMsg, AWParam, AMsg == WM_WIZ_STATUS ? 0 : ALParam,
+                            AMsg == WM_WIZ_STATUS
+                                ? QString::fromUtf16(reinterpret_cast<const char16_t*>(ALParam))
+                                : QString()};
+        const TLParam Result = TMainForm::WorkerMessage(AMsg, AWParam, ALParam);
+        Handled(Message);
+        return Result;
+    }
+
+private:
+    void Handled(const TSeen& AMessage) {
+        // Without a hook the worker does not wait for the window's thread, as in the program.
+        if (!AfterMessage) {
+            const std::lock_guard Guard(FSeenLock);
+            Seen.push_back(AMessage);
+            return;
+        }
+        FHooks.Run([&] {
+            Seen.push_back(AMessage);
+            AfterMessage(AMessage);
+        });
+    }
+
+    std::mutex FSeenLock;
+    TWindowThreadHooks FHooks;
 };
 
 // A song-request system folder: KTV/Tools/corvena (the program), KTV/Configure.ini,
@@ -195,6 +227,8 @@ private slots:
     void ErrorBoxKeepsThePathOnOneLine_data();
     void ErrorBoxKeepsThePathOnOneLine();
     void StatusAndProgressMessages();
+    void StatusFromAnotherThreadIsReadWhileItsSenderWaits();
+    void IndexWorkerDoesNotWaitForTheWindow();
     void IndexProgressAtScreenRate();
     void ProgressAnimation();
     void ProgramRunsUntilItsWindowCloses_data();
@@ -690,6 +724,28 @@ void TestMain::StatusAndProgressMessages() {
     QCOMPARE(Form->ProgressBar->value(), 12);
 }
 
+// A status from another thread is read while its sender waits (the text may be gone right
+// after), and neither it nor a progress message waits for the window's thread, which shows them
+// once it looks.
+void TestMain::StatusFromAnotherThreadIsReadWhileItsSenderWaits() {
+    TProbe* Form = Make();
+    const TWindowHandle Handle = Form->Handle();
+    auto Sender = std::async(std::launch::async, [Handle] {
+        std::u16string Text = u"正在整理歌库...";
+        SendMessageW(Handle, WM_WIZ_STATUS, 1, reinterpret_cast<TLParam>(Text.c_str()));
+        Text.assign(Text.size(), u'x');
+        SendMessageW(Handle, WM_WIZ_PROGRESS, 5, 9);
+    });
+    // This thread takes no events meanwhile.
+    const bool Alone = Sender.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    QVERIFY(RunUntil([&] { return Sender.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    QVERIFY2(Alone, "the sender waited for the window's thread");
+    QVERIFY(RunUntil([&] { return Form->lblaRight->text() == QString("5/9"); }, 2000));
+    QCOMPARE(Form->lblaLeft->text(), QString("正在整理歌库..."));
+    QCOMPARE(Form->ProgressBar->maximum(), 9);
+    QCOMPARE(Form->ProgressBar->value(), 5);
+}
+
 // The index worker reports every file; the bar and its label change once a screen frame (the
 // bar would otherwise repaint at once whenever it moves), and the last count always shows.
 void TestMain::IndexProgressAtScreenRate() {
@@ -800,6 +856,31 @@ int CountRows(const QString& AFile, const char* ATable) {
 }
 
 } // namespace
+
+// The index worker runs through its files while the window's thread is busy elsewhere (here:
+// blocked until the worker ends); the window then shows where the run ended.
+void TestMain::IndexWorkerDoesNotWaitForTheWindow() {
+    MakeLibrary(300);
+    TProbe* Form = Make();
+    StartRun(Form);
+    QVERIFY(RunUntil([&] { return Form->Step() == 4; }));
+    const QPointer<QThread> Worker = Form->FThrdSongIndex;
+    QVERIFY(Worker);
+    // Deleted only by this thread's event loop once it has finished.
+    const bool Alone = Worker->wait(10000);
+    QVERIFY(RunUntil([&] { return Form->Step() == 5; }));
+    QVERIFY2(Alone, "the worker waited for the window's thread");
+    QCOMPARE(CountRows(FKtv->Path("KTV/DataBase/Ktv.mdb"), "Songs"), 300);
+    QCOMPARE(Form->lblaLeft->text(), QString("索引歌曲已完成!"));
+    QCOMPARE(Form->lblaRight->text(), QString("300/300"));
+    QCOMPARE(Form->ProgressBar->value(), 300);
+    std::vector<TWParam> IndexSteps, Expected(300);
+    std::iota(Expected.begin(), Expected.end(), TWParam(1));
+    for (const auto& Seen : Form->Seen)
+        if (Seen.Msg == WM_WIZ_PROGRESS && Seen.LParam != 0)
+            IndexSteps.push_back(Seen.WParam);
+    QCOMPARE(IndexSteps, Expected);
+}
 
 void TestMain::WholeRun_data() {
     QTest::addColumn<QStringList>("Arguments");

@@ -1,0 +1,107 @@
+// Runs a test's hook on a window's thread while the thread that asks waits, as a message handled
+// there would: a worker's progress, which the window records on the worker's own thread, can
+// still close or grab the window "from inside the worker's message".
+//
+// A window with such hooks calls Close() first in its destructor, before it ends its
+// registration (which waits for the worker's message in flight): a worker still waiting is then
+// released without its hook, and later ones run none.
+#pragma once
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+#include <QThread>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+class TWindowThreadHooks : public QObject {
+public:
+    TWindowThreadHooks() = default;
+    ~TWindowThreadHooks() override {
+        Close();
+        std::unique_lock Guard(FLock);
+        FChanged.wait(Guard, [this] { return FWaiting == 0; });
+        Guard.unlock();
+        QCoreApplication::removePostedEvents(this, TRunEvent::EventType());
+    }
+    TWindowThreadHooks(const TWindowThreadHooks&) = delete;
+    TWindowThreadHooks& operator=(const TWindowThreadHooks&) = delete;
+
+    // Runs AHook on this object's thread and returns once it has run (or the hooks closed).
+    void Run(const std::function<void()>& AHook) {
+        if (QThread::currentThread() == thread()) {
+            AHook();
+            return;
+        }
+        std::unique_lock Guard(FLock);
+        if (FClosed)
+            return;
+        TJob Job{&AHook, false};
+        FJobs.push_back(&Job);
+        ++FWaiting;
+        Guard.unlock();
+        QCoreApplication::postEvent(this, new TRunEvent(FLock));
+        Guard.lock();
+        FChanged.wait(Guard, [&] { return Job.Done || FClosed; });
+        // A job the closing left behind is not run: it would run after this returned.
+        std::erase(FJobs, &Job);
+        --FWaiting;
+        FChanged.notify_all();
+    }
+
+    void Close() {
+        const std::lock_guard Guard(FLock);
+        FClosed = true;
+        FChanged.notify_all();
+    }
+
+protected:
+    bool event(QEvent* AEvent) override {
+        if (AEvent->type() != TRunEvent::EventType())
+            return QObject::event(AEvent);
+        std::unique_lock Guard(FLock);
+        while (!FJobs.empty() && !FClosed) {
+            TJob* Job = FJobs.front();
+            FJobs.pop_front();
+            Guard.unlock();
+            (*Job->Hook)();
+            Guard.lock();
+            Job->Done = true;
+            FChanged.notify_all();
+        }
+        return true;
+    }
+
+private:
+    struct TJob {
+        const std::function<void()>* Hook;
+        bool Done;
+    };
+    // Made on the asking thread, freed on this one: both pass through the lock, which orders
+    // them for the thread sanitizer (Qt's own locks it does not see).
+    class TRunEvent : public QEvent {
+    public:
+        static QEvent::Type EventType() {
+            static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
+            return Type;
+        }
+        explicit TRunEvent(std::mutex& ALock) : QEvent(EventType()), FEventLock(ALock) {
+            const std::lock_guard Guard(FEventLock);
+        }
+        ~TRunEvent() override { const std::lock_guard Guard(FEventLock); }
+        TRunEvent(const TRunEvent&) = delete;
+        TRunEvent& operator=(const TRunEvent&) = delete;
+
+    private:
+        std::mutex& FEventLock;
+    };
+
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::deque<TJob*> FJobs;
+    int FWaiting = 0;
+    bool FClosed = false;
+};
