@@ -50,8 +50,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -70,11 +72,17 @@ double SecondsSince(TClock::time_point AStart) {
 
 // Runs AArgs (a program found on PATH or a full path) with its output going to AOutput
 // ("" for /dev/null); true when it exited with 0. APeakKB, when given, receives the child's
-// peak resident memory.
+// peak resident memory, as GNU time reads it: a child spawned from here would carry this
+// process's own peak (posix_spawn shares its memory until the exec, and the peak survives the
+// exec), so time, a small process, forks it.
 bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std::string(),
          long* APeakKB = nullptr) {
+    std::vector<std::string> Args = AArgs;
+    const std::string PeakFile = fs::temp_directory_path() / ("bench_index_peak." + std::to_string(getpid()));
+    if (APeakKB != nullptr)
+        Args.insert(Args.begin(), {"/usr/bin/time", "-f", "%M", "-o", PeakFile});
     std::vector<char*> Argv;
-    for (const std::string& Arg : AArgs)
+    for (const std::string& Arg : Args)
         Argv.push_back(const_cast<char*>(Arg.c_str()));
     Argv.push_back(nullptr);
     posix_spawn_file_actions_t Actions;
@@ -87,10 +95,17 @@ bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std
     if (Error != 0)
         return false;
     int Status = 0;
-    rusage Usage{};
-    wait4(Child, &Status, 0, &Usage);
-    if (APeakKB != nullptr)
-        *APeakKB = Usage.ru_maxrss;
+    waitpid(Child, &Status, 0);
+    if (APeakKB != nullptr) {
+        std::ifstream Peak(PeakFile);
+        // time writes a first line of its own when the program failed; the figure is the last.
+        std::string Line;
+        *APeakKB = 0;
+        while (std::getline(Peak, Line))
+            if (!Line.empty() && std::isdigit(static_cast<unsigned char>(Line[0])))
+                *APeakKB = std::stol(Line);
+        fs::remove(PeakFile);
+    }
     return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
 }
 

@@ -34,7 +34,7 @@ fi
 
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends \
-    build-essential cmake ninja-build pkg-config git \
+    build-essential cmake ninja-build pkg-config git time \
     libsqlite3-dev sqlite3 \
     googletest libgtest-dev libgmock-dev \
     qt6-base-dev qt6-base-dev-tools libgl-dev libqt6opengl6-dev \
