@@ -4,7 +4,6 @@
 #include "Signals.h"
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
-#include "Watch.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -47,7 +46,8 @@ TIndexRun::TIndexRun(const TIndexOptions& AOptions, const QString& ASongsDir, co
     FEnd.StopFile = QString::fromStdString(DatabaseDisplayName(AOptions.Master.toStdString()));
 }
 
-int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError) {
+int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError,
+                   const TMakeRunWatch& AMakeWatch) {
     FHandle = RegisterWindow(
         &FWindow, [this](unsigned AMsg, TWParam AWParam, TLParam ALParam) { return Handle(AMsg, AWParam, ALParam); },
         0, TDelivery::SenderThread);
@@ -59,10 +59,10 @@ int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTo
 
     // The watch starts before the search: a file written while the first run goes is told by
     // its event, not lost between the search and the watch.
-    std::optional<TWatch> Watch;
+    std::unique_ptr<TRunWatch> Watch;
     if (FOptions.Watch && AStartError.empty())
-        Watch.emplace(*this);
-    FirstPass(ACnnLocal, ACnnTotal, AStartError, Watch ? &*Watch : nullptr);
+        Watch = AMakeWatch(*this);
+    FirstPass(ACnnLocal, ACnnTotal, AStartError, Watch.get());
     bool Watched = false;
     // A server that went away during the first pass is waited for by the watch.
     if (Watch && !FSearchInterrupted && !FTotals.Index.Interrupted &&
@@ -79,7 +79,7 @@ int TIndexRun::Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTo
 }
 
 void TIndexRun::FirstPass(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal,
-                          const std::string& AStartError, TWatch* AWatch) {
+                          const std::string& AStartError, TRunWatch* AWatch) {
     auto Files = std::make_shared<TFileList>();
     const auto SearchStart = TClock::now();
     const TFileSearchReport Search = this->Search(Files, false);

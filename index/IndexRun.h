@@ -22,6 +22,8 @@
 #include <QThread>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -41,7 +43,20 @@ struct TLocalFile {
     std::optional<TFileId> Id;
 };
 
-class TWatch;
+class TIndexRun;
+
+// What a run goes on to under --watch (TWatch, Watch.h). Made before the first search, so that a
+// file written while the first run goes is told by its event; it indexes the first pass's files
+// itself (remembering them), then keeps the database in step with the folder.
+class TRunWatch {
+public:
+    virtual ~TRunWatch() = default;
+    virtual TSongIdxReport IndexFirst(const TConnectionRef& ALocal, const TConnectionRef& ATotal,
+                                      const TStringListRef& AFiles) = 0;
+    virtual void Run(const TConnectionRef& ALocal, const TConnectionRef& ATotal) = 0;
+};
+
+using TMakeRunWatch = std::function<std::unique_ptr<TRunWatch>(TIndexRun&)>;
 
 class TIndexRun {
 public:
@@ -51,9 +66,10 @@ public:
               const TIndexHooks& AHooks);
 
     // The master is open, and the local database unless AStartError says why the run cannot
-    // start (then nothing touches the local file); runs both workers, the watch when asked,
-    // and reports. Returns the exit status.
-    int Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError);
+    // start (then nothing touches the local file); runs both workers, the watch AMakeWatch makes
+    // when asked, and reports. Returns the exit status.
+    int Run(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError,
+            const TMakeRunWatch& AMakeWatch);
 
     // What the watch runs on.
     const TIndexOptions& Options() const { return FOptions; }
@@ -86,7 +102,7 @@ private:
     void RunWorker(QThread* AWorker, TWorkerEndRef AEnd);
     // The first search and indexing; AWatch, when watching, remembers what the indexing did.
     void FirstPass(const TConnectionRef& ACnnLocal, const TConnectionRef& ACnnTotal, const std::string& AStartError,
-                   TWatch* AWatch);
+                   TRunWatch* AWatch);
     // The exit status, the files asked for and the summary. AWatched: the run went on to watch.
     int Finish(bool AWatched);
 

@@ -9,6 +9,7 @@
 #include "Signals.h"
 #include "Summary.h"
 #include "ThrdSongIdx.h"
+#include "Watch.h"
 
 #include <QDir>
 #include <QFile>
@@ -180,7 +181,8 @@ int IndexWith(const TIndexOptions& AOptions, const QString& AProgramFile, const 
     if (!InstallSignalHandlers())
         return Refuse("cannot install the signal handlers");
     TIndexRun Run(AOptions, SongsDir, Root, std::move(LocalFile), AHooks);
-    return Run.Run(CnnLocal, CnnTotal, StartError);
+    return Run.Run(CnnLocal, CnnTotal, StartError,
+                   [](TIndexRun& AWatched) { return std::make_unique<TWatch>(AWatched); });
 }
 
 } // namespace

@@ -31,7 +31,7 @@
 
 #include <sys/types.h>
 
-class TIndexRun;
+#include "IndexRun.h"
 
 // A file as the watch handled it: another inode, size or time is a new version of it.
 struct TFileMark {
@@ -42,7 +42,7 @@ struct TFileMark {
     bool operator==(const TFileMark&) const = default;
 };
 
-class TWatch {
+class TWatch : public TRunWatch {
 public:
     // Starts watching ARun's folder: made before the first search, so that a file written
     // while the first run goes is told by its event, not lost between the two.
@@ -51,10 +51,11 @@ public:
     TWatch& operator=(const TWatch&) = delete;
 
     // The first run's indexing, remembering the files it gave no song row.
-    TSongIdxReport IndexFirst(const TConnectionRef& ALocal, const TConnectionRef& ATotal, const TStringListRef& AFiles);
+    TSongIdxReport IndexFirst(const TConnectionRef& ALocal, const TConnectionRef& ATotal,
+                              const TStringListRef& AFiles) override;
     // Keeps the database in step with the folder until a signal comes, a database stops
     // working, or (the tests' stand-in) the passes asked for are done.
-    void Run(const TConnectionRef& ALocal, const TConnectionRef& ATotal);
+    void Run(const TConnectionRef& ALocal, const TConnectionRef& ATotal) override;
 
 private:
     using TClock = std::chrono::steady_clock;

@@ -17,3 +17,13 @@ void TellDatabaseNotice(const std::string& AText) {
     if (const TDatabaseNotice Notice = DatabaseNotice().load())
         Notice(AText);
 }
+
+std::string QuotedIdentifier(std::string_view AName) {
+    std::string Result = "\"";
+    for (const char C : AName) {
+        Result += C;
+        if (C == '"')
+            Result += '"';
+    }
+    return Result + "\"";
+}

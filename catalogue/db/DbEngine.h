@@ -110,3 +110,7 @@ using TDatabaseNotice = void (*)(const std::string& AText);
 void SetDatabaseNotice(TDatabaseNotice ANotice);
 // Tells the notice, if one is set.
 void TellDatabaseNotice(const std::string& AText);
+
+// AName in double quotes, a quote in it doubled: a name (a savepoint's, a column's) as every
+// engine reads it, whatever it holds.
+std::string QuotedIdentifier(std::string_view AName);

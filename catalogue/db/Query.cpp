@@ -19,15 +19,7 @@ std::string Identifier(std::string_view AName) {
     bool IsPlain = !AName.empty();
     for (std::size_t I = 0; I < AName.size() && IsPlain; ++I)
         IsPlain = Plain(AName[I], I == 0);
-    if (IsPlain)
-        return std::string(AName);
-    std::string Result = "\"";
-    for (const char C : AName) {
-        Result += C;
-        if (C == '"')
-            Result += '"';
-    }
-    return Result + "\"";
+    return IsPlain ? std::string(AName) : QuotedIdentifier(AName);
 }
 
 // The table of a "select * from TABLE ..." text, "" for any other.

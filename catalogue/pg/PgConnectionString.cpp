@@ -126,6 +126,21 @@ std::string PercentDecoded(std::string_view AText) {
     return Result;
 }
 
+// What a keyword of either form tells of the server and database (for the names shown); a
+// password refuses the string.
+void TakeKeyword(const std::string& AKeyword, const std::string& AValue, TPgConnectInfo& AInfo) {
+    if (IsSecret(AKeyword))
+        AInfo.Problem = NoPassword;
+    else if (AKeyword == "host" || (AKeyword == "hostaddr" && AInfo.Hosts.empty()))
+        AInfo.Hosts = AValue;
+    else if (AKeyword == "port")
+        AInfo.Ports = AValue;
+    else if (AKeyword == "dbname")
+        AInfo.Database = AValue;
+    else if (AKeyword == "service")
+        AInfo.Service = AValue;
+}
+
 void ReadUri(std::string_view AText, TPgConnectInfo& AInfo) {
     std::string_view Rest = AText.substr(SchemeLength(AText));
     std::string_view Query;
@@ -176,18 +191,7 @@ void ReadUri(std::string_view AText, TPgConnectInfo& AInfo) {
             AInfo.Problem = "the URI's options are not keyword=value pairs";
             continue;
         }
-        const std::string Keyword = PercentDecoded(Pair.substr(0, Equals));
-        const std::string Value = PercentDecoded(Pair.substr(Equals + 1));
-        if (IsSecret(Keyword))
-            AInfo.Problem = NoPassword;
-        else if (Keyword == "host")
-            AInfo.Hosts = Value;
-        else if (Keyword == "port")
-            AInfo.Ports = Value;
-        else if (Keyword == "dbname")
-            AInfo.Database = Value;
-        else if (Keyword == "service")
-            AInfo.Service = Value;
+        TakeKeyword(PercentDecoded(Pair.substr(0, Equals)), PercentDecoded(Pair.substr(Equals + 1)), AInfo);
     }
     // libpq reads the URI itself, scheme as it expects it.
     const std::size_t Scheme = SchemeLength(AText);
@@ -203,18 +207,8 @@ void ReadKeyValueText(std::string_view AText, TPgConnectInfo& AInfo) {
         AInfo.Problem = "the connection string is not keyword=value pairs";
         return;
     }
-    for (const auto& [Keyword, Value] : *Pairs) {
-        if (IsSecret(Keyword))
-            AInfo.Problem = NoPassword;
-        else if (Keyword == "host" || (Keyword == "hostaddr" && AInfo.Hosts.empty()))
-            AInfo.Hosts = Value;
-        else if (Keyword == "port")
-            AInfo.Ports = Value;
-        else if (Keyword == "dbname")
-            AInfo.Database = Value;
-        else if (Keyword == "service")
-            AInfo.Service = Value;
-    }
+    for (const auto& [Keyword, Value] : *Pairs)
+        TakeKeyword(Keyword, Value, AInfo);
     AInfo.Params.emplace_back("dbname", std::string(AText));
     AInfo.Expand = true;
 }

@@ -153,15 +153,6 @@ std::uint64_t TPgEngine::RoundTrips() const {
     return FRoundTrips;
 }
 
-std::string TPgEngine::QuotedName(const std::string& AName) const {
-    std::string Result = "\"";
-    for (const char C : AName) {
-        Result += C;
-        if (C == '"')
-            Result += '"';
-    }
-    return Result + "\"";
-}
 
 void TPgEngine::RequireConnection() {
     if (FLost || PQstatus(FConnection) != CONNECTION_OK)
@@ -489,14 +480,14 @@ void TPgEngine::Savepoint(const std::string& AName) {
         FAborted = false;
         FAbortedBy.clear();
     }
-    SendAhead("SAVEPOINT " + QuotedName(AName), TPending::TKind::Command);
+    SendAhead("SAVEPOINT " + QuotedIdentifier(AName), TPending::TKind::Command);
     FSavepoints.push_back({AName, Began});
 }
 
 void TPgEngine::ReleaseSavepoint(const std::string& AName) {
     const std::lock_guard Lock(FLock);
     RequireConnection();
-    const std::string Release = "RELEASE SAVEPOINT " + QuotedName(AName);
+    const std::string Release = "RELEASE SAVEPOINT " + QuotedIdentifier(AName);
     auto Mark = FSavepoints.rbegin();
     while (Mark != FSavepoints.rend() && Mark->Name != AName)
         ++Mark;
@@ -526,10 +517,10 @@ void TPgEngine::RollbackToSavepoint(const std::string& AName) {
     while (Mark != FSavepoints.rend() && Mark->Name != AName)
         ++Mark;
     if (Mark == FSavepoints.rend())
-        throw StatementError("no such savepoint", FName, "ROLLBACK TO SAVEPOINT " + QuotedName(AName));
+        throw StatementError("no such savepoint", FName, "ROLLBACK TO SAVEPOINT " + QuotedIdentifier(AName));
     const std::size_t At = static_cast<std::size_t>(FSavepoints.rend() - Mark) - 1;
     // Undoes a failed statement's spoiling too: the transaction goes on.
-    SendAhead("ROLLBACK TO SAVEPOINT " + QuotedName(AName), TPending::TKind::Command);
+    SendAhead("ROLLBACK TO SAVEPOINT " + QuotedIdentifier(AName), TPending::TKind::Command);
     FAborted = false;
     FAbortedBy.clear();
     if (FSavepoints[At].BeganTransaction) {
@@ -538,6 +529,6 @@ void TPgEngine::RollbackToSavepoint(const std::string& AName) {
         FInTransaction = false;
         return;
     }
-    SendAhead("RELEASE SAVEPOINT " + QuotedName(AName), TPending::TKind::Command);
+    SendAhead("RELEASE SAVEPOINT " + QuotedIdentifier(AName), TPending::TKind::Command);
     FSavepoints.resize(At);
 }

@@ -118,7 +118,6 @@ private:
     // What a failed command makes of the transaction: the server's own word after a section.
     void TakeTransactionState();
     void RequireConnection();
-    std::string QuotedName(const std::string& AName) const;
 
     pg_conn* FConnection;
     std::string FName;

@@ -106,8 +106,6 @@ TFileKind ProbeFile(const std::filesystem::path& APath) {
     return TFileKind::Other;
 }
 
-std::string QuotedName(const std::string& AName) { return "\"" + AName + "\""; }
-
 } // namespace
 
 void SetAccessReader(TAccessReader AReader) { AccessReader().store(AReader); }
@@ -344,10 +342,10 @@ void TSQLiteEngine::DropSavepointStatements() noexcept {
     FSavepointStatements.clear();
 }
 
-void TSQLiteEngine::Savepoint(const std::string& AName) { RunSavepointStatement("SAVEPOINT " + QuotedName(AName)); }
+void TSQLiteEngine::Savepoint(const std::string& AName) { RunSavepointStatement("SAVEPOINT " + QuotedIdentifier(AName)); }
 
-void TSQLiteEngine::ReleaseSavepoint(const std::string& AName) { RunSavepointStatement("RELEASE " + QuotedName(AName)); }
+void TSQLiteEngine::ReleaseSavepoint(const std::string& AName) { RunSavepointStatement("RELEASE " + QuotedIdentifier(AName)); }
 
 void TSQLiteEngine::RollbackToSavepoint(const std::string& AName) {
-    Execute("ROLLBACK TO " + QuotedName(AName) + "; RELEASE " + QuotedName(AName));
+    Execute("ROLLBACK TO " + QuotedIdentifier(AName) + "; RELEASE " + QuotedIdentifier(AName));
 }
