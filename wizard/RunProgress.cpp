@@ -68,7 +68,14 @@ TRunProgress::TState TRunProgress::Take() {
 }
 
 bool TRunProgress::event(QEvent* AEvent) {
-    if (AEvent->type() != TWake::EventType())
+    QEvent::Type Type = QEvent::None;
+    {
+        // A wake is made on the sender's thread: reading it under the lock its making took
+        // orders the two for the thread sanitizer too (Qt's own queue lock is not seen by it).
+        const std::lock_guard Guard(FLock);
+        Type = AEvent->type();
+    }
+    if (Type != TWake::EventType())
         return QObject::event(AEvent);
     FOnWake();
     return true;

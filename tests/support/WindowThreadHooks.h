@@ -60,9 +60,12 @@ public:
 
 protected:
     bool event(QEvent* AEvent) override {
-        if (AEvent->type() != TRunEvent::EventType())
-            return QObject::event(AEvent);
         std::unique_lock Guard(FLock);
+        // Read under the lock the event's making took, which orders the two for the sanitizer.
+        if (AEvent->type() != TRunEvent::EventType()) {
+            Guard.unlock();
+            return QObject::event(AEvent);
+        }
         while (!FJobs.empty() && !FClosed) {
             TJob* Job = FJobs.front();
             FJobs.pop_front();
