@@ -560,6 +560,9 @@ void TestMain::ClosingAsks() {
     QFETCH(int, Step);
     QFETCH(QString, Question);
     TProbe* Form = Make();
+    // The worker's messages wait for this thread, so that a worker of steps 3 and 4 is still at
+    // work when the window is closed (it would otherwise be done with the small library first).
+    Form->AfterMessage = [](const TProbe::TSeen&) {};
     Form->SetStep(Step);
     if (!Question.isEmpty()) {
         FBoxes->Answer(TBoxAnswer::No);
