@@ -29,6 +29,8 @@
 #include "ThrdFileSearch.h"
 #include "ThrdSongIdx.h"
 
+#include "BenchSpawn.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
@@ -81,21 +83,7 @@ bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std
     const std::string PeakFile = fs::temp_directory_path() / ("bench_index_peak." + std::to_string(getpid()));
     if (APeakKB != nullptr)
         Args.insert(Args.begin(), {"/usr/bin/time", "-f", "%M", "-o", PeakFile});
-    std::vector<char*> Argv;
-    for (const std::string& Arg : Args)
-        Argv.push_back(const_cast<char*>(Arg.c_str()));
-    Argv.push_back(nullptr);
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 1, AOutput.empty() ? "/dev/null" : AOutput.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t Child = 0;
-    const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
-    posix_spawn_file_actions_destroy(&Actions);
-    if (Error != 0)
-        return false;
-    int Status = 0;
-    waitpid(Child, &Status, 0);
+    const int Status = WaitProgram(SpawnProgram(Args, AOutput));
     if (APeakKB != nullptr) {
         std::ifstream Peak(PeakFile);
         // time writes a first line of its own when the program failed; the figure is the last.
@@ -106,7 +94,7 @@ bool Run(const std::vector<std::string>& AArgs, const std::string& AOutput = std
                 *APeakKB = std::stol(Line);
         fs::remove(PeakFile);
     }
-    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
+    return Status == 0;
 }
 
 // ---------------------------------------------------------------------------------------------

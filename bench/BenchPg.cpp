@@ -23,12 +23,12 @@
 #include "SongWriter.h"
 #include "Transaction.h"
 
+#include "BenchSpawn.h"
+
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,28 +60,6 @@ std::string LoadAverage() {
     std::string One, Five, Fifteen;
     In >> One >> Five >> Fifteen;
     return One + " " + Five + " " + Fifteen;
-}
-
-pid_t Spawn(const std::vector<std::string>& AArgs) {
-    std::vector<char*> Argv;
-    for (const std::string& Arg : AArgs)
-        Argv.push_back(const_cast<char*>(Arg.c_str()));
-    Argv.push_back(nullptr);
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t Child = 0;
-    const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
-    posix_spawn_file_actions_destroy(&Actions);
-    if (Error != 0)
-        throw std::runtime_error(std::string("cannot start ") + AArgs[0] + ": " + std::strerror(Error));
-    return Child;
-}
-
-bool Wait(pid_t AChild) {
-    int Status = 0;
-    waitpid(AChild, &Status, 0);
-    return WIFEXITED(Status) && WEXITSTATUS(Status) == 0;
 }
 
 double JsonNumber(const std::string& AFile, const char* AKey) {
@@ -377,8 +355,8 @@ int Bench(int ACount, int ASeed, int AWriters) {
     fs::remove_all(Work);
     fs::create_directories(Work);
     const std::string Demo = (Work / "demo").string();
-    if (!Wait(Spawn({KTVDEMO_PROGRAM, "--out", Demo, "--count", std::to_string(ACount), "--seed",
-                     std::to_string(ASeed)})))
+    if (WaitProgram(SpawnProgram({KTVDEMO_PROGRAM, "--out", Demo, "--count", std::to_string(ACount), "--seed",
+                     std::to_string(ASeed)})) != 0)
         throw std::runtime_error("ktvdemo failed");
     const std::string Songs = Demo + "/Songs", Master = Demo + "/DataBase/Total.mdb",
                       EmptyLocal = Demo + "/DataBase/Ktv.mdb";
@@ -426,8 +404,8 @@ int Bench(int ACount, int ASeed, int AWriters) {
         TServerDatabase Db("bench_one" + std::to_string(ARound) + "_" + Tag, DiscoTypes);
         const std::string Json = (Work / "one.json").string();
         const auto Start = TClock::now();
-        if (!Wait(Spawn({CORVENA_INDEX_PROGRAM, "--quiet", "--commit-ms", "0", "--songs", Songs, "--master", Master,
-                         "--local", "dbname=" + Db.Name(), "--summary-json", Json})))
+        if (WaitProgram(SpawnProgram({CORVENA_INDEX_PROGRAM, "--quiet", "--commit-ms", "0", "--songs", Songs, "--master", Master,
+                         "--local", "dbname=" + Db.Name(), "--summary-json", Json})) != 0)
             throw std::runtime_error("corvena-index into the server failed");
         ProgramWall += SecondsSince(Start) / 2;
         ProgramRuns.push_back(JsonNumber(Json, "index_seconds"));
@@ -444,8 +422,8 @@ int Bench(int ACount, int ASeed, int AWriters) {
     {
         TServerDatabase Db("bench_grouped_" + Tag, DiscoTypes);
         const std::string Json = (Work / "grouped.json").string();
-        if (!Wait(Spawn({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master, "--local",
-                         "dbname=" + Db.Name(), "--summary-json", Json})))
+        if (WaitProgram(SpawnProgram({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master, "--local",
+                         "dbname=" + Db.Name(), "--summary-json", Json})) != 0)
             throw std::runtime_error("corvena-index into the server in groups failed");
         Grouped = JsonNumber(Json, "index_seconds");
         GroupedRows = Rows(Db);
@@ -457,8 +435,8 @@ int Bench(int ACount, int ASeed, int AWriters) {
         const std::string Local = (Work / "Ktv.mdb").string();
         fs::copy_file(EmptyLocal, Local);
         const std::string Json = (Work / "file.json").string();
-        if (!Wait(Spawn({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master, "--local", Local,
-                         "--summary-json", Json})))
+        if (WaitProgram(SpawnProgram({CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master, "--local", Local,
+                         "--summary-json", Json})) != 0)
             throw std::runtime_error("corvena-index into the file failed");
         File = JsonNumber(Json, "index_seconds");
         FileRowsText = FileRows(Local);
@@ -486,11 +464,11 @@ int Bench(int ACount, int ASeed, int AWriters) {
         std::vector<pid_t> Children;
         const auto Start = TClock::now();
         for (int I = 0; I < AWriters; ++I)
-            Children.push_back(Spawn({CORVENA_INDEX_PROGRAM, "--quiet", "--commit-ms", "0", "--songs",
+            Children.push_back(SpawnProgram({CORVENA_INDEX_PROGRAM, "--quiet", "--commit-ms", "0", "--songs",
                                       (Work / ("share" + std::to_string(I))).string(), "--master", Master, "--local",
                                       "dbname=" + Db.Name()}));
         for (pid_t Child : Children)
-            WritersOk = Wait(Child) && WritersOk;
+            WritersOk = WaitProgram(Child) == 0 && WritersOk;
         Writers = SecondsSince(Start);
         WriterRows = Rows(Db);
         Duplicates = Db.Figure("select (select count(*) - count(distinct lower(FilePath)) from Songs) + "

@@ -10,10 +10,10 @@
 //   its row can be read, while the files after it keep coming.
 #include "Query.h"
 
+#include "BenchSpawn.h"
+
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,29 +37,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-pid_t Spawn(const std::vector<std::string>& AArgs, const std::string& AErrors) {
-    std::vector<char*> Argv;
-    for (const std::string& Arg : AArgs)
-        Argv.push_back(const_cast<char*>(Arg.c_str()));
-    Argv.push_back(nullptr);
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&Actions, 2, AErrors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t Child = 0;
-    const int Error = posix_spawnp(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ);
-    posix_spawn_file_actions_destroy(&Actions);
-    if (Error != 0)
-        throw std::runtime_error("cannot start " + AArgs.front());
-    return Child;
-}
-
-int Wait(pid_t AChild) {
-    int Status = 0;
-    waitpid(AChild, &Status, 0);
-    return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
-}
 
 std::string ReadAll(const fs::path& AFile) {
     std::ifstream In(AFile, std::ios::binary);
@@ -117,8 +94,8 @@ int main(int argc, char** argv) {
     try {
         fs::create_directories(Dir);
         const fs::path Demo = Dir / "KTV";
-        if (Wait(Spawn({KTVDEMO_PROGRAM, "--out", Demo.string(), "--count", std::to_string(Count), "--seed", Seed},
-                       (Dir / "ktvdemo.err").string())) != 0)
+        if (WaitProgram(SpawnProgram({KTVDEMO_PROGRAM, "--out", Demo.string(), "--count", std::to_string(Count), "--seed", Seed},
+                                     std::string(), (Dir / "ktvdemo.err").string())) != 0)
             throw std::runtime_error("ktvdemo failed");
         const std::string Songs = (Demo / "Songs").string();
         const std::string Local = (Demo / "DataBase" / "Ktv.mdb").string();
@@ -127,7 +104,7 @@ int main(int argc, char** argv) {
             std::vector<std::string> Args{CORVENA_INDEX_PROGRAM, "--quiet", "--songs", Songs, "--master", Master,
                                           "--local", Local, "--summary-json", (Dir / AName).string()};
             Args.insert(Args.end(), AMore.begin(), AMore.end());
-            if (Wait(Spawn(Args, (Dir / "index.err").string())) != 0)
+            if (WaitProgram(SpawnProgram(Args, std::string(), (Dir / "index.err").string())) != 0)
                 throw std::runtime_error("corvena-index failed: " + ReadAll(Dir / "index.err"));
             return JsonNumber(Dir / AName, "index_seconds");
         };
@@ -151,9 +128,9 @@ int main(int argc, char** argv) {
                                       std::to_string(Files) + ")");
         }
         const fs::path Errors = Dir / "watch.err";
-        const pid_t Watch = Spawn({CORVENA_INDEX_PROGRAM, "--watch", "--quiet", "--songs", Songs, "--master", Master,
-                                   "--local", Local},
-                                  Errors.string());
+        const pid_t Watch = SpawnProgram({CORVENA_INDEX_PROGRAM, "--watch", "--quiet", "--songs", Songs, "--master", Master,
+                                          "--local", Local},
+                                         std::string(), Errors.string());
         const auto Started = TClock::now();
         while (ReadAll(Errors).find("watching") == std::string::npos) {
             if (TClock::now() - Started > std::chrono::minutes(10))
@@ -229,7 +206,7 @@ int main(int argc, char** argv) {
                 throw std::runtime_error("rows missing after the stream");
         }
         kill(Watch, SIGTERM);
-        const int Status = Wait(Watch);
+        const int Status = WaitProgram(Watch);
         std::sort(Latency.begin(), Latency.end());
         std::printf("--watch, %zu files written one at a time: close to row median %.0f ms, worst %.0f ms"
                     " (target <= 2000 ms); exit status %d after SIGTERM\n",

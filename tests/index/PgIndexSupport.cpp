@@ -43,18 +43,6 @@ std::string Describe(const std::map<std::string, int>& AFaults) {
     return Result;
 }
 
-std::string ReadWhole(const std::string& AFileName) {
-    std::ifstream In(AFileName, std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-void Touch(const fs::path& APath) {
-    fs::create_directories(APath.parent_path());
-    std::ofstream(APath, std::ios::binary).put('\0');
-}
-
 void TPgIndexTest::SetUp() {
     if (!PgServerMissing().empty())
         return; // each test skips, saying why
@@ -72,14 +60,14 @@ void TPgIndexTest::MakeLibrary(int ACount) {
         Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) + "', '" +
                 (I == 3 ? std::string() : "歌曲" + std::to_string(I)) + "', '" + Name +
                 "', '歌手', '国语', '情歌', '', 'GQ', 'MPEG', 36000, 2, 0, 0, 0)";
-        Touch(fs::path(FSongs) / (I % 2 ? "A" : "B/C") / Name);
+        TouchFile(fs::path(FSongs) / (I % 2 ? "A" : "B/C") / Name);
     }
     RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName, TypeName, Special,"
                     " PYCode, MediaType, PublishDate, CharsCount, Track, Sound, DemandTimes) values " + Rows);
-    Touch(fs::path(FSongs) / "A2/001.MPG");
-    Touch(fs::path(FSongs) / "readme.txt");
-    Touch(fs::path(FSongs) / "B/999.mpg");
-    Touch(fs::path(FSongs) / std::string("bad\xff.mpg"));
+    TouchFile(fs::path(FSongs) / "A2/001.MPG");
+    TouchFile(fs::path(FSongs) / "readme.txt");
+    TouchFile(fs::path(FSongs) / "B/999.mpg");
+    TouchFile(fs::path(FSongs) / std::string("bad\xff.mpg"));
 }
 
 void TPgIndexTest::MakeMixedLibrary(int ACount) {
@@ -92,7 +80,7 @@ void TPgIndexTest::MakeMixedLibrary(int ACount) {
         Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) + "', '歌" +
                 std::to_string(I) + "', '" + Name + "', '歌手', 'L" + std::to_string(I % 37) + "', '" + Type +
                 "', '', 'G', 'MPEG', 36000, 2, 0, 0, 0)";
-        Touch(fs::path(FSongs) / std::to_string(I % 4) / Name);
+        TouchFile(fs::path(FSongs) / std::to_string(I % 4) / Name);
     }
     RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName, TypeName, Special,"
                     " PYCode, MediaType, PublishDate, CharsCount, Track, Sound, DemandTimes) values " + Rows);
@@ -141,7 +129,7 @@ TIndexResult TPgIndexTest::RunIndex(const std::vector<std::string>& AArguments,
 QJsonObject TPgIndexTest::JsonOf(int ARun) const {
     QJsonParseError Error{};
     const QJsonDocument Document =
-        QJsonDocument::fromJson(QByteArray::fromStdString(ReadWhole(JsonFile(ARun))), &Error);
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(JsonFile(ARun))), &Error);
     EXPECT_EQ(Error.error, QJsonParseError::NoError) << JsonFile(ARun);
     return Document.object();
 }

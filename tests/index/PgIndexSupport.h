@@ -29,8 +29,6 @@ void SetArgument(std::vector<std::string>& AArguments, const std::string& AOptio
 int EnvInt(const char* AName, int ADefault);
 std::map<std::string, int> FiguresOf(const QJsonObject& AJson);
 std::string Describe(const std::map<std::string, int>& AFaults);
-std::string ReadWhole(const std::string& AFileName);
-void Touch(const std::filesystem::path& APath);
 
 class TPgIndexTest : public ::testing::Test {
 protected:

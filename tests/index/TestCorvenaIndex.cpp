@@ -72,18 +72,6 @@ TResult RunProgram(const std::vector<std::string>& AArguments,
     return Result;
 }
 
-std::string ReadFile(const std::string& AFileName) {
-    std::ifstream In(AFileName, std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-void Touch(const fs::path& APath) {
-    fs::create_directories(APath.parent_path());
-    std::ofstream(APath, std::ios::binary).put('\0');
-}
-
 QJsonObject ReadJson(const std::string& AFileName) {
     QJsonParseError Error{};
     const QJsonDocument Document = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(AFileName)), &Error);
@@ -124,15 +112,15 @@ protected:
             Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) + "', '" +
                     (I == 3 ? std::string() : "歌曲" + std::to_string(I)) + "', '" + Name +
                     "', '歌手', '国语', '情歌', '', 'GQ', 'MPEG', 36000, 2, 0, 0, 0)";
-            Touch(fs::path(FSongs) / (I % 2 ? "A" : "B/C") / Name);
+            TouchFile(fs::path(FSongs) / (I % 2 ? "A" : "B/C") / Name);
         }
         RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName,"
                         " TypeName, Special, PYCode, MediaType, PublishDate, CharsCount, Track, Sound,"
                         " DemandTimes) values " + Rows);
-        Touch(fs::path(FSongs) / "A2/001.MPG");
-        Touch(fs::path(FSongs) / "readme.txt");
-        Touch(fs::path(FSongs) / "B/999.mpg");
-        Touch(fs::path(FSongs) / std::string("bad\xff.mpg"));
+        TouchFile(fs::path(FSongs) / "A2/001.MPG");
+        TouchFile(fs::path(FSongs) / "readme.txt");
+        TouchFile(fs::path(FSongs) / "B/999.mpg");
+        TouchFile(fs::path(FSongs) / std::string("bad\xff.mpg"));
     }
 
     std::vector<std::string> Arguments(std::vector<std::string> AMore = {}) const {
@@ -177,7 +165,7 @@ TEST_F(CorvenaIndex, UnmatchedListGivesTheExactPathsBack) {
     MakeLibrary(1);
     std::set<std::string> Expected{FSongs + "/readme.txt", FSongs + "/B/999.mpg"};
     for (const std::string& Name : HostileNames) {
-        Touch(fs::path(FSongs) / "H" / Name);
+        TouchFile(fs::path(FSongs) / "H" / Name);
         Expected.insert(FSongs + "/H/" + Name);
     }
     const TResult Result = RunProgram(Arguments());
@@ -248,8 +236,8 @@ TEST_F(CorvenaIndex, NearMatchesListedWithTabsAndCounted) {
     MakeLibrary(3);
     RunSql(FMaster, "insert into Songs (SongName, FilePath) values ('制表', 'x' || char(9) || 'y.mpg'),"
                     " ('宽', 'Ｋ.mpg')");
-    Touch(fs::path(FSongs) / "N" / "x\ty.mp4");
-    Touch(fs::path(FSongs) / "N" / "k.mpg");
+    TouchFile(fs::path(FSongs) / "N" / "x\ty.mp4");
+    TouchFile(fs::path(FSongs) / "N" / "k.mpg");
     const std::string NearFile = FDir.File("near.txt");
     const TResult Result = RunProgram(Arguments({"--quiet", "--near-matches", NearFile}));
     ASSERT_EQ(Result.Status, 0) << Result.Err;
@@ -270,10 +258,10 @@ TEST_F(CorvenaIndex, PathsDifferingOnlyInCaseFailNamingTheOther) {
     MakeLibrary(3);
     RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, LanguageName, TypeName, PublishDate,"
                     " CharsCount, Track, Sound, DemandTimes) values ('9', '夏天', 'été.mpg', '', '', 0, 0, 0, 0, 0)");
-    Touch(fs::path(FSongs) / "A" / "001.MPG");
-    Touch(fs::path(FSongs) / "É" / "ÉTÉ.mpg");
-    Touch(fs::path(FSongs) / "é" / "été.MPG");
-    Touch(fs::path(FSongs) / "README.TXT"); // beside readme.txt: no song, so no collision
+    TouchFile(fs::path(FSongs) / "A" / "001.MPG");
+    TouchFile(fs::path(FSongs) / "É" / "ÉTÉ.mpg");
+    TouchFile(fs::path(FSongs) / "é" / "été.MPG");
+    TouchFile(fs::path(FSongs) / "README.TXT"); // beside readme.txt: no song, so no collision
     const TResult Result = RunProgram(Arguments({"--quiet"}));
     EXPECT_EQ(Result.Status, 1) << Result.Err;
     EXPECT_EQ(Lines(ReadFile(Unmatched())),
@@ -683,7 +671,7 @@ TEST_P(CorvenaIndexWatchOpenFile, IsIndexedOnceAfterItsClose) {
     }
     EXPECT_TRUE(WaitFor([&] { return Rows(File) == 1; }, 2000)) << FErr.toStdString();
     // A file closed after it is indexed after everything the watch had of it.
-    Touch(Folder / "later.txt");
+    TouchFile(Folder / "later.txt");
     EXPECT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
     EXPECT_EQ(FErr.count("indexed 1 file (1 new"), 1) << FErr.toStdString();
     Stop();
@@ -716,8 +704,8 @@ TEST_F(CorvenaIndexWatch, WatchLimitReachedSearchesTheFolderAgain) {
     fs::copy_file(Aside / "005.mpg", Folder / "A" / "005.mpg");
     fs::create_directories(Folder / "Later");
     fs::copy_file(Aside / "006.mpg", Folder / "Later" / "006.mpg");
-    Touch(Folder / "Later" / "new.txt");
-    Touch(Folder / "Later" / "new\xfe.mpg");
+    TouchFile(Folder / "Later" / "new.txt");
+    TouchFile(Folder / "Later" / "new\xfe.mpg");
     EXPECT_TRUE(WaitFor([&] { return Rows(Folder / "A/005.mpg") == 1 && Rows(Folder / "Later/006.mpg") == 1; }, 5000))
         << FErr.toStdString();
     // Later passes find the one file added after them, and nothing again.
@@ -867,7 +855,7 @@ TEST_F(CorvenaIndexWatch, AFileClosedDuringAStreamIsSavedWhileItGoesOn) {
         ClosedAt.store(TClock::now().time_since_epoch().count());
         // At most 30 s of files, enough for the row to come long before.
         for (int I = 0; I < 500 && !Done.load(); ++I) {
-            Touch(Folder / "Stream" / ("part" + std::to_string(I) + ".mpg"));
+            TouchFile(Folder / "Stream" / ("part" + std::to_string(I) + ".mpg"));
             Written.store(I + 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(60));
         }
@@ -898,8 +886,8 @@ TEST_F(CorvenaIndexWatch, CollectsWhatANormalRunCollects) {
 
     // Entries that are ready at once, or settle no later than the links made after them.
     fs::create_directories(Folder / "dir\xfd");
-    Touch(Folder / "dir\xfd" / "001.mpg");
-    Touch(Folder / "A" / "odd\xfe.mpg");
+    TouchFile(Folder / "dir\xfd" / "001.mpg");
+    TouchFile(Folder / "A" / "odd\xfe.mpg");
     ASSERT_EQ(mkfifo((Folder / "pipe.mpg").c_str(), 0600), 0);
     fs::create_symlink(Aside / "none.mpg", Folder / "broken.mpg");
     fs::create_hard_link(Aside / "004.mpg", Folder / "B" / "004.mpg");
@@ -944,7 +932,7 @@ TEST_F(CorvenaIndexWatch, RemovedIsSaidOnlyOfFilesWithARow) {
     MakeLibrary(3);
     const fs::path Folder(FSongs);
     StartWatch(CORVENA_INDEX_PROGRAM);
-    Touch(Folder / "copy.part");
+    TouchFile(Folder / "copy.part");
     ASSERT_TRUE(WaitFor([&] { return FErr.contains("1 unmatched"); }, 5000)) << FErr.toStdString();
     fs::remove(Folder / "copy.part");
     fs::remove(Folder / "readme.txt"); // unmatched in the first run
@@ -1230,7 +1218,7 @@ protected:
             Rows += std::string(Rows.empty() ? "" : ",") + "('" + std::to_string(80000000 + I) +
                     "', '歌" + std::to_string(I) + "', '" + Name + "', '歌手', 'L" +
                     std::to_string(I % 37) + "', '" + Type + "', '', 'G', 'MPEG', 36000, 2, 0, 0, 0)";
-            Touch(fs::path(FSongs) / std::to_string(I % 4) / Name);
+            TouchFile(fs::path(FSongs) / std::to_string(I % 4) / Name);
         }
         RunSql(FMaster, "insert into Songs (SongNumber, SongName, FilePath, SingerName, LanguageName,"
                         " TypeName, Special, PYCode, MediaType, PublishDate, CharsCount, Track, Sound,"

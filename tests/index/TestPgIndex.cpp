@@ -78,9 +78,9 @@ TEST_F(PgIndex, PathsDifferingOnlyInCaseFailNamingTheOther) {
     PG_REQUIRE_SERVER();
     MakeLibrary(3);
     AddMasterSong("夏天", "été.mpg");
-    Touch(FSongs + "/A/001.MPG");
-    Touch(FSongs + "/É/ÉTÉ.mpg");
-    Touch(FSongs + "/é/été.MPG");
+    TouchFile(FSongs + "/A/001.MPG");
+    TouchFile(FSongs + "/É/ÉTÉ.mpg");
+    TouchFile(FSongs + "/é/été.MPG");
     const TIndexResult Result = RunIndex(Arguments({"--quiet"}));
     EXPECT_EQ(Result.Status, 1) << Result.Err;
     EXPECT_EQ(Figures().at("failed"), 2);
@@ -93,7 +93,7 @@ TEST_F(PgIndex, ASongStoredInAnotherCaseIsRewritten) {
     PG_REQUIRE_SERVER();
     MakeLibrary(1);
     AddMasterSong("夏天", "été.mpg");
-    Touch(FSongs + "/É/été.mpg");
+    TouchFile(FSongs + "/É/été.mpg");
     FDb->Run("insert into Songs (SongName, FilePath) values ('旧', '" + FSongs + "/É/ÉTÉ.MPG')");
     ASSERT_EQ(RunIndex(Arguments({"--quiet"})).Status, 0);
     EXPECT_EQ(Figures().at("updated"), 1);

@@ -104,7 +104,7 @@ TEST_F(PgServerGone, ARestartEndsTheRunNamingTheServerAndKeepsItsSongs) {
     EXPECT_LE(Kept, Inserted + 1);
     for (const auto& [Name, Count] : Faults())
         EXPECT_EQ(Count, 0) << Name;
-    const std::string Written = Out + FErr.toStdString() + ReadWhole(JsonFile());
+    const std::string Written = Out + FErr.toStdString() + ReadFile(JsonFile());
     EXPECT_EQ(Written.find(Password()), std::string::npos) << "the password was shown";
 
     // Run again, it writes the rest.

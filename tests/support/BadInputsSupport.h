@@ -2,6 +2,8 @@
 // long path.
 #pragma once
 
+#include "TestSupport.h"
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -16,13 +18,6 @@
 #include <thread>
 
 namespace badinputs {
-
-inline std::string ReadFile(const std::string& AFileName) {
-    std::ifstream In(AFileName, std::ios::binary);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
 
 inline void WriteFile(const std::filesystem::path& APath, const std::string& AText) {
     std::filesystem::create_directories(APath.parent_path());

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cctype>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -85,4 +87,16 @@ std::string DecodeEscapes(std::string_view ALine) {
         }
     }
     return Bytes;
+}
+
+std::string ReadFile(const std::string& AFileName) {
+    std::ifstream In(AFileName, std::ios::binary);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+void TouchFile(const std::filesystem::path& APath) {
+    std::filesystem::create_directories(APath.parent_path());
+    std::ofstream(APath, std::ios::binary).put('\0');
 }

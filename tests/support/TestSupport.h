@@ -35,6 +35,11 @@ std::string QueryText(const std::string& AFileName, const std::string& ASql);
 // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=FILE;Persist Security Info=false;"
 std::string JetConnectionString(const std::string& AFileName);
 
+// The file's bytes ("" when it cannot be read).
+std::string ReadFile(const std::string& AFileName);
+// A file of one NUL byte at APath, its folders made: a song file as the search sees one.
+void TouchFile(const std::filesystem::path& APath);
+
 // File names that break a list of one path a line unless it escapes them: control characters,
 // DEL, backslashes that read as an escape, a backslash at the end.
 inline const std::vector<std::string> HostileNames = {
