@@ -1,5 +1,7 @@
 #include "WinMessages.h"
 
+#include "LockedWake.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -149,21 +151,6 @@ bool WaitAwake(std::chrono::nanoseconds ABound, TReady AReady) {
     }
 }
 
-// Wakes a receiver whose thread is not waiting for messages; carries nothing, the queue does.
-class TWakeEvent : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return Type;
-    }
-    // Made by a sender, delivered or freed by Qt on the receiver's thread, ordered by Qt's own
-    // locks, which the thread sanitizer does not see: both ends take the registry's lock.
-    TWakeEvent() : QEvent(EventType()) { const std::lock_guard Guard(Registry().Lock); }
-    ~TWakeEvent() override { const std::lock_guard Guard(Registry().Lock); }
-    TWakeEvent(const TWakeEvent&) = delete;
-    TWakeEvent& operator=(const TWakeEvent&) = delete;
-};
-
 // What the registry knows of one thread that has windows: the messages sent to them from other
 // threads, in the order they were sent, and the receiver that delivers them there. Guarded by
 // the registry's lock, except where said.
@@ -254,7 +241,7 @@ public:
         // A wake event was made by the sender's thread with the registry's lock taken after:
         // read it under the lock too.
         std::unique_lock Guard(R.Lock);
-        if (AEvent->type() != TWakeEvent::EventType()) {
+        if (AEvent->type() != TLockedWake::EventType()) {
             Guard.unlock();
             return QObject::event(AEvent);
         }
@@ -313,7 +300,7 @@ public:
     static void PostWake(const TThreadSlotRef& ASlot) {
         // Low priority like the widgets' repaint requests, so that a busy run of messages
         // still lets the repaints queued before it through first.
-        QCoreApplication::postEvent(ASlot->Receiver, new TWakeEvent, Qt::LowEventPriority);
+        QCoreApplication::postEvent(ASlot->Receiver, new TLockedWake(Registry().Lock), Qt::LowEventPriority);
         auto& R = Registry();
         {
             const std::lock_guard Guard(R.Lock);

@@ -1,31 +1,16 @@
 #include "RunProgress.h"
 
+#include "LockedWake.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
-
-// Carries nothing: the state does. Made on the sender's thread, delivered or freed by Qt on the
-// window's: both ends pass through the lock, so that the thread sanitizer sees them ordered.
-class TRunProgress::TWake : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return Type;
-    }
-    explicit TWake(std::mutex& ALock) : QEvent(EventType()), FLock(ALock) { const std::lock_guard Guard(FLock); }
-    ~TWake() override { const std::lock_guard Guard(FLock); }
-    TWake(const TWake&) = delete;
-    TWake& operator=(const TWake&) = delete;
-
-private:
-    std::mutex& FLock;
-};
 
 TRunProgress::TRunProgress(std::function<void()> AOnWake, QObject* AParent)
     : QObject(AParent), FOnWake(std::move(AOnWake)), FThread(thread()) {}
 
 // The wakes still queued are freed by QObject's destructor and take the lock: it must outlive them.
-TRunProgress::~TRunProgress() { QCoreApplication::removePostedEvents(this, TWake::EventType()); }
+TRunProgress::~TRunProgress() { QCoreApplication::removePostedEvents(this, TLockedWake::EventType()); }
 
 void TRunProgress::Put(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     bool Wake = false;
@@ -55,7 +40,7 @@ void TRunProgress::Put(unsigned AMsg, TWParam AWParam, TLParam ALParam) {
     // Outside the lock: the wake's making takes it. This object outlives the call (the window
     // ends its registration, which waits for calls in flight, before its children go).
     if (Wake)
-        QCoreApplication::postEvent(this, new TWake(FLock));
+        QCoreApplication::postEvent(this, new TLockedWake(FLock));
 }
 
 TRunProgress::TState TRunProgress::Take() {
@@ -68,14 +53,7 @@ TRunProgress::TState TRunProgress::Take() {
 }
 
 bool TRunProgress::event(QEvent* AEvent) {
-    QEvent::Type Type = QEvent::None;
-    {
-        // A wake is made on the sender's thread: reading it under the lock its making took
-        // orders the two for the thread sanitizer too (Qt's own queue lock is not seen by it).
-        const std::lock_guard Guard(FLock);
-        Type = AEvent->type();
-    }
-    if (Type != TWake::EventType())
+    if (!TLockedWake::Is(AEvent, FLock))
         return QObject::event(AEvent);
     FOnWake();
     return true;

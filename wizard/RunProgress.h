@@ -62,8 +62,6 @@ protected:
     bool event(QEvent* AEvent) override;
 
 private:
-    class TWake;
-
     const std::function<void()> FOnWake;
     QThread* const FThread;
     // Guards everything below, and orders a wake's making before its delivery for the thread

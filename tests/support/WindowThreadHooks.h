@@ -7,6 +7,8 @@
 // released without its hook, and later ones run none.
 #pragma once
 
+#include "LockedWake.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -25,7 +27,7 @@ public:
         std::unique_lock Guard(FLock);
         FChanged.wait(Guard, [this] { return FWaiting == 0; });
         Guard.unlock();
-        QCoreApplication::removePostedEvents(this, TRunEvent::EventType());
+        QCoreApplication::removePostedEvents(this, TLockedWake::EventType());
     }
     TWindowThreadHooks(const TWindowThreadHooks&) = delete;
     TWindowThreadHooks& operator=(const TWindowThreadHooks&) = delete;
@@ -43,7 +45,7 @@ public:
         FJobs.push_back(&Job);
         ++FWaiting;
         Guard.unlock();
-        QCoreApplication::postEvent(this, new TRunEvent(FLock));
+        QCoreApplication::postEvent(this, new TLockedWake(FLock));
         Guard.lock();
         FChanged.wait(Guard, [&] { return Job.Done || FClosed; });
         // A job the closing left behind is not run: it would run after this returned.
@@ -60,12 +62,9 @@ public:
 
 protected:
     bool event(QEvent* AEvent) override {
-        std::unique_lock Guard(FLock);
-        // Read under the lock the event's making took, which orders the two for the sanitizer.
-        if (AEvent->type() != TRunEvent::EventType()) {
-            Guard.unlock();
+        if (!TLockedWake::Is(AEvent, FLock))
             return QObject::event(AEvent);
-        }
+        std::unique_lock Guard(FLock);
         while (!FJobs.empty() && !FClosed) {
             TJob* Job = FJobs.front();
             FJobs.pop_front();
@@ -83,25 +82,6 @@ private:
         const std::function<void()>* Hook;
         bool Done;
     };
-    // Made on the asking thread, freed on this one: both pass through the lock, which orders
-    // them for the thread sanitizer (Qt's own locks it does not see).
-    class TRunEvent : public QEvent {
-    public:
-        static QEvent::Type EventType() {
-            static const auto Type = static_cast<QEvent::Type>(QEvent::registerEventType());
-            return Type;
-        }
-        explicit TRunEvent(std::mutex& ALock) : QEvent(EventType()), FEventLock(ALock) {
-            const std::lock_guard Guard(FEventLock);
-        }
-        ~TRunEvent() override { const std::lock_guard Guard(FEventLock); }
-        TRunEvent(const TRunEvent&) = delete;
-        TRunEvent& operator=(const TRunEvent&) = delete;
-
-    private:
-        std::mutex& FEventLock;
-    };
-
     std::mutex FLock;
     std::condition_variable FChanged;
     std::deque<TJob*> FJobs;
